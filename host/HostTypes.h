@@ -1,0 +1,180 @@
+// Our declaration of the filter host interface: the record a host passes to every call
+// of ENTRYPOINT and the value types it uses. Offsets are those of the 32-bit layout that
+// hosts on Windows use; the native build keeps the field order with natural sizes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+using OSErr = int16_t;
+using OSType = uint32_t;
+using Fixed = int32_t;    // signed 16.16
+using Boolean = uint8_t;  // one byte: hosts leave garbage in the rest of the register
+using Handle = void*;
+
+struct Rect {
+  int16_t top;
+  int16_t left;
+  int16_t bottom;
+  int16_t right;
+};
+
+struct VRect {
+  int32_t top;
+  int32_t left;
+  int32_t bottom;
+  int32_t right;
+};
+
+// Result codes the plug-in hands to the host.
+constexpr OSErr kNoErr = 0;
+constexpr OSErr kUserCancelled = 1;  // the run ended and the user was told, or cancelled
+constexpr OSErr kMemFullErr = -108;
+constexpr OSErr kFilterBadParameters = -30100;
+
+// Selectors, in the order a host uses them.
+enum FilterSelector : int16_t {
+  kSelectorAbout = 0,
+  kSelectorParameters = 1,
+  kSelectorPrepare = 2,
+  kSelectorStart = 3,
+  kSelectorContinue = 4,
+  kSelectorFinish = 5,
+};
+
+// Edge handling code for inputPadding/outputPadding/maskPadding.
+constexpr int16_t kWantsEdgeReplication = -1;
+
+constexpr OSType FourCC(char a, char b, char c, char d) {
+  return (OSType(uint8_t(a)) << 24) | (OSType(uint8_t(b)) << 16) | (OSType(uint8_t(c)) << 8) |
+         OSType(uint8_t(d));
+}
+
+struct PSPixelMask {
+  PSPixelMask* next;
+  void* maskData;
+  int32_t rowBytes;
+  int32_t colBytes;
+  int32_t maskDescription;  // 0: simple mask
+};
+
+struct PSPixelMap {
+  int32_t version;
+  VRect bounds;
+  int32_t imageMode;
+  int32_t rowBytes;
+  int32_t colBytes;
+  int32_t planeBytes;
+  void* baseAddr;
+  void* mat;
+  PSPixelMask* masks;
+  int32_t maskPhaseRow;
+  int32_t maskPhaseCol;
+};
+
+extern "C" {
+typedef Boolean (*TestAbortProc)();
+typedef void (*ProgressProc)(int32_t done, int32_t total);
+typedef OSErr (*AdvanceStateProc)();
+typedef OSErr (*DisplayPixelsProc)(const PSPixelMap* source, const VRect* srcRect, int32_t dstRow,
+                                   int32_t dstCol, void* platformContext);
+// The plug-in's one export. The data word holds a pointer, so it is pointer-sized
+// (32 bits in the shipped build).
+typedef void (*PluginEntryProc)(int16_t selector, void* record, intptr_t* data, int16_t* result);
+}
+
+// Only the fields the plug-in uses are named; the rest of the host's record is opaque.
+struct FilterRecord {
+  int32_t opaque0;
+  TestAbortProc abortProc;
+  ProgressProc progressProc;
+  Handle parameters;
+  int32_t opaque16;
+  int16_t planes;
+  Rect filterRect;
+  uint8_t opaque30[18];
+  int32_t bufferSpace;
+  Rect inRect;
+  int16_t inLoPlane;
+  int16_t inHiPlane;
+  Rect outRect;
+  int16_t outLoPlane;
+  int16_t outHiPlane;
+  void* inData;
+  int32_t inRowBytes;
+  void* outData;
+  int32_t outRowBytes;
+  Boolean isFloating;
+  Boolean haveMask;
+  uint8_t opaque94[2];
+  Rect maskRect;
+  void* maskData;
+  int32_t maskRowBytes;
+  uint8_t opaque112[8];
+  OSType hostSig;
+  uint8_t opaque124[4];
+  int16_t imageMode;
+  uint8_t opaque130[74];
+  DisplayPixelsProc displayPixels;
+  uint8_t opaque208[16];
+  AdvanceStateProc advanceState;
+  uint8_t opaque228[10];
+  int16_t inputPadding;
+  int16_t outputPadding;
+  int16_t maskPadding;
+  uint8_t opaque244[4];
+  Fixed inputRate;
+  Fixed maskRate;
+  uint8_t opaque256[4];
+  int16_t inLayerPlanes;
+  int16_t inTransparencyMask;
+};
+
+#if INTPTR_MAX == INT32_MAX
+static_assert(offsetof(FilterRecord, abortProc) == 4);
+static_assert(offsetof(FilterRecord, progressProc) == 8);
+static_assert(offsetof(FilterRecord, parameters) == 12);
+static_assert(offsetof(FilterRecord, planes) == 20);
+static_assert(offsetof(FilterRecord, filterRect) == 22);
+static_assert(offsetof(FilterRecord, bufferSpace) == 48);
+static_assert(offsetof(FilterRecord, inRect) == 52);
+static_assert(offsetof(FilterRecord, inLoPlane) == 60);
+static_assert(offsetof(FilterRecord, inHiPlane) == 62);
+static_assert(offsetof(FilterRecord, outRect) == 64);
+static_assert(offsetof(FilterRecord, outLoPlane) == 72);
+static_assert(offsetof(FilterRecord, outHiPlane) == 74);
+static_assert(offsetof(FilterRecord, inData) == 76);
+static_assert(offsetof(FilterRecord, inRowBytes) == 80);
+static_assert(offsetof(FilterRecord, outData) == 84);
+static_assert(offsetof(FilterRecord, outRowBytes) == 88);
+static_assert(offsetof(FilterRecord, isFloating) == 92);
+static_assert(offsetof(FilterRecord, haveMask) == 93);
+static_assert(offsetof(FilterRecord, maskRect) == 96);
+static_assert(offsetof(FilterRecord, maskData) == 104);
+static_assert(offsetof(FilterRecord, maskRowBytes) == 108);
+static_assert(offsetof(FilterRecord, hostSig) == 120);
+static_assert(offsetof(FilterRecord, imageMode) == 128);
+static_assert(offsetof(FilterRecord, displayPixels) == 204);
+static_assert(offsetof(FilterRecord, advanceState) == 224);
+static_assert(offsetof(FilterRecord, inputPadding) == 238);
+static_assert(offsetof(FilterRecord, outputPadding) == 240);
+static_assert(offsetof(FilterRecord, maskPadding) == 242);
+static_assert(offsetof(FilterRecord, inputRate) == 248);
+static_assert(offsetof(FilterRecord, maskRate) == 252);
+static_assert(offsetof(FilterRecord, inLayerPlanes) == 260);
+static_assert(offsetof(FilterRecord, inTransparencyMask) == 262);
+static_assert(sizeof(FilterRecord) == 264);
+static_assert(sizeof(PSPixelMap) == 56);
+static_assert(sizeof(PSPixelMask) == 20);
+#endif
+
+inline void RectSet(Rect& r, int16_t left, int16_t top, int16_t right, int16_t bottom) {
+  r.left = left;
+  r.top = top;
+  r.right = right;
+  r.bottom = bottom;
+}
+
+constexpr Fixed IntToFixed(int32_t value) {
+  return Fixed(uint32_t(value) << 16);
+}

@@ -1,0 +1,5 @@
+#include "host/PluginGlobals.h"
+
+EffectParams* ParamsOf(const PluginGlobals& globals) {
+  return globals.filterRecord ? ParamsFromHandle(globals.filterRecord->parameters) : nullptr;
+}

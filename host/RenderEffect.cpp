@@ -1,0 +1,50 @@
+#include "host/RenderEffect.h"
+
+#include "engine/Engine.h"
+
+namespace {
+
+bool PollAbort(void* context) {
+  auto* record = static_cast<FilterRecord*>(context);
+  return (record->abortProc() & 0xFF) != 0;  // only the low byte is the Boolean
+}
+
+void PollProgress(void* context, int32_t done, int32_t total) {
+  static_cast<FilterRecord*>(context)->progressProc(done, total);
+}
+
+// Hosts that leave rowBytes unset (or too small) are taken to deliver packed rows.
+int32_t RowStride(int32_t rowBytes, int32_t packed) {
+  return rowBytes >= packed ? rowBytes : packed;
+}
+
+}  // namespace
+
+void RenderEffect(PluginGlobals* globals) {
+  FilterRecord* record = globals->filterRecord;
+  const EffectParams* params = ParamsOf(*globals);
+  if (!params) return;
+
+  int32_t width = int32_t(record->inRect.right) - record->inRect.left;
+  int32_t height = int32_t(record->inRect.bottom) - record->inRect.top;
+  if (width < 0) width = 0;
+  if (height < 0) height = 0;
+  int32_t planes = record->planes;
+  int32_t packed = width * (planes > 0 ? planes : 0);
+  // A host that reports success without delivering the buffers gets nothing drawn.
+  if (width > 0 && height > 0 && packed > 0 && (!record->inData || !record->outData)) return;
+
+  PixelBuffers buffers{static_cast<const uint8_t*>(record->inData),
+                       RowStride(record->inRowBytes, packed),
+                       static_cast<uint8_t*>(record->outData),
+                       RowStride(record->outRowBytes, packed),
+                       width,
+                       height,
+                       planes};
+  EffectSettings settings{params->red,       params->green,  params->blue,
+                          params->threshold, params->radius, params->angle,
+                          params->streaks,   params->mode,   params->scale};
+  HostPolling polling{record, record->abortProc ? PollAbort : nullptr,
+                      record->progressProc ? PollProgress : nullptr};
+  RenderPixels(buffers, settings, polling);
+}

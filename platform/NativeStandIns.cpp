@@ -1,0 +1,36 @@
+#include "platform/NativeStandIns.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/Memory.h"
+
+namespace platform {
+
+namespace {
+int g_failingAllocations = 0;
+}
+
+std::vector<ShownMessage>& ShownMessages() {
+  static std::vector<ShownMessage> messages;
+  return messages;
+}
+
+void FailNextAllocations(int count) {
+  g_failingAllocations = count;
+}
+
+void* AllocLockedZeroed(size_t size) {
+  if (g_failingAllocations > 0) {
+    --g_failingAllocations;
+    return nullptr;
+  }
+  return std::calloc(1, size ? size : 1);
+}
+
+void ShowMessage(void* owner, const char* text, const char* title, MessageIcon icon) {
+  std::fprintf(stderr, "%s: %s\n", title, text);
+  ShownMessages().push_back({owner != nullptr, text, title, icon});
+}
+
+}  // namespace platform

@@ -1,0 +1,96 @@
+#include "runner/Pipl.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr OSType kVendor8BIM = FourCC('8', 'B', 'I', 'M');
+constexpr OSType kFilterKind = FourCC('8', 'B', 'F', 'M');
+
+class Reader {
+ public:
+  Reader(const uint8_t* bytes, size_t size) : bytes_(bytes), size_(size) {}
+  bool Read(void* out, size_t n) {
+    if (size_ - pos_ < n) return false;
+    std::memcpy(out, bytes_ + pos_, n);
+    pos_ += n;
+    return true;
+  }
+  template <typename T>
+  bool Read(T* value) {  // little-endian host, as every Windows host is
+    return Read(static_cast<void*>(value), sizeof(T));
+  }
+  size_t remaining() const { return size_ - pos_; }
+
+ private:
+  const uint8_t* bytes_;
+  size_t size_;
+  size_t pos_ = 0;
+};
+
+std::string CountedString(const std::vector<uint8_t>& data) {
+  if (data.empty() || data[0] + 1u > data.size()) return {};
+  return std::string(reinterpret_cast<const char*>(data.data()) + 1, data[0]);
+}
+
+bool Fail(std::string* error, const std::string& why) {
+  if (error) *error = why;
+  return false;
+}
+
+}  // namespace
+
+const PiplProperty* FindPiplProperty(const PiplInfo& info, OSType type) {
+  for (const PiplProperty& p : info.properties)
+    if (p.type == type) return &p;
+  return nullptr;
+}
+
+bool ParsePipl(const uint8_t* bytes, size_t size, PiplInfo* info, std::string* error) {
+  *info = PiplInfo{};
+  Reader reader(bytes, size);
+  uint16_t format = 0;
+  uint32_t version = 0, count = 0;
+  if (!reader.Read(&format) || !reader.Read(&version) || !reader.Read(&count))
+    return Fail(error, "the property list is shorter than its header");
+  if (format != 1) return Fail(error, "the property list has an unknown format");
+  for (uint32_t i = 0; i < count; ++i) {
+    PiplProperty p;
+    uint32_t length = 0;
+    if (!reader.Read(&p.vendor) || !reader.Read(&p.type) || !reader.Read(&p.id) ||
+        !reader.Read(&length))
+      return Fail(error, "property " + std::to_string(i + 1) + " of the list is truncated");
+    if (length % 4 != 0)
+      return Fail(
+          error, "property " + std::to_string(i + 1) + " has a length that is not a multiple of 4");
+    if (length > reader.remaining())
+      return Fail(error, "property " + std::to_string(i + 1) + " runs past the end of the list");
+    p.data.resize(length);
+    reader.Read(p.data.data(), length);
+    info->properties.push_back(std::move(p));
+  }
+  if (reader.remaining() != 0)
+    return Fail(error, "the property list has bytes after its last property");
+
+  for (const PiplProperty& p : info->properties) {
+    if (p.vendor != kVendor8BIM) continue;
+    if (p.type == FourCC('k', 'i', 'n', 'd') && p.data.size() >= 4)
+      std::memcpy(&info->kind, p.data.data(), 4);
+    if (p.type == FourCC('n', 'a', 'm', 'e')) info->name = CountedString(p.data);
+    if (p.type == FourCC('c', 'a', 't', 'g')) info->category = CountedString(p.data);
+    if (p.type == FourCC('v', 'e', 'r', 's') && p.data.size() >= 4)
+      std::memcpy(&info->interfaceVersion, p.data.data(), 4);
+    if (p.type == FourCC('w', 'x', '8', '6')) {
+      const void* end = std::memchr(p.data.data(), 0, p.data.size());
+      if (!end) return Fail(error, "the entry name (wx86) has no terminating zero");
+      info->entryName.assign(reinterpret_cast<const char*>(p.data.data()));
+    }
+    if (p.type == FourCC('m', 'o', 'd', 'e') && p.data.size() >= 2)
+      info->supportedModes = uint16_t(p.data[0] << 8 | p.data[1]);  // stored high byte first
+    if (p.type == FourCC('f', 'i', 'c', 'i')) info->filterCaseInfo = p.data;
+  }
+  if (info->kind != kFilterKind)
+    return Fail(error, "the plug-in is not a filter (kind is not 8BFM)");
+  if (info->entryName.empty()) return Fail(error, "the property list names no entry point (wx86)");
+  return true;
+}

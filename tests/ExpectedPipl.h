@@ -1,0 +1,49 @@
+// The property list Corvanel must carry, written out field by field.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+inline std::vector<uint8_t> ExpectedPiplBytes() {
+  std::vector<uint8_t> out;
+  auto u16 = [&](uint16_t v) {
+    out.push_back(uint8_t(v));
+    out.push_back(uint8_t(v >> 8));
+  };
+  auto u32 = [&](uint32_t v) {
+    u16(uint16_t(v));
+    u16(uint16_t(v >> 16));
+  };
+  auto code = [&](const char* c) {  // a four-character code is stored as a little-endian number
+    u32(uint32_t(uint8_t(c[0])) << 24 | uint32_t(uint8_t(c[1])) << 16 |
+        uint32_t(uint8_t(c[2])) << 8 | uint8_t(c[3]));
+  };
+  auto property = [&](const char* type, std::vector<uint8_t> data) {
+    code("8BIM");
+    code(type);
+    u32(0);
+    while (data.size() % 4) data.push_back(0);
+    u32(uint32_t(data.size()));
+    out.insert(out.end(), data.begin(), data.end());
+  };
+  auto counted = [](const std::string& s) {
+    std::vector<uint8_t> d{uint8_t(s.size())};
+    d.insert(d.end(), s.begin(), s.end());
+    return d;
+  };
+  u16(1);
+  u32(0);
+  u32(7);
+  property("kind", {'M', 'F', 'B', '8'});
+  property("name", counted("Corvanel..."));
+  property("catg", counted("Tessory"));
+  property("vers", {0x00, 0x00, 0x04, 0x00});
+  property("wx86", {'E', 'N', 'T', 'R', 'Y', 'P', 'O', 'I', 'N', 'T', 0});
+  property("mode", {0x5F, 0xC0, 0x00, 0x00});
+  std::vector<uint8_t> fici;
+  for (int i = 0; i < 7; ++i)
+    for (uint8_t b : {0x01, 0x01, 0x01, 0x00}) fici.push_back(b);
+  property("fici", fici);
+  return out;
+}

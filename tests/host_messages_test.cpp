@@ -1,0 +1,65 @@
+// The paths that tell the user something, seen through the native message stand-in.
+#include <gtest/gtest.h>
+
+#include "platform/NativeStandIns.h"
+#include "tests/TestHost.h"
+
+namespace {
+
+class Messages : public ::testing::Test {
+ protected:
+  void SetUp() override { platform::ShownMessages().clear(); }
+  void TearDown() override { platform::FailNextAllocations(0); }
+};
+
+TEST_F(Messages, AboutShowsOneInformationBoxWithTheProductName) {
+  EntryCall host;
+  EXPECT_EQ(host.Call(kSelectorAbout), 0);
+  ASSERT_EQ(platform::ShownMessages().size(), 1u);
+  const auto& shown = platform::ShownMessages()[0];
+  EXPECT_EQ(shown.title, "About");
+  EXPECT_EQ(shown.text.substr(0, 9), "Corvanel\n");
+  EXPECT_EQ(shown.text.find('\n', 9), std::string::npos);  // two lines
+  EXPECT_EQ(shown.icon, platform::MessageIcon::Information);
+  EXPECT_FALSE(shown.owned);
+  EXPECT_NE(host.data, 0);  // About as the first call creates the state block too
+}
+
+TEST_F(Messages, StartWithoutAdvanceStateTellsTheUserAndEmptiesTheRequests) {
+  EntryCall host;
+  host.Call(kSelectorParameters);
+  host.params()->showDialog = 0;
+  host.record.inRect = Rect{0, 0, 5, 5};
+  host.record.maskRect = Rect{0, 0, 5, 5};
+  EXPECT_EQ(host.Call(kSelectorStart), kUserCancelled);
+  ASSERT_EQ(platform::ShownMessages().size(), 1u);
+  EXPECT_EQ(platform::ShownMessages()[0].title, "Invalid Host");
+  EXPECT_EQ(platform::ShownMessages()[0].text,
+            "AdvanceStateProc not available in this plug-in host.");
+  EXPECT_EQ(platform::ShownMessages()[0].icon, platform::MessageIcon::Warning);
+  EXPECT_EQ(host.record.inRect.bottom, 0);
+  EXPECT_EQ(host.record.maskRect.right, 0);
+}
+
+TEST_F(Messages, AFailedStateBlockAllocationGivesMemFullAndLeavesTheDataWord) {
+  EntryCall host;
+  platform::FailNextAllocations(1);
+  EXPECT_EQ(host.Call(kSelectorPrepare), kMemFullErr);
+  EXPECT_EQ(host.data, 0);
+  EXPECT_EQ(host.Call(kSelectorPrepare), 0);  // the next call tries again
+  EXPECT_NE(host.data, 0);
+}
+
+TEST_F(Messages, AFailedRecordAllocationGivesMemFullAndNoRecord) {
+  EntryCall host;
+  host.Call(kSelectorFinish);
+  for (int failing : {1, 2}) {
+    platform::FailNextAllocations(failing);
+    EXPECT_EQ(host.Call(kSelectorParameters), kMemFullErr);
+    EXPECT_EQ(host.record.parameters, nullptr);
+    platform::FailNextAllocations(0);
+  }
+  EXPECT_TRUE(platform::ShownMessages().empty());
+}
+
+}  // namespace

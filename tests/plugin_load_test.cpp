@@ -1,0 +1,173 @@
+// Loads the real Corvanel.8bf as a host does: LoadLibrary, the PIPL resource, the entry
+// found by the name the list gives, and the selectors a host sends.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "host/EffectParams.h"
+#include "host/PseudoHandle.h"
+#include "runner/PluginModule.h"
+#include "tests/ExpectedPipl.h"
+#include "tests/support/MessageBoxWatcher.h"
+
+namespace {
+
+std::string g_shippedPlugin;  // the 32-bit .8bf, when this program is not 32-bit itself
+
+std::string PluginBesideThisProgram() {
+  char path[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string s(path);
+  return s.substr(0, s.find_last_of("\\/") + 1) + "Corvanel.8bf";
+}
+
+std::vector<uint8_t> PiplOfDataFile(const std::string& path) {
+  HMODULE module = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (!module) return {};
+  HRSRC res = FindResourceExA(module, "PIPL", MAKEINTRESOURCEA(16000),
+                              MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
+  std::vector<uint8_t> bytes;
+  if (res) {
+    auto* first = static_cast<const uint8_t*>(LockResource(LoadResource(module, res)));
+    bytes.assign(first, first + SizeofResource(module, res));
+  }
+  FreeLibrary(module);
+  return bytes;
+}
+
+class LoadedPlugin : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    std::string error;
+    plugin_ = PluginModule::Load(PluginBesideThisProgram(), &error).release();
+    ASSERT_NE(plugin_, nullptr) << error;
+  }
+  int16_t Call(int16_t selector, FilterRecord* record) {
+    int16_t result = 12345;
+    plugin_->entry()(selector, record, &data_, &result);
+    return result;
+  }
+  static PluginModule* plugin_;
+  static intptr_t data_;
+};
+PluginModule* LoadedPlugin::plugin_ = nullptr;
+intptr_t LoadedPlugin::data_ = 0;
+
+TEST_F(LoadedPlugin, ThePropertyListReadsBackByteForByte) {
+  EXPECT_EQ(plugin_->piplBytes(), ExpectedPiplBytes());
+  EXPECT_EQ(plugin_->piplBytes().size(), 194u);
+  EXPECT_EQ(PiplOfDataFile(PluginBesideThisProgram()), ExpectedPiplBytes());  // US English
+  const PiplInfo& info = plugin_->pipl();
+  ASSERT_EQ(info.properties.size(), 7u);
+  for (const PiplProperty& p : info.properties) {
+    EXPECT_EQ(p.vendor, FourCC('8', 'B', 'I', 'M'));
+    EXPECT_EQ(p.id, 0u);
+    EXPECT_EQ(p.data.size() % 4, 0u);
+  }
+  EXPECT_EQ(info.entryName, "ENTRYPOINT");
+  EXPECT_EQ(info.name, "Corvanel...");
+  EXPECT_EQ(info.category, "Tessory");
+}
+
+TEST_F(LoadedPlugin, TheShipped32BitPluginCarriesTheSameList) {
+  if (g_shippedPlugin.empty()) GTEST_SKIP() << "this program is the shipped architecture";
+  EXPECT_EQ(PiplOfDataFile(g_shippedPlugin), ExpectedPiplBytes()) << g_shippedPlugin;
+}
+
+TEST_F(LoadedPlugin, TheVersionResourceNamesMakerProductAndVersion) {
+  std::string path = PluginBesideThisProgram();
+  DWORD ignored = 0;
+  DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
+  ASSERT_GT(size, 0u);
+  std::vector<char> info(size);
+  ASSERT_TRUE(GetFileVersionInfoA(path.c_str(), 0, size, info.data()));
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+  EXPECT_EQ(fixed->dwFileVersionMS, 0x00020000u);
+  EXPECT_EQ(fixed->dwFileVersionLS, 0x00000001u);
+  EXPECT_EQ(fixed->dwProductVersionMS, 0x00020000u);
+  char* text = nullptr;
+  ASSERT_TRUE(VerQueryValueA(info.data(), "\\StringFileInfo\\040904B0\\CompanyName",
+                             reinterpret_cast<void**>(&text), &length));
+  EXPECT_STREQ(text, "Tessory");
+  ASSERT_TRUE(VerQueryValueA(info.data(), "\\StringFileInfo\\040904B0\\ProductName",
+                             reinterpret_cast<void**>(&text), &length));
+  EXPECT_STREQ(text, "Corvanel");
+  ASSERT_TRUE(VerQueryValueA(info.data(), "\\StringFileInfo\\040904B0\\FileVersion",
+                             reinterpret_cast<void**>(&text), &length));
+  EXPECT_STREQ(text, "2, 0, 0, 1");
+}
+
+TEST_F(LoadedPlugin, TheSelectorsAnswerAsAHostExpects) {
+  FilterRecord record{};
+  EXPECT_EQ(Call(kSelectorFinish, &record), 0);
+  ASSERT_NE(data_, 0);
+  intptr_t block = data_;
+  for (int16_t bad : {int16_t(6), int16_t(-1), int16_t(32767)})
+    EXPECT_EQ(Call(bad, &record), kFilterBadParameters);
+  EXPECT_EQ(data_, block);
+
+  record.bufferSpace = 999;
+  EXPECT_EQ(Call(kSelectorPrepare, &record), 0);
+  EXPECT_EQ(record.bufferSpace, 0);
+
+  record.inRect = record.outRect = record.maskRect = Rect{1, 2, 3, 4};
+  EXPECT_EQ(Call(kSelectorContinue, &record), 0);
+  for (const Rect& r : {record.inRect, record.outRect, record.maskRect})
+    EXPECT_EQ(r.top | r.left | r.bottom | r.right, 0);
+
+  EXPECT_EQ(Call(kSelectorParameters, &record), 0);
+  ASSERT_NE(record.parameters, nullptr);
+  void* handle = record.parameters;
+  auto* params = ParamsFromHandle(handle);
+  EXPECT_EQ(params->radius, 30);
+  EXPECT_EQ(params->showDialog, 1);
+  params->radius = 77;
+  params->showDialog = 0;
+  EXPECT_EQ(Call(kSelectorParameters, &record), 0);
+  EXPECT_EQ(record.parameters, handle);
+  EXPECT_EQ(params->radius, 77);
+  EXPECT_EQ(params->showDialog, 1);
+
+  EffectParams hostMade = DefaultEffectParams();
+  hostMade.blue = 3;
+  PseudoHandle hostHandle{&hostMade, kPseudoHandleSignature};
+  FilterRecord other{};
+  other.parameters = &hostHandle;
+  EXPECT_EQ(Call(kSelectorParameters, &other), 0);
+  EXPECT_EQ(hostMade.blue, 3);
+  EXPECT_EQ(hostMade.showDialog, 1);
+}
+
+TEST_F(LoadedPlugin, AboutShowsExactlyOneBox) {
+  MessageBoxWatcher watcher;
+  FilterRecord about{};
+  EXPECT_EQ(Call(kSelectorAbout, &about), 0);
+  std::vector<SeenMessageBox> seen = watcher.Seen();
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].title, "About");
+  EXPECT_EQ(seen[0].text.substr(0, seen[0].text.find_first_of("\r\n")), "Corvanel");
+  EXPECT_FALSE(seen[0].owned);
+}
+
+TEST_F(LoadedPlugin, StartWithoutAdvanceStateSaysInvalidHost) {
+  MessageBoxWatcher watcher;
+  FilterRecord record{};
+  EXPECT_EQ(Call(kSelectorParameters, &record), 0);
+  record.inRect = Rect{0, 0, 10, 10};
+  EXPECT_EQ(Call(kSelectorStart, &record), kUserCancelled);
+  std::vector<SeenMessageBox> seen = watcher.Seen();
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].title, "Invalid Host");
+  EXPECT_EQ(seen[0].text, "AdvanceStateProc not available in this plug-in host.");
+  EXPECT_EQ(record.inRect.bottom, 0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  if (argc > 1) g_shippedPlugin = argv[1];
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,134 @@
+// The filter host: owns the host record and serves a filter plug-in as an image editor
+// does. One image in (8-bit, interleaved, packed rows), one image out; the plug-in is
+// reached only through its entry.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "host/EffectParams.h"
+#include "host/HostTypes.h"
+#include "host/PseudoHandle.h"
+
+class PluginModule;
+
+// Our own host signature; the plug-in compares it with other hosts' codes.
+constexpr OSType kCorvanelHostSig = FourCC('C', 'v', 'n', 'l');
+
+// Image modes of the host interface that this host sets.
+constexpr int16_t kImageModeRGB = 3;
+
+// Edge handling codes beside replication (-1), as the host interface defines them.
+constexpr int16_t kDoesNotWantPadding = -2;
+constexpr int16_t kWantsErrorOnBoundsException = -3;
+
+struct Image {
+  int32_t width = 0;
+  int32_t height = 0;
+  int32_t planes = 0;
+  std::vector<uint8_t> pixels;  // width * planes bytes per row, rows top to bottom
+
+  size_t rowBytes() const { return size_t(width) * size_t(planes); }
+};
+
+// What the plug-in last handed to displayPixels, copied out of its buffers.
+struct DisplayedPixels {
+  PSPixelMap map{};  // as given; baseAddr and masks point into the plug-in's memory
+  bool hadMask = false;
+  PSPixelMask mask{};  // the first mask record, when there was one
+  VRect srcRect{};
+  int32_t dstRow = 0;
+  int32_t dstCol = 0;
+  int32_t width = 0;  // of srcRect clipped to the map's bounds
+  int32_t height = 0;
+  std::vector<uint8_t> rgb;  // the clipped srcRect as drawn: 3 bytes per pixel, packed rows
+  int calls = 0;             // how many times displayPixels has been called
+};
+
+class FilterHost {
+ public:
+  explicit FilterHost(const PluginModule& plugin);
+  explicit FilterHost(PluginEntryProc entry);  // any entry with the plug-in's convention
+  ~FilterHost();
+  FilterHost(const FilterHost&) = delete;
+  FilterHost& operator=(const FilterHost&) = delete;
+
+  // The source image; the filter rectangle is all of it. Width and height at most 32767,
+  // planes 1 to 32767, pixels.size() == width * height * planes. False (and no change)
+  // when the image does not fit the host record.
+  bool SetImage(Image image);
+  bool SetImage(int32_t width, int32_t height, int32_t planes, std::vector<uint8_t> pixels);
+
+  // Hands the plug-in stored settings: a host-made 'OTOF' handle whose record has
+  // showDialog 0, so a run without the dialog applies them at once.
+  void SetParams(const EffectParams& params);
+  // The record behind the parameters handle (ours or the plug-in's), or null when there
+  // is none yet.
+  EffectParams* params();
+
+  // One filter run: Parameters (only with showDialog), Prepare, Start, then advanceState
+  // and Continue while the plug-in leaves a request, then Finish. With showDialog the
+  // plug-in shows its dialog inside Start, which blocks in the dialog's modal loop until
+  // it closes. Without it, and without SetParams, the defaults of a new record are used.
+  // Returns the first nonzero result code, or 0. Only one run may be active at a time
+  // in the process; the callbacks may arrive on the calling thread only.
+  OSErr Run(bool showDialog);
+
+  // The destination image: the source until a run writes into it.
+  const Image& output() const { return output_; }
+  const Image& source() const { return source_; }
+
+  // The record the plug-in sees. Between runs and while the dialog is open it may be
+  // read; write to it only before a run.
+  FilterRecord& record() { return record_; }
+  intptr_t& pluginData() { return data_; }
+
+  // Called with each progressProc report (done, total).
+  void SetProgressHandler(std::function<void(int32_t, int32_t)> handler);
+
+  // The abort flag abortProc reports; async-signal-safe, so a Ctrl-C handler may set it.
+  static void RequestAbort();
+  static void ClearAbort();
+  static bool AbortRequested();
+
+  const DisplayedPixels& lastDisplayed() const { return displayed_; }
+  int advanceStateCalls() const { return advanceStateCalls_; }
+
+  // A sentence for a result code: out of memory, cancelled, bad parameters, or the number.
+  static std::string DescribeResult(OSErr result);
+
+ private:
+  // The output request as it was delivered, for writing it back at the next call.
+  struct Served {
+    bool pending = false;
+    Rect rect{};
+    int16_t loPlane = 0;
+    int16_t hiPlane = 0;
+  };
+  static Boolean AbortProc();
+  static void ProgressProcThunk(int32_t done, int32_t total);
+  static OSErr AdvanceStateProc();
+  static OSErr DisplayPixelsProc(const PSPixelMap* source, const VRect* srcRect, int32_t dstRow,
+                                 int32_t dstCol, void* platformContext);
+  int16_t Call(int16_t selector);
+  OSErr AdvanceState();
+  void WriteBackOutput();
+  void ResetRecord();
+
+  PluginEntryProc entry_ = nullptr;
+  FilterRecord record_{};
+  intptr_t data_ = 0;
+  Image source_;
+  Image output_;
+  EffectParams hostParams_{};
+  PseudoHandle hostHandle_{};
+  std::vector<uint8_t> inBuffer_;
+  std::vector<uint8_t> outBuffer_;
+  Served served_;
+  std::function<void(int32_t, int32_t)> progress_;
+  DisplayedPixels displayed_;
+  int advanceStateCalls_ = 0;
+};

@@ -1,0 +1,271 @@
+#include "dialog/EffectDialog.h"
+
+#include <cstdio>
+#include <iterator>
+
+#include "dialog/ParseValue.h"
+#include "engine/RenderFrame.h"
+#include "resources/ResourceIds.h"
+
+// The seven settings' controls, in the order of the ranges table, and the message map.
+struct EffectDialogMap {
+  struct Row {
+    int sliderId;
+    int editId;
+    ui::CSliderCtrl CEffectDialog::*slider;
+  };
+  static constexpr Row kRows[kParamCount] = {
+      {IDC_SLIDER_RED, IDC_EDIT_RED, &CEffectDialog::m_sliderRed},
+      {IDC_SLIDER_GREEN, IDC_EDIT_GREEN, &CEffectDialog::m_sliderGreen},
+      {IDC_SLIDER_BLUE, IDC_EDIT_BLUE, &CEffectDialog::m_sliderBlue},
+      {IDC_SLIDER_THRESHOLD, IDC_EDIT_THRESHOLD, &CEffectDialog::m_sliderThreshold},
+      {IDC_SLIDER_RADIUS, IDC_EDIT_RADIUS, &CEffectDialog::m_sliderRadius},
+      {IDC_SLIDER_STREAKS, IDC_EDIT_STREAKS, &CEffectDialog::m_sliderStreaks},
+      {IDC_SLIDER_ANGLE, IDC_EDIT_ANGLE, &CEffectDialog::m_sliderAngle},
+  };
+
+  using D = CEffectDialog;
+  static constexpr ui::MessageMapEntry<D> kMap[] = {
+      ui::OnMessage(WM_PAINT, &D::OnPaint),
+      ui::OnMessage(WM_QUERYDRAGICON, &D::OnQueryDragIcon),
+      ui::OnMessage(WM_HSCROLL, &D::OnHScroll),
+      ui::OnCommand(IDC_EDIT_RED, EN_KILLFOCUS, &D::OnKillFocusRed),
+      ui::OnCommand(IDC_EDIT_GREEN, EN_KILLFOCUS, &D::OnKillFocusGreen),
+      ui::OnCommand(IDC_EDIT_BLUE, EN_KILLFOCUS, &D::OnKillFocusBlue),
+      ui::OnCommand(IDC_EDIT_THRESHOLD, EN_KILLFOCUS, &D::OnKillFocusThreshold),
+      ui::OnCommand(IDC_EDIT_RADIUS, EN_KILLFOCUS, &D::OnKillFocusRadius),
+      ui::OnCommand(IDC_EDIT_STREAKS, EN_KILLFOCUS, &D::OnKillFocusStreaks),
+      ui::OnCommand(IDC_EDIT_ANGLE, EN_KILLFOCUS, &D::OnKillFocusAngle),
+      ui::OnCommand(IDC_RADIO_GLOW, BN_CLICKED, &D::OnGlow),
+      ui::OnCommand(IDC_RADIO_SPARKLE, BN_CLICKED, &D::OnSparkle),
+      ui::OnNotify(IDC_SLIDER_RED, NM_RELEASEDCAPTURE, &D::OnReleasedCaptureRed),
+      ui::OnNotify(IDC_SLIDER_GREEN, NM_RELEASEDCAPTURE, &D::OnReleasedCaptureGreen),
+      ui::OnNotify(IDC_SLIDER_BLUE, NM_RELEASEDCAPTURE, &D::OnReleasedCaptureBlue),
+      ui::OnNotify(IDC_SLIDER_THRESHOLD, NM_RELEASEDCAPTURE, &D::OnReleasedCaptureThreshold),
+      ui::OnNotify(IDC_SLIDER_RADIUS, NM_RELEASEDCAPTURE, &D::OnReleasedCaptureRadius),
+      ui::OnNotify(IDC_SLIDER_STREAKS, NM_RELEASEDCAPTURE, &D::OnReleasedCaptureStreaks),
+      ui::OnNotify(IDC_SLIDER_ANGLE, NM_RELEASEDCAPTURE, &D::OnReleasedCaptureAngle),
+  };
+};
+
+CEffectDialog::CEffectDialog(HWND parent) : CDialog(IDD_EFFECT, parent) {}
+
+bool CEffectDialog::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+  return ui::DispatchMessageMap(*this, EffectDialogMap::kMap, std::size(EffectDialogMap::kMap),
+                                message, wParam, lParam, result) ||
+         CDialog::OnWndMsg(message, wParam, lParam, result);
+}
+
+void CEffectDialog::DoDataExchange(ui::CDataExchange* dx) {
+  CDialog::DoDataExchange(dx);
+  ui::DDX_Control(dx, IDC_USE_COLOR, m_checkUseColor);
+  ui::DDX_Control(dx, IDC_LABEL_ANGLE, m_labelAngle);
+  ui::DDX_Control(dx, IDC_LABEL_STREAKS, m_labelStreaks);
+  ui::DDX_Control(dx, IDC_LABEL_RADIUS, m_labelRadius);
+  ui::DDX_Control(dx, IDC_LABEL_BLUE, m_labelBlue);
+  ui::DDX_Control(dx, IDC_LABEL_THRESHOLD, m_labelThreshold);
+  ui::DDX_Control(dx, IDC_LABEL_GREEN, m_labelGreen);
+  ui::DDX_Control(dx, IDC_LABEL_RED, m_labelRed);
+  ui::DDX_Control(dx, IDC_EDIT_ANGLE, m_editAngle);
+  ui::DDX_Control(dx, IDC_EDIT_STREAKS, m_editStreaks);
+  ui::DDX_Control(dx, IDC_EDIT_RADIUS, m_editRadius);
+  ui::DDX_Control(dx, IDC_EDIT_THRESHOLD, m_editThreshold);
+  ui::DDX_Control(dx, IDC_EDIT_BLUE, m_editBlue);
+  ui::DDX_Control(dx, IDC_EDIT_GREEN, m_editGreen);
+  ui::DDX_Control(dx, IDC_EDIT_RED, m_editRed);
+  ui::DDX_Control(dx, IDC_SLIDER_ANGLE, m_sliderAngle);
+  ui::DDX_Control(dx, IDC_SLIDER_STREAKS, m_sliderStreaks);
+  ui::DDX_Control(dx, IDC_SLIDER_RADIUS, m_sliderRadius);
+  ui::DDX_Control(dx, IDC_SLIDER_THRESHOLD, m_sliderThreshold);
+  ui::DDX_Control(dx, IDC_SLIDER_BLUE, m_sliderBlue);
+  ui::DDX_Control(dx, IDC_SLIDER_GREEN, m_sliderGreen);
+  ui::DDX_Control(dx, IDC_SLIDER_RED, m_sliderRed);
+  ui::DDX_Control(dx, IDC_RADIO_GLOW, m_radioGlow);
+  ui::DDX_Control(dx, IDC_RADIO_SPARKLE, m_radioSparkle);
+}
+
+EffectParams* CEffectDialog::Params() const {
+  return m_pGlobals ? ParamsOf(*m_pGlobals) : nullptr;
+}
+
+BOOL CEffectDialog::OnInitDialog() {
+  CDialog::OnInitDialog();
+  SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
+  SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+
+  // Every slider takes its range from the table the clamps use, so the two never part.
+  for (int i = 0; i < kParamCount; ++i) {
+    const ui::CSliderCtrl& slider = this->*EffectDialogMap::kRows[i].slider;
+    slider.SetRangeMin(kParamRanges[i].min, FALSE);
+    slider.SetRangeMax(kParamRanges[i].max, FALSE);
+  }
+
+  EffectParams* params = Params();
+  if (!params) {
+    EndDialog(IDCANCEL);
+    return TRUE;
+  }
+
+  // Opening commits every box once, which clamps what the host stored; one preview
+  // afterwards is enough.
+  m_bSuspendPreview = 1;
+  m_swatchColor = RGB(params->red & 0xFF, params->green & 0xFF, params->blue & 0xFF);
+  g_renderFrame.customRed = params->red;
+  g_renderFrame.customGreen = params->green;
+  g_renderFrame.customBlue = params->blue;
+  for (int i = 0; i < kParamCount; ++i) {
+    SetDlgItemInt(m_hWnd, EffectDialogMap::kRows[i].editId, UINT(params->*kParamRanges[i].field),
+                  TRUE);
+    CommitValue(i);
+  }
+  m_bSuspendPreview = 0;
+
+  if (params->mode == kModeGlow) {
+    m_radioGlow.SetCheck(BST_CHECKED);
+    OnGlow();
+  } else {
+    m_radioSparkle.SetCheck(BST_CHECKED);
+    OnSparkle();
+  }
+
+  UpdatePreview();
+  return TRUE;  // the focus goes to the first tab stop, the Red slider
+}
+
+LRESULT CEffectDialog::OnPaint(WPARAM wParam, LPARAM lParam) {
+  PAINTSTRUCT paint;
+  HDC dc = BeginPaint(m_hWnd, &paint);
+
+  RECT swatch;
+  ::GetWindowRect(GetDlgItem(IDC_SWATCH), &swatch);
+  ScreenToClient(&swatch);
+  HBRUSH brush = CreateSolidBrush(m_swatchColor);
+  FillRect(dc, &swatch, brush);
+
+  PaintPreview(dc);
+  Default(WM_PAINT, wParam, lParam);
+  DeleteObject(brush);
+  EndPaint(m_hWnd, &paint);
+  return 0;
+}
+
+LRESULT CEffectDialog::OnQueryDragIcon(WPARAM, LPARAM) {
+  return reinterpret_cast<LRESULT>(m_hIcon);
+}
+
+LRESULT CEffectDialog::OnHScroll(WPARAM wParam, LPARAM lParam) {
+  // Only the box follows the thumb; the value commits on release or when the box loses
+  // the focus, so a drag never renders.
+  auto slider = reinterpret_cast<HWND>(lParam);
+  if (slider) {
+    int id = ::GetDlgCtrlID(slider);
+    for (const EffectDialogMap::Row& row : EffectDialogMap::kRows) {
+      if (row.sliderId != id) continue;
+      char text[16];
+      std::snprintf(text, sizeof text, "%d", int(::SendMessageA(slider, TBM_GETPOS, 0, 0)));
+      SetDlgItemTextA(m_hWnd, row.editId, text);
+      break;
+    }
+  }
+  return Default(WM_HSCROLL, wParam, lParam);
+}
+
+void CEffectDialog::CommitValue(int param) {
+  EffectParams* params = Params();
+  if (!params) return;
+  const EffectDialogMap::Row& row = EffectDialogMap::kRows[param];
+  const ParamRange& range = kParamRanges[param];
+
+  char text[kValueTextSize] = {};
+  GetDlgItemTextA(m_hWnd, row.editId, text, kValueTextSize);
+  int32_t value = ValueFromText(text, range);
+
+  params->*range.field = value;
+  (this->*row.slider).SetPos(value, TRUE);
+  char canonical[16];
+  std::snprintf(canonical, sizeof canonical, "%d", int(value));
+  SetDlgItemTextA(m_hWnd, row.editId, canonical);
+  UpdatePreview();
+}
+
+void CEffectDialog::OnKillFocusRed() {
+  CommitValue(kParamRed);
+}
+void CEffectDialog::OnKillFocusGreen() {
+  CommitValue(kParamGreen);
+}
+void CEffectDialog::OnKillFocusBlue() {
+  CommitValue(kParamBlue);
+}
+void CEffectDialog::OnKillFocusThreshold() {
+  CommitValue(kParamThreshold);
+}
+void CEffectDialog::OnKillFocusRadius() {
+  CommitValue(kParamRadius);
+}
+void CEffectDialog::OnKillFocusStreaks() {
+  CommitValue(kParamStreaks);
+}
+void CEffectDialog::OnKillFocusAngle() {
+  CommitValue(kParamAngle);
+}
+
+// Letting go of the thumb commits what OnHScroll left in the box.
+void CEffectDialog::OnReleasedCaptureRed(NMHDR*, LRESULT* result) {
+  OnKillFocusRed();
+  *result = 0;
+}
+void CEffectDialog::OnReleasedCaptureGreen(NMHDR*, LRESULT* result) {
+  OnKillFocusGreen();
+  *result = 0;
+}
+void CEffectDialog::OnReleasedCaptureBlue(NMHDR*, LRESULT* result) {
+  OnKillFocusBlue();
+  *result = 0;
+}
+void CEffectDialog::OnReleasedCaptureThreshold(NMHDR*, LRESULT* result) {
+  OnKillFocusThreshold();
+  *result = 0;
+}
+void CEffectDialog::OnReleasedCaptureRadius(NMHDR*, LRESULT* result) {
+  OnKillFocusRadius();
+  *result = 0;
+}
+void CEffectDialog::OnReleasedCaptureStreaks(NMHDR*, LRESULT* result) {
+  OnKillFocusStreaks();
+  *result = 0;
+}
+void CEffectDialog::OnReleasedCaptureAngle(NMHDR*, LRESULT* result) {
+  OnKillFocusAngle();
+  *result = 0;
+}
+
+// Streaks and Angle mean something to Sparkle only. Their values stay as they are while
+// the rows are greyed.
+void CEffectDialog::EnableSparkleControls(BOOL enable) {
+  m_editStreaks.EnableWindow(enable);
+  m_editAngle.EnableWindow(enable);
+  m_sliderStreaks.EnableWindow(enable);
+  m_sliderAngle.EnableWindow(enable);
+  m_labelStreaks.EnableWindow(enable);
+  m_labelAngle.EnableWindow(enable);
+}
+
+void CEffectDialog::OnGlow() {
+  EnableSparkleControls(FALSE);
+  if (EffectParams* params = Params()) params->mode = kModeGlow;
+  UpdatePreview();
+}
+
+void CEffectDialog::OnSparkle() {
+  EnableSparkleControls(TRUE);
+  if (EffectParams* params = Params()) params->mode = kModeSparkle;
+  UpdatePreview();
+}
+
+void CEffectDialog::UpdatePreview() {
+  if (m_bSuspendPreview) return;
+  // The preview pane stays empty for now; every change already asks for it here.
+}
+
+void CEffectDialog::PaintPreview(HDC) {}

@@ -6,6 +6,16 @@ namespace {
 
 constexpr OSType kVendor8BIM = FourCC('8', 'B', 'I', 'M');
 constexpr OSType kFilterKind = FourCC('8', 'B', 'F', 'M');
+constexpr size_t kFilterCases = 7;
+
+std::string CodeText(OSType code) {
+  std::string text;
+  for (int shift = 24; shift >= 0; shift -= 8) {
+    char c = char(code >> shift);
+    text += (c >= 0x20 && c < 0x7F) ? c : '?';
+  }
+  return text;
+}
 
 class Reader {
  public:
@@ -28,9 +38,11 @@ class Reader {
   size_t pos_ = 0;
 };
 
-std::string CountedString(const std::vector<uint8_t>& data) {
-  if (data.empty() || data[0] + 1u > data.size()) return {};
-  return std::string(reinterpret_cast<const char*>(data.data()) + 1, data[0]);
+// A length byte, then the characters. False when the length runs past the property.
+bool CountedString(const std::vector<uint8_t>& data, std::string* out) {
+  if (data.empty() || data[0] + 1u > data.size()) return false;
+  out->assign(reinterpret_cast<const char*>(data.data()) + 1, data[0]);
+  return true;
 }
 
 bool Fail(std::string* error, const std::string& why) {
@@ -72,25 +84,45 @@ bool ParsePipl(const uint8_t* bytes, size_t size, PiplInfo* info, std::string* e
   if (reader.remaining() != 0)
     return Fail(error, "the property list has bytes after its last property");
 
+  bool haveModes = false;
   for (const PiplProperty& p : info->properties) {
     if (p.vendor != kVendor8BIM) continue;
-    if (p.type == FourCC('k', 'i', 'n', 'd') && p.data.size() >= 4)
+    const std::string what = "the " + CodeText(p.type) + " property";
+    if (p.type == FourCC('k', 'i', 'n', 'd')) {
+      if (p.data.size() < 4) return Fail(error, what + " is shorter than a four-character code");
       std::memcpy(&info->kind, p.data.data(), 4);
-    if (p.type == FourCC('n', 'a', 'm', 'e')) info->name = CountedString(p.data);
-    if (p.type == FourCC('c', 'a', 't', 'g')) info->category = CountedString(p.data);
-    if (p.type == FourCC('v', 'e', 'r', 's') && p.data.size() >= 4)
+    }
+    if (p.type == FourCC('n', 'a', 'm', 'e') && !CountedString(p.data, &info->name))
+      return Fail(error, what + " has a counted string longer than its data");
+    if (p.type == FourCC('c', 'a', 't', 'g') && !CountedString(p.data, &info->category))
+      return Fail(error, what + " has a counted string longer than its data");
+    if (p.type == FourCC('v', 'e', 'r', 's')) {
+      if (p.data.size() < 4) return Fail(error, what + " is shorter than its 32-bit number");
       std::memcpy(&info->interfaceVersion, p.data.data(), 4);
+    }
     if (p.type == FourCC('w', 'x', '8', '6')) {
       const void* end = std::memchr(p.data.data(), 0, p.data.size());
       if (!end) return Fail(error, "the entry name (wx86) has no terminating zero");
       info->entryName.assign(reinterpret_cast<const char*>(p.data.data()));
     }
-    if (p.type == FourCC('m', 'o', 'd', 'e') && p.data.size() >= 2)
+    if (p.type == FourCC('m', 'o', 'd', 'e')) {
+      if (p.data.size() < 2) return Fail(error, what + " is shorter than its 16-bit word");
       info->supportedModes = uint16_t(p.data[0] << 8 | p.data[1]);  // stored high byte first
-    if (p.type == FourCC('f', 'i', 'c', 'i')) info->filterCaseInfo = p.data;
+      haveModes = true;
+    }
+    if (p.type == FourCC('f', 'i', 'c', 'i')) {
+      // One four-byte entry for each of the interface's seven filter cases.
+      if (p.data.size() != 4 * kFilterCases)
+        return Fail(error, what + " holds " + std::to_string(p.data.size()) +
+                               " bytes, not seven four-byte filter cases");
+      info->filterCaseInfo = p.data;
+    }
   }
   if (info->kind != kFilterKind)
     return Fail(error, "the plug-in is not a filter (kind is not 8BFM)");
   if (info->entryName.empty()) return Fail(error, "the property list names no entry point (wx86)");
+  if (!haveModes) return Fail(error, "the property list names no image modes (mode)");
+  if (!(info->supportedModes & kModeBitRGB))
+    return Fail(error, "the plug-in does not accept RGB images, the only kind this host has");
   return true;
 }

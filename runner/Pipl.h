@@ -9,6 +9,9 @@
 
 #include "host/HostTypes.h"
 
+// The supported-modes bit of RGB images.
+constexpr uint16_t kModeBitRGB = 1u << 12;
+
 struct PiplProperty {
   OSType vendor;
   OSType type;
@@ -27,7 +30,9 @@ struct PiplInfo {
   std::vector<uint8_t> filterCaseInfo;
 };
 
-// Parses and checks a list; on failure returns false and says why in *error.
+// Parses and checks a list: its structure, a filter kind, an entry name, image modes that
+// include RGB and, when present, seven filter-case entries. On failure returns false and
+// says why in *error.
 bool ParsePipl(const uint8_t* bytes, size_t size, PiplInfo* info, std::string* error);
 
 // The property of that type, or null.

@@ -1,0 +1,147 @@
+#include "runner/ImageFile.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include "runner/Console.h"
+#include "stb_image.h"
+#include "stb_image_write.h"
+
+namespace {
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+void AppendBytes(void* context, void* data, int size) {
+  auto* out = static_cast<std::vector<uint8_t>*>(context);
+  auto* bytes = static_cast<const uint8_t*>(data);
+  out->insert(out->end(), bytes, bytes + size);
+}
+
+}  // namespace
+
+bool OutputFormatFor(const std::string& path, ImageFormat* format, std::string* error) {
+  const size_t dot = path.find_last_of('.');
+  const size_t slash = path.find_last_of("/\\");
+  std::string ext = dot == std::string::npos || (slash != std::string::npos && dot < slash)
+                        ? std::string()
+                        : Lower(path.substr(dot + 1));
+  if (ext == "png")
+    *format = ImageFormat::kPng;
+  else if (ext == "jpg" || ext == "jpeg")
+    *format = ImageFormat::kJpeg;
+  else if (ext == "bmp")
+    *format = ImageFormat::kBmp;
+  else if (ext == "tga")
+    *format = ImageFormat::kTga;
+  else {
+    *error = "cannot write " + path + ": unknown output format" +
+             (ext.empty() ? std::string() : " '." + ext + "'") +
+             " (use .png, .jpg, .jpeg, .bmp or .tga)";
+    return false;
+  }
+  return true;
+}
+
+bool LoadImageFile(const std::string& path, Image* image, std::string* error) {
+  errno = 0;
+  std::ifstream file(path, std::ios::binary);
+  if (!file) {
+    *error = "cannot open " + path + ": " + (errno ? std::strerror(errno) : "unreadable");
+    return false;
+  }
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)),
+                             std::istreambuf_iterator<char>());
+  if (file.bad()) {
+    *error = "cannot read " + path;
+    return false;
+  }
+  if (bytes.empty() || bytes.size() > size_t(INT32_MAX)) {
+    *error = path + " is not an image file (" + (bytes.empty() ? "empty" : "too large") + ")";
+    return false;
+  }
+  int width = 0, height = 0, channels = 0;
+  const int size = int(bytes.size());
+  if (!stbi_info_from_memory(bytes.data(), size, &width, &height, &channels)) {
+    *error = path + " is not an image this program reads (" + stbi_failure_reason() + ")";
+    return false;
+  }
+  if (width > INT16_MAX || height > INT16_MAX) {
+    *error = path + " is " + std::to_string(width) + " x " + std::to_string(height) +
+             " pixels; the filter takes at most 32767 in each direction";
+    return false;
+  }
+  // Grey becomes RGB so the effect applies; alpha, with or without colour, stays.
+  const int planes = (channels == 2 || channels == 4) ? 4 : 3;
+  stbi_uc* pixels = stbi_load_from_memory(bytes.data(), size, &width, &height, &channels, planes);
+  if (!pixels) {
+    *error = path + " is damaged or unsupported (" + stbi_failure_reason() + ")";
+    return false;
+  }
+  image->width = width;
+  image->height = height;
+  image->planes = planes;
+  image->pixels.assign(pixels, pixels + size_t(width) * size_t(height) * size_t(planes));
+  stbi_image_free(pixels);
+  return true;
+}
+
+bool SaveImageFile(const std::string& path, const Image& image, std::string* error,
+                   bool (*stop)()) {
+  ImageFormat format;
+  if (!OutputFormatFor(path, &format, error)) return false;
+  std::vector<uint8_t> encoded;
+  const int w = image.width, h = image.height, c = image.planes;
+  const void* px = image.pixels.data();
+  int ok = 0;
+  switch (format) {
+    case ImageFormat::kPng:
+      ok = stbi_write_png_to_func(AppendBytes, &encoded, w, h, c, px, int(image.rowBytes()));
+      break;
+    case ImageFormat::kJpeg:
+      ok = stbi_write_jpg_to_func(AppendBytes, &encoded, w, h, c, px, 95);
+      break;
+    case ImageFormat::kBmp:
+      ok = stbi_write_bmp_to_func(AppendBytes, &encoded, w, h, c, px);
+      break;
+    case ImageFormat::kTga:
+      ok = stbi_write_tga_to_func(AppendBytes, &encoded, w, h, c, px);
+      break;
+  }
+  if (!ok || encoded.empty()) {
+    *error = "cannot encode the image for " + path;
+    return false;
+  }
+
+  const std::string partial = path + ".part";
+  {
+    errno = 0;
+    std::ofstream out(partial, std::ios::binary | std::ios::trunc);
+    if (out)
+      out.write(reinterpret_cast<const char*>(encoded.data()), std::streamsize(encoded.size()));
+    if (out) out.close();
+    if (!out) {
+      *error = "cannot write " + path + ": " + (errno ? std::strerror(errno) : "write failed");
+      std::remove(partial.c_str());
+      return false;
+    }
+  }
+  if (stop && stop()) {
+    *error = "stopped; " + path + " not written";
+    std::remove(partial.c_str());
+    return false;
+  }
+  std::string why;
+  if (!ReplaceFile(partial, path, &why)) {
+    *error = "cannot write " + path + ": " + why;
+    std::remove(partial.c_str());
+    return false;
+  }
+  return true;
+}

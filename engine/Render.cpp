@@ -1,13 +1,182 @@
-// Placeholder until the effects land: the copy of input to output only.
+#include <algorithm>
 #include <cstring>
 
+#include "engine/Effects.h"
 #include "engine/Engine.h"
 #include "engine/RenderFrame.h"
 
 RenderFrame g_renderFrame;
 
-void RenderPixels(const PixelBuffers& b, const EffectSettings&, const HostPolling&) {
-  for (int32_t y = 0; y < b.height; ++y)
-    std::memcpy(b.output + size_t(y) * b.outRowBytes, b.input + size_t(y) * b.inRowBytes,
-                size_t(b.width) * b.planes);
+namespace {
+
+constexpr double kCentreChanceScale = 0.002;
+constexpr double kCentreDrawScale = 3.0518509447574615e-05;  // nearest float to 1/32767
+
+struct EffectColour {
+  int32_t red, green, blue;
+};
+
+inline bool Matches(const ColourWindow& w, const uint8_t* pixel) {
+  return pixel[0] >= w.lowRed && pixel[0] <= w.highRed && pixel[1] >= w.lowGreen &&
+         pixel[1] <= w.highGreen && pixel[2] >= w.lowBlue && pixel[2] <= w.highBlue;
+}
+
+// Per-render state of the row loop.
+struct RowLoop {
+  const HostPolling& polling;
+  int32_t count;
+  int32_t total;
+
+  // False when the host asks to stop before this row.
+  bool Poll() {
+    if (polling.abort && polling.abort(polling.context)) return false;
+    if (polling.progress) polling.progress(polling.context, count, total);
+    ++count;
+    return true;
+  }
+};
+
+struct GlowJob {
+  ColourWindow window;
+  int32_t radius;  // effective
+  bool skip;
+};
+
+template <int Planes>
+void GlowRow(GlowJob& job, int32_t y) {
+  const RenderFrame& f = g_renderFrame;
+  const uint8_t* line = f.input + size_t(y) * size_t(f.inRowBytes);
+  for (int32_t x = f.firstColumn; x < f.width; ++x) {
+    // After every stamp the next pixel in raster order is passed over, across rows too.
+    if (job.skip) {
+      job.skip = false;
+      continue;
+    }
+    if (Matches(job.window, line + size_t(x) * Planes)) {
+      StampGlow(x, y, job.radius);
+      job.skip = true;
+    }
+  }
+}
+
+struct SparkleJob {
+  ColourWindow window;
+  EffectColour colour;
+  int32_t threshold;
+  int32_t length;
+  int32_t angle;
+  int32_t streaks;
+};
+
+template <int Planes>
+void SparkleRow(const SparkleJob& job, int32_t y) {
+  const RenderFrame& f = g_renderFrame;
+  // The output is tested: streaks drawn so far can move later pixels into or out of the window.
+  const uint8_t* line = f.output + size_t(y) * size_t(f.outRowBytes);
+  const double chance = job.threshold * kCentreChanceScale;
+  for (int32_t x = f.firstColumn; x < f.width; ++x) {
+    if (!Matches(job.window, line + size_t(x) * Planes)) continue;
+    const int32_t r = NextRandom();
+    if (chance > r * kCentreDrawScale)
+      DrawSparkle(x, y, job.colour.red, job.colour.green, job.colour.blue, job.length,
+                  double(job.angle), job.streaks);
+  }
+}
+
+template <typename Row>
+void RunRows(RowLoop& loop, bool poll, Row row) {
+  const RenderFrame& f = g_renderFrame;
+  for (int32_t y = f.firstRow; y < f.endRow; ++y) {
+    if (poll && !loop.Poll()) return;
+    row(y);
+  }
+}
+
+void ApplyEffect(const EffectSettings& s, const HostPolling& polling, int32_t planes) {
+  RenderFrame& f = g_renderFrame;
+  const int32_t radius = ClampRadius(s.radius);
+  const ColourWindow window = MakeColourWindow(s.red, s.green, s.blue, s.threshold);
+  RowLoop loop{polling, 0, f.endRow - f.firstRow};
+  SeedRandom(666);
+
+  EffectColour colour{WindowMidpoint(s.red, s.threshold), WindowMidpoint(s.green, s.threshold),
+                      WindowMidpoint(s.blue, s.threshold)};
+  if (f.useCustomColor) colour = {f.customRed, f.customGreen, f.customBlue};
+  BuildGlowKernel(double(radius), uint32_t(colour.red & 0xFF) |
+                                      (uint32_t(colour.green & 0xFF) << 8) |
+                                      (uint32_t(colour.blue & 0xFF) << 16));
+  f.planes = planes;
+  const int32_t e = EffectiveRadius(radius, s.scale);
+  if (planes != 3 && planes != 4) return;
+
+  if (s.mode == 1) {
+    const SparkleJob job{window, colour, s.threshold, e, s.angle, s.streaks};
+    if (planes == 3)
+      RunRows(loop, true, [&](int32_t y) { SparkleRow<3>(job, y); });
+    else
+      RunRows(loop, true, [&](int32_t y) { SparkleRow<4>(job, y); });
+  } else {
+    GlowJob job{window, e, false};
+    if (planes == 3)
+      RunRows(loop, true, [&](int32_t y) { GlowRow<3>(job, y); });
+    else
+      RunRows(loop, !f.previewing, [&](int32_t y) { GlowRow<4>(job, y); });
+  }
+}
+
+}  // namespace
+
+ColourWindow MakeColourWindow(int32_t red, int32_t green, int32_t blue, int32_t threshold) {
+  // In 64 bits so that no stored value can overflow; bounds held just past 0..255 change no
+  // match.
+  auto low = [&](int32_t c) {
+    return int32_t(std::clamp<int64_t>(int64_t(c) - threshold, 0, 256));
+  };
+  auto high = [&](int32_t c) {
+    return int32_t(std::clamp<int64_t>(int64_t(c) + threshold, -1, 255));
+  };
+  return {low(red), high(red), low(green), high(green), low(blue), high(blue)};
+}
+
+int32_t WindowMidpoint(int32_t c, int32_t threshold) {
+  const int64_t low = std::max<int64_t>(int64_t(c) - threshold, 0);
+  const int64_t high = std::min<int64_t>(int64_t(c) + threshold, 255);
+  return int32_t((low + high) / 2);  // only the low 8 bits are drawn with
+}
+
+int32_t ClampRadius(int32_t radius) {
+  return std::clamp(radius, 0, kMaxRadius);
+}
+
+int32_t EffectiveRadius(int32_t radius, float scale) {
+  // A record never rendered with holds scale 0; a broken one may hold anything.
+  if (!(scale > 0)) return ClampRadius(radius);
+  const double e = radius / double(scale);
+  if (e >= kMaxRadius) return kMaxRadius;
+  if (e <= 0) return 0;
+  return int32_t(e);
+}
+
+void RenderPixels(const PixelBuffers& b, const EffectSettings& settings,
+                  const HostPolling& polling) {
+  RenderFrame& f = g_renderFrame;
+  const int32_t width = std::max(b.width, 0);
+  const int32_t height = std::max(b.height, 0);
+  const size_t rowSize = b.planes > 0 ? size_t(width) * size_t(b.planes) : 0;
+  // Nothing to read from or write to: a host that delivered no buffers gets nothing drawn.
+  if (rowSize > 0 && height > 0 && (!b.input || !b.output)) return;
+
+  f.input = b.input;
+  f.output = b.output;
+  f.width = width;
+  f.endRow = height;
+  f.firstRow = 0;
+  f.firstColumn = 0;
+  f.inRowBytes = std::max<int32_t>(b.inRowBytes, int32_t(rowSize));
+  f.outRowBytes = std::max<int32_t>(b.outRowBytes, int32_t(rowSize));
+
+  for (int32_t y = 0; y < height && rowSize > 0; ++y)
+    std::memcpy(b.output + size_t(y) * size_t(f.outRowBytes),
+                b.input + size_t(y) * size_t(f.inRowBytes), rowSize);
+  ApplyEffect(settings, polling, b.planes);
 }

@@ -1,0 +1,406 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "engine/Effects.h"
+#include "tests/EngineTestSupport.h"
+
+namespace {
+
+using oracle::FrameFlags;
+using oracle::HostCall;
+using oracle::Image;
+using oracle::ScriptedHost;
+
+Image Render(const Image& in, const EffectSettings& s, FrameFlags flags = {}) {
+  ScriptedHost host;
+  return EngineRender(in, s, flags, host);
+}
+
+// Points the frame at a bare buffer so that SplatPoint and StampGlow can be tried alone.
+void FrameOn(std::vector<uint8_t>& buffer, int width, int height, int planes) {
+  g_renderFrame.output = buffer.data();
+  g_renderFrame.width = width;
+  g_renderFrame.endRow = height;
+  g_renderFrame.firstRow = g_renderFrame.firstColumn = 0;
+  g_renderFrame.planes = planes;
+  g_renderFrame.outRowBytes = width * planes;
+}
+
+TEST(GlowKernel, Radius30WeightsAlongTheAxisAndTheDiagonal) {
+  BuildGlowKernel(30.0, 0xFF | (128 << 8));  // red 255, green 128, blue 0
+  auto w = [](int i, int j, int k) { return GlowKernel[i + 100][j + 100][k]; };
+
+  const int axis[] = {0, 1, 2, 5, 8, 10, 15, 20, 25, 29};
+  const int axis255[] = {25, 25, 23, 18, 12, 9, 5, 3, 2, 1};
+  for (int n = 0; n < 10; ++n) {
+    EXPECT_EQ(w(axis[n], 0, 0), axis255[n]) << axis[n];
+    EXPECT_EQ(w(0, -axis[n], 0), axis255[n]) << axis[n];
+  }
+  const int diagonal[] = {1, 5, 10, 15, 20, 25, 29};
+  const int diagonal255[] = {24, 13, 5, 3, 1, 1, 0};
+  for (int n = 0; n < 7; ++n) EXPECT_EQ(w(diagonal[n], diagonal[n], 0), diagonal255[n]);
+  const int axis128At[] = {0, 5, 10, 15, 20, 29};
+  const int axis128[] = {12, 9, 4, 2, 1, 0};
+  for (int n = 0; n < 6; ++n) EXPECT_EQ(w(axis128At[n], 0, 1), axis128[n]);
+
+  // +n is never filled, -n is; blue is zero everywhere.
+  EXPECT_EQ(w(30, 0, 0), 0);
+  EXPECT_EQ(w(0, 30, 0), 0);
+  EXPECT_EQ(w(-30, 0, 0), 1);
+  for (int i = -100; i < 100; ++i)
+    for (int j = -100; j < 100; ++j) ASSERT_EQ(w(i, j, 2), 0);
+}
+
+TEST(GlowKernel, MatchesThePlainBuildForEveryRadiusAndClampsOutOfRange) {
+  const int radii[] = {0, 1, 2, 7, 30, 63, 99, 100, 101, 5000, -1, -5000};
+  for (int radius : radii) {
+    BuildGlowKernel(double(radius), 0xFF | (0x80 << 8) | (0x21 << 16));
+    const oracle::Kernel plain = oracle::BuildKernel(radius, 0xFF, 0x80, 0x21);
+    for (int i = -100; i < 100; ++i)
+      for (int j = -100; j < 100; ++j)
+        for (int k = 0; k < 3; ++k)
+          ASSERT_EQ(GlowKernel[i + 100][j + 100][k], plain.Weight(i, j, k))
+              << radius << " " << i << " " << j;
+  }
+  BuildGlowKernel(1.0, 0xFFFFFF);
+  int filled = 0;
+  for (auto& row : GlowKernel)
+    for (auto& entry : row) filled += entry[0] != 0;
+  EXPECT_EQ(filled, 3);  // (-1,-1) has weight 0
+  EXPECT_EQ(GlowKernel[99][99][0], 0);
+  EXPECT_EQ(GlowKernel[99][100][0], 1);
+  EXPECT_EQ(GlowKernel[100][99][0], 1);
+  EXPECT_EQ(GlowKernel[100][100][0], 25);
+}
+
+TEST(Glow, ALoneWhitePixelOnBlack) {
+  Image in = SolidImage(81, 81, 3, 0);
+  for (int k = 0; k < 3; ++k) in.At(40, 40, k) = 255;
+  const Image out = Render(in, Settings(255, 255, 255, 0, 30, 0));
+  for (int k = 0; k < 3; ++k) {
+    EXPECT_EQ(out.At(40, 40, k), 255);
+    EXPECT_EQ(out.At(41, 40, k), 24);
+    EXPECT_EQ(out.At(50, 40, k), 8);
+    EXPECT_EQ(out.At(10, 40, k), 0);
+    EXPECT_EQ(out.At(70, 40, k), 0);
+    EXPECT_EQ(out.At(40, 69, k), 0);  // +30 below is unfilled too
+    EXPECT_EQ(out.At(40, 39, k), 24);
+  }
+}
+
+TEST(Glow, EdgesOfTheFrameAndTheSkipRule) {
+  // A match in row 0 stamps the rows below but never row 0 or column 0.
+  Image in = SolidImage(12, 12, 3, 0);
+  for (int k = 0; k < 3; ++k) in.At(5, 0, k) = 255;
+  Image out = Render(in, Settings(255, 255, 255, 0, 3, 0));
+  for (int x = 0; x < 12; ++x)
+    if (x != 5) {
+      EXPECT_EQ(out.At(x, 0, 0), 0) << x;
+    }
+  EXPECT_EQ(out.At(5, 0, 0), 255);
+  EXPECT_EQ(out.At(5, 1, 0), 8);  // weight 9 at distance 1 for radius 3
+
+  // Matching last pixel of row 1 and first of row 2: the first of row 2 is passed over.
+  // Then three matches in a row on row 6: the first and the third stamp. Radius 3 at
+  // scale 3 stamps 3 x 3 with weights 20 (centre) and 7 (beside) for component 200.
+  in = SolidImage(12, 12, 3, 0);
+  auto mark = [&](int x, int y) {
+    for (int k = 0; k < 3; ++k) in.At(x, y, k) = 200;
+  };
+  mark(11, 1);
+  mark(0, 2);
+  mark(4, 6);
+  mark(5, 6);
+  mark(6, 6);
+  out = Render(in, Settings(200, 200, 200, 0, 0, 0));  // radius 0: nothing drawn
+  EXPECT_EQ(out.samples, in.samples);
+  out = Render(in, Settings(200, 200, 200, 0, 3, 0, 45, 4, 3.0f));
+  EXPECT_EQ(out.At(11, 1, 0), 204);  // 200 + (55 * 20) >> 8
+  EXPECT_EQ(out.At(1, 2, 0), 0);     // (0, 2) was passed over
+  EXPECT_EQ(out.At(3, 6, 0), 6);
+  EXPECT_EQ(out.At(4, 6, 0), 204);
+  EXPECT_EQ(out.At(5, 6, 0), 202);  // brightened by both neighbours, never stamped itself
+  EXPECT_EQ(out.At(6, 6, 0), 204);
+  EXPECT_EQ(out.At(7, 6, 0), 6);
+  EXPECT_EQ(out.At(8, 6, 0), 0);
+}
+
+TEST(Sparkle, SplatPointOnAnIntegerAndAHalfPosition) {
+  for (int planes : {3, 4}) {
+    std::vector<uint8_t> buffer(size_t(30) * 30 * planes, 0);
+    if (planes == 4)
+      for (size_t i = 3; i < buffer.size(); i += 4) buffer[i] = 77;
+    FrameOn(buffer, 30, 30, planes);
+    auto at = [&](int x, int y, int k) { return buffer[(size_t(y) * 30 + x) * planes + k]; };
+
+    SplatPoint(10.0, 20.0, 255, 255, 255);
+    for (int k = 0; k < 3; ++k) {
+      EXPECT_EQ(at(10, 20, k), 254);
+      EXPECT_EQ(at(11, 20, k), 153);
+      EXPECT_EQ(at(10, 21, k), 153);
+      EXPECT_EQ(at(11, 21, k), 92);
+    }
+    SplatPoint(20.5, 5.0, 0x1FF, 0x2FF, 0xFF);  // colour values are masked to 8 bits
+    for (int k = 0; k < 3; ++k) {
+      EXPECT_EQ(at(20, 5, k), 224);
+      EXPECT_EQ(at(21, 5, k), 224);
+      EXPECT_EQ(at(21, 6, k), 135);
+      EXPECT_EQ(at(20, 6, k), 135);
+    }
+    if (planes == 4) {
+      for (size_t i = 3; i < buffer.size(); i += 4) ASSERT_EQ(buffer[i], 77);
+    }
+  }
+}
+
+TEST(Sparkle, StreakCountsOutsideOneTo360StillEnd) {
+  std::vector<uint8_t> buffer(size_t(50) * 50 * 3, 0);
+  FrameOn(buffer, 50, 50, 3);
+  SeedRandom(666);
+  DrawSparkle(25, 25, 255, 255, 255, 20, 45.0, 0);
+  DrawSparkle(25, 25, 255, 255, 255, 20, 45.0, -7);
+  EXPECT_EQ(buffer, std::vector<uint8_t>(buffer.size(), 0));
+  SeedRandom(666);
+  const int32_t first = NextRandom();
+  SeedRandom(666);
+  DrawSparkle(25, 25, 255, 255, 255, 20, 45.0, 0);
+  EXPECT_EQ(NextRandom(), first);  // no lengths drawn for no directions
+
+  // More than 360 streaks: one direction per degree, 360 draws.
+  for (int32_t streaks : {361, 100000, std::numeric_limits<int32_t>::max()}) {
+    SeedRandom(666);
+    DrawSparkle(25, 25, 255, 255, 255, 20, 45.0, streaks);
+    const int32_t after = NextRandom();
+    SeedRandom(666);
+    for (int n = 0; n < 360; ++n) NextRandom();
+    EXPECT_EQ(after, NextRandom()) << streaks;
+  }
+  DrawSparkle(25, 25, 255, 255, 255, 20, 1e300, 4);
+  DrawSparkle(25, 25, 255, 255, 255, 20, double(std::numeric_limits<int32_t>::min()), 4);
+}
+
+TEST(Random, TheGeneratorSequenceFrom666) {
+  SeedRandom(666);
+  // state = 666 * 214013 + 2531011 = 145083669; (145083669 >> 16) & 0x7FFF = 2213
+  EXPECT_EQ(NextRandom(), 2213);
+  SeedRandom(0xFFFFFFFFu);
+  for (int n = 0; n < 1000; ++n) {
+    const int32_t r = NextRandom();
+    ASSERT_GE(r, 0);
+    ASSERT_LE(r, 32767);
+  }
+}
+
+TEST(ColourWindow, ClampingAndTheEffectColour) {
+  EXPECT_EQ(WindowMidpoint(250, 10), 247);
+  EXPECT_EQ(WindowMidpoint(5, 10), 7);
+  EXPECT_EQ(WindowMidpoint(100, 0), 100);
+  const ColourWindow w = MakeColourWindow(250, 5, 128, 10);
+  EXPECT_EQ(w.lowRed, 240);
+  EXPECT_EQ(w.highRed, 255);
+  EXPECT_EQ(w.lowGreen, 0);
+  EXPECT_EQ(w.highGreen, 15);
+  EXPECT_EQ(w.lowBlue, 118);
+  EXPECT_EQ(w.highBlue, 138);
+
+  // End to end: 240..255 match, 239 does not; the drawn red is 247 (centre weight 24).
+  Image in = SolidImage(8, 3, 3, 0);
+  in.At(2, 1, 0) = 240;
+  in.At(5, 1, 0) = 239;
+  const Image out = Render(in, Settings(250, 5, 5, 10, 1, 0));
+  EXPECT_EQ(out.At(2, 1, 0), 240 + (15 * 24 >> 8));
+  EXPECT_EQ(out.At(2, 1, 1), 0 + (255 * 0 >> 8));  // green 7 / 10 = 0
+  EXPECT_EQ(out.At(5, 1, 0), 239);
+  EXPECT_EQ(GlowKernel[100][100][0], 24);
+  EXPECT_EQ(GlowKernel[100][100][1], 0);
+
+  // Threshold 0: only the exact colour matches.
+  in = SolidImage(6, 3, 3, 100);
+  in.At(2, 1, 2) = 101;
+  in.At(4, 1, 0) = 99;
+  const Image exact = Render(in, Settings(100, 100, 101, 0, 1, 0));
+  EXPECT_GT(exact.At(2, 1, 0), 100);
+  EXPECT_EQ(exact.At(4, 1, 0), 99);
+  EXPECT_EQ(exact.At(1, 1, 0), 100);
+}
+
+TEST(ColourWindow, ACustomColourDrawsWhileTheStoredColourSelects) {
+  Image in = SolidImage(9, 9, 3, 0);
+  for (int k = 0; k < 3; ++k) in.At(4, 4, k) = 255;
+  FrameFlags flags;
+  flags.useCustomColor = true;
+  flags.customRed = 0;
+  flags.customGreen = 0;
+  flags.customBlue = 0x1FF;  // drawn as 255
+  const Image out = Render(in, Settings(255, 255, 255, 0, 30, 0), flags);
+  EXPECT_EQ(out.At(5, 4, 0), 0);
+  EXPECT_EQ(out.At(5, 4, 1), 0);
+  EXPECT_EQ(out.At(5, 4, 2), 24);
+  // A custom colour that matches nothing selects nothing.
+  Image black = SolidImage(9, 9, 3, 0);
+  flags.customBlue = 0;
+  EXPECT_EQ(Render(black, Settings(255, 255, 255, 0, 30, 0), flags).samples, black.samples);
+  SetFrameFlags({});
+}
+
+TEST(Polling, OneAbortCheckAndOneProgressCallPerRow) {
+  const Image in = SolidImage(2, 100, 3, 0);
+  ScriptedHost host;
+  EngineRender(in, Settings(255, 255, 255, 5, 30, 0), {}, host);
+  ASSERT_EQ(host.calls.size(), 200u);
+  for (int n = 0; n < 100; ++n) {
+    EXPECT_EQ(host.calls[2 * n], (HostCall{true, 0, 0}));
+    EXPECT_EQ(host.calls[2 * n + 1], (HostCall{false, n, 100}));
+  }
+
+  // Abort at the first call: nothing drawn, no progress.
+  Image white = SolidImage(20, 20, 3, 255);
+  for (int mode : {0, 1}) {
+    ScriptedHost aborting;
+    aborting.abortAtCall = 0;
+    const Image out = EngineRender(white, Settings(255, 255, 255, 100, 30, mode), {}, aborting);
+    EXPECT_EQ(out.samples, white.samples);
+    EXPECT_EQ(aborting.calls, (std::vector<HostCall>{{true, 0, 0}}));
+  }
+
+  // No rows: no calls. Rows but no columns: still one check and one call per row.
+  ScriptedHost empty;
+  EngineRender(SolidImage(5, 0, 3, 0), Settings(0, 0, 0, 5, 30, 1), {}, empty);
+  EXPECT_TRUE(empty.calls.empty());
+  ScriptedHost narrow;
+  EngineRender(SolidImage(0, 3, 3, 0), Settings(0, 0, 0, 5, 30, 1), {}, narrow);
+  EXPECT_EQ(narrow.calls.size(), 6u);
+}
+
+TEST(Polling, PreviewingSilencesOnlyGlowOnFourPlanes) {
+  FrameFlags previewing;
+  previewing.previewing = true;
+  for (int planes : {3, 4})
+    for (int mode : {0, 1}) {
+      ScriptedHost host;
+      host.abortAtCall = 2;
+      EngineRender(SolidImage(4, 10, planes, 255), Settings(255, 255, 255, 5, 3, mode), previewing,
+                   host);
+      const size_t expected = (planes == 4 && mode == 0) ? 0 : 5;  // 2 rows, then the abort
+      EXPECT_EQ(host.calls.size(), expected) << planes << " " << mode;
+    }
+  SetFrameFlags({});
+}
+
+TEST(Planes, OtherPlaneCountsPassThroughAndTheFourthSampleIsKept) {
+  std::mt19937 rng(5);
+  for (int planes : {1, 2, 5}) {
+    const Image in = SceneImage(rng, 16, 16, planes, 255, 255, 255, 80);
+    for (int mode : {0, 1}) {
+      ScriptedHost host;
+      EXPECT_EQ(EngineRender(in, Settings(255, 255, 255, 50, 10, mode), {}, host).samples,
+                in.samples);
+      EXPECT_TRUE(host.calls.empty());
+    }
+  }
+  const Image in = SceneImage(rng, 40, 40, 4, 250, 240, 230, 30);
+  for (int mode : {0, 1}) {
+    const Image out = Render(in, Settings(250, 240, 230, 100, 20, mode));
+    EXPECT_NE(out.samples, in.samples);
+    for (size_t i = 3; i < in.samples.size(); i += 4) ASSERT_EQ(out.samples[i], in.samples[i]);
+  }
+}
+
+TEST(Render, RepeatableAndIndependentOfRowPadding) {
+  std::mt19937 rng(11);
+  for (int planes : {3, 4}) {
+    const Image in = SceneImage(rng, 33, 21, planes, 200, 180, 60, 40);
+    for (int mode : {0, 1}) {
+      const EffectSettings s = Settings(200, 180, 60, 60, 12, mode, 30, 7);
+      ScriptedHost packedHost, paddedHost;
+      const Image packed = EngineRender(in, s, {}, packedHost);
+      EXPECT_EQ(Render(in, s).samples, packed.samples);
+      bool paddingKept = false;
+      const Image padded = EngineRender(in, s, {}, paddedHost, 5, 13, &paddingKept);
+      EXPECT_EQ(padded.samples, packed.samples);
+      EXPECT_TRUE(paddingKept);
+      ScriptedHost oracleHost;
+      EXPECT_EQ(oracle::Render(in, s, {}, oracleHost).samples, packed.samples);
+    }
+  }
+}
+
+TEST(Render, NoBuffersForANonEmptyImageRendersNothing) {
+  ScriptedHost host;
+  std::vector<uint8_t> output(30, 9);
+  PixelBuffers buffers{nullptr, 0, output.data(), 0, 2, 5, 3};
+  RenderPixels(buffers, Settings(0, 0, 0, 100, 30, 0), PollingFor(host));
+  buffers = {output.data(), 0, nullptr, 0, 2, 5, 3};
+  RenderPixels(buffers, Settings(0, 0, 0, 100, 30, 0), PollingFor(host));
+  EXPECT_TRUE(host.calls.empty());
+  EXPECT_EQ(output, std::vector<uint8_t>(30, 9));
+}
+
+// Stored values that the dialog never lets through: each must end, stay inside the
+// buffers, and agree with the plain rules' reading of them.
+TEST(Render, StoredValuesOutOfRangeAreSafe) {
+  std::mt19937 rng(3);
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float inf = std::numeric_limits<float>::infinity();
+  const int32_t big = std::numeric_limits<int32_t>::max();
+  const int32_t small = std::numeric_limits<int32_t>::min();
+  const EffectSettings cases[] = {
+      Settings(255, 255, 255, 100, 30, 1, 45, 0),
+      Settings(255, 255, 255, 100, 30, 1, 45, -4),
+      Settings(255, 255, 255, 100, 30, 1, 45, 361),
+      Settings(255, 255, 255, 100, 30, 1, 45, big),
+      Settings(255, 255, 255, 100, 30, 1, 45, small),
+      Settings(255, 255, 255, 100, 30, 1, big, 5),
+      Settings(255, 255, 255, 100, 30, 1, small, 5),
+      Settings(255, 255, 255, 100, 500, 0),
+      Settings(255, 255, 255, 100, 500, 1),
+      Settings(255, 255, 255, 100, -20, 0),
+      Settings(255, 255, 255, 100, -20, 1),
+      Settings(255, 255, 255, 100, big, 0),
+      Settings(255, 255, 255, 100, small, 1),
+      Settings(255, 255, 255, -5, 30, 0),
+      Settings(255, 255, 255, small, 30, 1),
+      Settings(255, 255, 255, big, 30, 1),
+      Settings(300, -40, 999, 120, 30, 0),
+      Settings(big, small, big, big, 30, 1),
+      Settings(big, small, 0, small, 30, 0),
+      Settings(255, 255, 255, 100, 30, 7),
+      Settings(255, 255, 255, 100, 30, -1),
+      Settings(255, 255, 255, 100, 60, 0, 45, 4, 0.0f),
+      Settings(255, 255, 255, 100, 60, 1, 45, 4, 0.0f),
+      Settings(255, 255, 255, 100, 60, 0, 45, 4, nan),
+      Settings(255, 255, 255, 100, 60, 1, 45, 4, -2.0f),
+      Settings(255, 255, 255, 100, 60, 0, 45, 4, 0.25f),
+      Settings(255, 255, 255, 100, 60, 1, 45, 4, 1e-30f),
+      Settings(255, 255, 255, 100, 60, 1, 45, 4, inf),
+  };
+  for (int planes : {3, 4}) {
+    const Image in = SceneImage(rng, 24, 18, planes, 255, 255, 255, 50);
+    for (const EffectSettings& s : cases) {
+      ScriptedHost engineHost, oracleHost;
+      const Image out = EngineRender(in, s, {}, engineHost);
+      const Image plain = oracle::Render(in, s, {}, oracleHost);
+      ASSERT_EQ(out.samples, plain.samples)
+          << s.red << " " << s.threshold << " " << s.radius << " " << s.angle << " " << s.streaks
+          << " " << s.mode << " " << s.scale;
+      ASSERT_EQ(engineHost.calls, oracleHost.calls);
+    }
+  }
+  // Out-of-range radius and scale render as the nearest value in use.
+  const Image in = SceneImage(rng, 24, 18, 3, 255, 255, 255, 50);
+  EXPECT_EQ(Render(in, Settings(255, 255, 255, 50, 500, 0)).samples,
+            Render(in, Settings(255, 255, 255, 50, 100, 0)).samples);
+  EXPECT_EQ(Render(in, Settings(255, 255, 255, 50, -3, 1)).samples,
+            Render(in, Settings(255, 255, 255, 50, 0, 1)).samples);
+  EXPECT_EQ(Render(in, Settings(255, 255, 255, 50, 40, 1, 45, 4, nan)).samples,
+            Render(in, Settings(255, 255, 255, 50, 40, 1, 45, 4, 1.0f)).samples);
+  EXPECT_EQ(EffectiveRadius(30, 3.0f), 10);
+  EXPECT_EQ(EffectiveRadius(30, 4.0f), 7);
+  EXPECT_EQ(EffectiveRadius(30, 0.0f), 30);
+  EXPECT_EQ(EffectiveRadius(60, 0.25f), 100);
+  EXPECT_EQ(EffectiveRadius(60, inf), 0);
+}
+
+}  // namespace

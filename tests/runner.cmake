@@ -1,1 +1,28 @@
 # Tests of the runner.
+add_executable(runner_tests runner_host_test.cpp runner_pipl_test.cpp runner_settings_test.cpp)
+target_link_libraries(runner_tests PRIVATE corvanel_files ${GTEST_MAIN_TARGET})
+corvanel_add_test(runner_tests)
+
+if(NOT WIN32)
+  add_executable(runner_command_tests runner_command_test.cpp)
+  target_compile_definitions(runner_command_tests PRIVATE CORVANEL="$<TARGET_FILE:corvanel>"
+                                                          SAMPLE="$<TARGET_FILE:corvanel_sample>")
+  target_link_libraries(runner_command_tests PRIVATE corvanel_warnings ${GTEST_MAIN_TARGET})
+  add_dependencies(runner_command_tests corvanel corvanel_sample)
+  gtest_discover_tests(runner_command_tests DISCOVERY_TIMEOUT 60)
+endif()
+
+# The same files from the native command and from corvanel.exe with the real .8bf under
+# Wine, in whichever Windows tree can run here. The native tree is the sibling ./dev builds.
+set(CORVANEL_NATIVE_TREE ${CMAKE_BINARY_DIR}/../native CACHE PATH "The native build tree")
+if(WIN32 AND (CMAKE_SIZEOF_VOID_P EQUAL 8 OR CORVANEL_RUN_WIN32_TESTS))
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(wine_arch win64)
+  else()
+    set(wine_arch win32)
+  endif()
+  add_test(NAME runner_cross_check
+           COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/runner_cross_check.sh ${CORVANEL_NATIVE_TREE}
+                   ${CMAKE_BINARY_DIR} ${wine_arch} ${CMAKE_CURRENT_BINARY_DIR}/cross_check)
+  set_tests_properties(runner_cross_check PROPERTIES CROSSCOMPILING_EMULATOR "")
+endif()

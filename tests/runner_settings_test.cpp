@@ -1,0 +1,119 @@
+// Settings as the command takes them, and image files in and out.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+
+#include "runner/ImageFile.h"
+#include "runner/Settings.h"
+
+namespace {
+
+TEST(Settings, RoundTripThroughTheTextForm) {
+  EffectParams p = DefaultEffectParams();
+  p.red = 1;
+  p.green = 2;
+  p.blue = 3;
+  p.threshold = 100;
+  p.radius = 0;
+  p.angle = 180;
+  p.streaks = 40;
+  p.mode = kModeSparkle;
+  EffectParams back = DefaultEffectParams();
+  std::string error;
+  ASSERT_TRUE(ParseSettings(FormatSettings(p), &back, &error)) << error;
+  for (const ParamRange& r : kParamRanges) EXPECT_EQ(back.*r.field, p.*r.field) << r.label;
+  EXPECT_EQ(back.mode, kModeSparkle);
+
+  // Partial files keep the rest; names and modes ignore case; comments and blanks skip.
+  back = DefaultEffectParams();
+  ASSERT_TRUE(ParseSettings("# mine\n\n  Radius = 12 \r\nMODE=Sparkle\n", &back, &error));
+  EXPECT_EQ(back.radius, 12);
+  EXPECT_EQ(back.mode, kModeSparkle);
+  EXPECT_EQ(back.threshold, 5);
+}
+
+TEST(Settings, RefusesMalformedFilesAndValuesOutsideTheRanges) {
+  const struct {
+    const char* text;
+    const char* says;
+  } bad[] = {
+      {"radius 12\n", "line 1: expected"},
+      {"radius = 101\n", "Radius must be a whole number from 0 to 100 (got 101)"},
+      {"\nangle = -1\n", "line 2: Angle must be a whole number from 0 to 180"},
+      {"streaks = 4x\n", "Streaks"},
+      {"red = 99999999999999999999\n", "Red must be a whole number from 0 to 255"},
+      {"colour = 3\n", "unknown setting 'colour'"},
+      {"radius = 1\nradius = 2\n", "given twice"},
+      {"mode = blur\n", "glow or sparkle"},
+      {"threshold =\n", "Threshold"},
+  };
+  for (const auto& c : bad) {
+    EffectParams p = DefaultEffectParams();
+    std::string error;
+    EXPECT_FALSE(ParseSettings(c.text, &p, &error)) << c.text;
+    EXPECT_NE(error.find(c.says), std::string::npos) << error;
+    EXPECT_EQ(p.radius, 30);  // unchanged
+  }
+  EffectParams p = DefaultEffectParams();
+  std::string error;
+  EXPECT_TRUE(ParseMatchColour("10, 20,30", &p, &error));
+  EXPECT_EQ(p.blue, 30);
+  for (const char* text : {"1,2", "1,2,3,4", "1,2,256", "a,b,c", ""})
+    EXPECT_FALSE(ParseMatchColour(text, &p, &error)) << text;
+  EXPECT_EQ(p.red, 10);
+}
+
+TEST(ImageFile, WritesAndReadsBackEveryOutputFormat) {
+  Image rgba{3, 2, 4, {}};
+  for (int i = 0; i < 24; ++i) rgba.pixels.push_back(uint8_t(i * 10));
+  for (const char* name : {"corvanel_t.png", "corvanel_t.bmp", "corvanel_t.TGA"}) {
+    std::string error;
+    ASSERT_TRUE(SaveImageFile(name, rgba, &error)) << error;
+    Image back;
+    ASSERT_TRUE(LoadImageFile(name, &back, &error)) << error;
+    EXPECT_EQ(back.planes, 4) << name;
+    EXPECT_EQ(back.pixels, rgba.pixels) << name;
+    std::remove(name);
+  }
+  // Grey comes in as RGB.
+  Image grey{2, 1, 1, {7, 200}};
+  std::string error;
+  ASSERT_TRUE(SaveImageFile("corvanel_g.png", grey, &error));
+  Image back;
+  ASSERT_TRUE(LoadImageFile("corvanel_g.png", &back, &error));
+  EXPECT_EQ(back.planes, 3);
+  EXPECT_EQ(back.pixels, (std::vector<uint8_t>{7, 7, 7, 200, 200, 200}));
+  std::remove("corvanel_g.png");
+}
+
+TEST(ImageFile, RefusesBadImagesAndLeavesAnExistingOutputWhole) {
+  std::string error;
+  Image image;
+  EXPECT_FALSE(LoadImageFile("corvanel_missing.png", &image, &error));
+  EXPECT_NE(error.find("cannot open"), std::string::npos);
+  { std::ofstream("corvanel_bad.png") << "\x89PNG\r\n\x1a\nnot really"; }
+  EXPECT_FALSE(LoadImageFile("corvanel_bad.png", &image, &error));
+  EXPECT_NE(error.find("corvanel_bad.png"), std::string::npos);
+  { std::ofstream("corvanel_empty.png"); }
+  EXPECT_FALSE(LoadImageFile("corvanel_empty.png", &image, &error));
+  std::remove("corvanel_empty.png");
+
+  ImageFormat format;
+  EXPECT_FALSE(OutputFormatFor("out.gif", &format, &error));
+  EXPECT_NE(error.find(".gif"), std::string::npos);
+  EXPECT_FALSE(OutputFormatFor("dir.png/out", &format, &error));
+  EXPECT_TRUE(OutputFormatFor("OUT.JPEG", &format, &error));
+
+  // A stop before the rename leaves the old file as it was.
+  Image small{1, 1, 3, {1, 2, 3}};
+  EXPECT_FALSE(SaveImageFile("corvanel_bad.png", small, &error, [] { return true; }));
+  std::ifstream kept("corvanel_bad.png");
+  std::string text((std::istreambuf_iterator<char>(kept)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(text.substr(8), "not really");
+  std::ifstream partial("corvanel_bad.png.part");
+  EXPECT_FALSE(partial.good());
+  std::remove("corvanel_bad.png");
+}
+
+}  // namespace

@@ -10,7 +10,7 @@ void InstallInterruptHandler();
 bool StderrIsTerminal();
 
 // Puts the file `from` in place of `to` in one step, so `to` is never half-written.
-bool ReplaceFile(const std::string& from, const std::string& to, std::string* error);
+bool MoveIntoPlace(const std::string& from, const std::string& to, std::string* error);
 
 // The folder of the running program, with a trailing separator.
 std::string ProgramDirectory();

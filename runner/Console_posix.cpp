@@ -26,7 +26,7 @@ bool StderrIsTerminal() {
   return isatty(STDERR_FILENO) == 1;
 }
 
-bool ReplaceFile(const std::string& from, const std::string& to, std::string* error) {
+bool MoveIntoPlace(const std::string& from, const std::string& to, std::string* error) {
   if (std::rename(from.c_str(), to.c_str()) == 0) return true;
   *error = std::strerror(errno);
   return false;

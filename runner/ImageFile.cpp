@@ -138,7 +138,7 @@ bool SaveImageFile(const std::string& path, const Image& image, std::string* err
     return false;
   }
   std::string why;
-  if (!ReplaceFile(partial, path, &why)) {
+  if (!MoveIntoPlace(partial, path, &why)) {
     *error = "cannot write " + path + ": " + why;
     std::remove(partial.c_str());
     return false;

@@ -168,7 +168,7 @@ bool WriteSettingsFile(const std::string& path, const EffectParams& params, std:
     }
   }
   std::string why;
-  if (!ReplaceFile(partial, path, &why)) {
+  if (!MoveIntoPlace(partial, path, &why)) {
     *error = "cannot write the settings file " + path + ": " + why;
     std::remove(partial.c_str());
     return false;

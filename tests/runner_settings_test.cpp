@@ -92,7 +92,7 @@ TEST(ImageFile, RefusesBadImagesAndLeavesAnExistingOutputWhole) {
   Image image;
   EXPECT_FALSE(LoadImageFile("corvanel_missing.png", &image, &error));
   EXPECT_NE(error.find("cannot open"), std::string::npos);
-  { std::ofstream("corvanel_bad.png") << "\x89PNG\r\n\x1a\nnot really"; }
+  { std::ofstream("corvanel_bad.png", std::ios::binary) << "\x89PNG\r\n\x1a\nnot really"; }
   EXPECT_FALSE(LoadImageFile("corvanel_bad.png", &image, &error));
   EXPECT_NE(error.find("corvanel_bad.png"), std::string::npos);
   { std::ofstream("corvanel_empty.png"); }
@@ -108,7 +108,7 @@ TEST(ImageFile, RefusesBadImagesAndLeavesAnExistingOutputWhole) {
   // A stop before the rename leaves the old file as it was.
   Image small{1, 1, 3, {1, 2, 3}};
   EXPECT_FALSE(SaveImageFile("corvanel_bad.png", small, &error, [] { return true; }));
-  std::ifstream kept("corvanel_bad.png");
+  std::ifstream kept("corvanel_bad.png", std::ios::binary);
   std::string text((std::istreambuf_iterator<char>(kept)), std::istreambuf_iterator<char>());
   EXPECT_EQ(text.substr(8), "not really");
   std::ifstream partial("corvanel_bad.png.part");

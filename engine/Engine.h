@@ -33,6 +33,9 @@ struct HostPolling {
   void (*progress)(void* context, int32_t done, int32_t total);
 };
 
-// Copies the input to the output, then draws the effect of the settings.
+// Copies the input to the output, then draws the effect of the settings. Settings outside
+// the dialog's ranges render safely: radius as the nearest of 0 and 100, a scale that is not
+// positive as 1 (the effective radius never exceeds 100), no streaks as stars that draw
+// nothing. Null buffers for a non-empty image render nothing and poll nothing.
 void RenderPixels(const PixelBuffers& buffers, const EffectSettings& settings,
                   const HostPolling& polling);

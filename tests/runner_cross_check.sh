@@ -13,10 +13,10 @@ cd "$work"
 fail=0
 for image in rgb rgba; do
   for mode in glow sparkle; do
-    set -- "$image.png" --mode "$mode" --match 255,200,90 --threshold 40 --radius 12 --quiet
+    set -- --mode "$mode" --match 255,200,90 --threshold 40 --radius 12 --quiet
     out="$image-$mode"
-    "$native/runner/corvanel" "$1" "$out-native.png" "$@"
-    "$here/cmake/wine-run" "$arch" "$windows/corvanel.exe" "$1" "$out-wine.png" "$@"
+    "$native/runner/corvanel" "$image.png" "$out-native.png" "$@"
+    "$here/cmake/wine-run" "$arch" "$windows/corvanel.exe" "$image.png" "$out-wine.png" "$@"
     if cmp -s "$out-native.png" "$out-wine.png"; then
       echo "$out: identical"
     else

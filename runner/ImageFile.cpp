@@ -7,7 +7,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "runner/Console.h"
+#include "runner/SafeWrite.h"
 #include "stb_image.h"
 #include "stb_image_write.h"
 
@@ -119,29 +119,5 @@ bool SaveImageFile(const std::string& path, const Image& image, std::string* err
     return false;
   }
 
-  const std::string partial = path + ".part";
-  {
-    errno = 0;
-    std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-    if (out)
-      out.write(reinterpret_cast<const char*>(encoded.data()), std::streamsize(encoded.size()));
-    if (out) out.close();
-    if (!out) {
-      *error = "cannot write " + path + ": " + (errno ? std::strerror(errno) : "write failed");
-      std::remove(partial.c_str());
-      return false;
-    }
-  }
-  if (stop && stop()) {
-    *error = "stopped; " + path + " not written";
-    std::remove(partial.c_str());
-    return false;
-  }
-  std::string why;
-  if (!MoveIntoPlace(partial, path, &why)) {
-    *error = "cannot write " + path + ": " + why;
-    std::remove(partial.c_str());
-    return false;
-  }
-  return true;
+  return WriteFileBeside(path, std::string(encoded.begin(), encoded.end()), path, stop, error);
 }

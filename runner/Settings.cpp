@@ -7,7 +7,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "runner/Console.h"
+#include "runner/SafeWrite.h"
 
 namespace {
 
@@ -156,22 +156,5 @@ bool ReadSettingsFile(const std::string& path, EffectParams* params, std::string
 }
 
 bool WriteSettingsFile(const std::string& path, const EffectParams& params, std::string* error) {
-  const std::string partial = path + ".part";
-  {
-    std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-    out << FormatSettings(params);
-    out.close();
-    if (!out) {
-      *error = "cannot write the settings file " + path;
-      std::remove(partial.c_str());
-      return false;
-    }
-  }
-  std::string why;
-  if (!MoveIntoPlace(partial, path, &why)) {
-    *error = "cannot write the settings file " + path + ": " + why;
-    std::remove(partial.c_str());
-    return false;
-  }
-  return true;
+  return WriteFileBeside(path, FormatSettings(params), "the settings file " + path, nullptr, error);
 }

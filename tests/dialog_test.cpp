@@ -14,17 +14,11 @@
 #include "runner/FilterHost.h"
 #include "runner/PluginModule.h"
 #include "tests/support/DialogDriver.h"
+#include "tests/support/PluginPath_win.h"
 
 namespace {
 
 using namespace dialog_driver;
-
-std::string PluginBesideThisProgram() {
-  char path[MAX_PATH] = {};
-  GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string s(path);
-  return s.substr(0, s.find_last_of("\\/") + 1) + "Corvanel.8bf";
-}
 
 struct Row {
   ParamIndex param;

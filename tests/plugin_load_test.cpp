@@ -9,17 +9,11 @@
 #include "runner/PluginModule.h"
 #include "tests/ExpectedPipl.h"
 #include "tests/support/MessageBoxWatcher.h"
+#include "tests/support/PluginPath_win.h"
 
 namespace {
 
 std::string g_shippedPlugin;  // the 32-bit .8bf, when this program is not 32-bit itself
-
-std::string PluginBesideThisProgram() {
-  char path[MAX_PATH] = {};
-  GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string s(path);
-  return s.substr(0, s.find_last_of("\\/") + 1) + "Corvanel.8bf";
-}
 
 std::vector<uint8_t> PiplOfDataFile(const std::string& path) {
   HMODULE module = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);

@@ -2,36 +2,18 @@
 
 #include <commctrl.h>
 
+#include "tests/support/ProcessWindows_win.h"
+
 namespace dialog_driver {
-
-namespace {
-
-struct Search {
-  const char* title;
-  HWND found;
-};
-
-BOOL CALLBACK FindWindowOfThisProcess(HWND window, LPARAM param) {
-  auto* search = reinterpret_cast<Search*>(param);
-  DWORD process = 0;
-  GetWindowThreadProcessId(window, &process);
-  char title[256] = {};
-  GetWindowTextA(window, title, sizeof title);
-  if (process == GetCurrentProcessId() && IsWindowVisible(window) &&
-      strcmp(title, search->title) == 0) {
-    search->found = window;
-    return FALSE;
-  }
-  return TRUE;
-}
-
-}  // namespace
 
 HWND WaitForWindow(const char* title, DWORD timeoutMs) {
   for (DWORD waited = 0; waited < timeoutMs; waited += 20) {
-    Search search{title, nullptr};
-    EnumWindows(FindWindowOfThisProcess, reinterpret_cast<LPARAM>(&search));
-    if (search.found) return search.found;
+    HWND found = FindVisibleWindowOfThisProcess([title](HWND window) {
+      char text[256] = {};
+      GetWindowTextA(window, text, sizeof text);
+      return strcmp(text, title) == 0;
+    });
+    if (found) return found;
     Sleep(20);
   }
   return nullptr;

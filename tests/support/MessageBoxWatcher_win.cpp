@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "tests/support/MessageBoxWatcher.h"
+#include "tests/support/ProcessWindows_win.h"
 
 struct MessageBoxWatcher::State {
   HANDLE thread = nullptr;
@@ -11,42 +12,28 @@ struct MessageBoxWatcher::State {
 
 namespace {
 
-struct Search {
-  DWORD process;
-  HWND found;
-};
-
-BOOL CALLBACK FindBox(HWND window, LPARAM param) {
-  auto* search = reinterpret_cast<Search*>(param);
-  DWORD process = 0;
-  GetWindowThreadProcessId(window, &process);
+// A message box is a dialog-class window with the box's text control.
+bool IsMessageBox(HWND window) {
   char cls[64] = {};
   GetClassNameA(window, cls, sizeof cls);
-  if (process == search->process && IsWindowVisible(window) && strcmp(cls, "#32770") == 0 &&
-      GetDlgItem(window, 0xFFFF)) {  // a message box's text control
-    search->found = window;
-    return FALSE;
-  }
-  return TRUE;
+  return strcmp(cls, "#32770") == 0 && GetDlgItem(window, 0xFFFF);
 }
 
 DWORD WINAPI Watch(void* param) {
   auto* state = static_cast<MessageBoxWatcher::State*>(param);
   while (!state->stop) {
-    Search search{GetCurrentProcessId(), nullptr};
-    EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search));
-    if (search.found) {
+    HWND box = FindVisibleWindowOfThisProcess(IsMessageBox);
+    if (box) {
       char title[256] = {}, text[1024] = {};
-      GetWindowTextA(search.found, title, sizeof title);
-      GetDlgItemTextA(search.found, 0xFFFF, text, sizeof text);
-      SeenMessageBox box{title, text, GetWindow(search.found, GW_OWNER) != nullptr};
+      GetWindowTextA(box, title, sizeof title);
+      GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+      SeenMessageBox seen{title, text, GetWindow(box, GW_OWNER) != nullptr};
       EnterCriticalSection(&state->lock);
-      state->seen.push_back(box);
+      state->seen.push_back(seen);
       LeaveCriticalSection(&state->lock);
-      SendMessageA(search.found, WM_COMMAND, IDOK, 0);
+      SendMessageA(box, WM_COMMAND, IDOK, 0);
       // Wait until it is gone, so one box is never counted twice.
-      for (int i = 0; i < 500 && IsWindow(search.found) && IsWindowVisible(search.found); ++i)
-        Sleep(10);
+      for (int i = 0; i < 500 && IsWindow(box) && IsWindowVisible(box); ++i) Sleep(10);
     }
     Sleep(20);
   }

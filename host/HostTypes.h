@@ -114,7 +114,10 @@ struct FilterRecord {
   OSType hostSig;
   uint8_t opaque124[4];
   int16_t imageMode;
-  uint8_t opaque130[74];
+  uint8_t opaque130[58];
+  // Windows hosts point this at a record whose first field is their main window.
+  void* platformData;
+  uint8_t opaque192[12];
   DisplayPixelsProc displayPixels;
   uint8_t opaque208[16];
   AdvanceStateProc advanceState;
@@ -154,6 +157,7 @@ static_assert(offsetof(FilterRecord, maskData) == 104);
 static_assert(offsetof(FilterRecord, maskRowBytes) == 108);
 static_assert(offsetof(FilterRecord, hostSig) == 120);
 static_assert(offsetof(FilterRecord, imageMode) == 128);
+static_assert(offsetof(FilterRecord, platformData) == 188);
 static_assert(offsetof(FilterRecord, displayPixels) == 204);
 static_assert(offsetof(FilterRecord, advanceState) == 224);
 static_assert(offsetof(FilterRecord, inputPadding) == 238);

@@ -31,6 +31,10 @@ constexpr OSErr kNoErr = 0;
 constexpr OSErr kUserCancelled = 1;  // the run ended and the user was told, or cancelled
 constexpr OSErr kMemFullErr = -108;
 constexpr OSErr kFilterBadParameters = -30100;
+// The parameters dialog could not be shown. Hosts report any result other than 0 and 1
+// as a failed run; -1 names no particular cause, where -108 would blame memory and
+// -30100 the parameters.
+constexpr OSErr kDialogFailedErr = -1;
 
 // Selectors, in the order a host uses them.
 enum FilterSelector : int16_t {

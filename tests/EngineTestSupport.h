@@ -78,9 +78,13 @@ inline oracle::Image SceneImage(std::mt19937& rng, int width, int height, int pl
   for (int y = 0; y < height; ++y)
     for (int x = 0; x < width; ++x) {
       const bool near = pct(rng) < nearShare;
-      image.At(x, y, 0) = near ? clampByte(r + jitter(rng)) : uint8_t(byte(rng));
-      image.At(x, y, 1) = near ? clampByte(g + jitter(rng)) : uint8_t(byte(rng));
-      image.At(x, y, 2) = near ? clampByte(b + jitter(rng)) : uint8_t(byte(rng));
+      // Three colour samples are drawn for every pixel, so the sequence does not depend on
+      // the plane count, but only the planes the image has are written.
+      const int centre[3] = {r, g, b};
+      for (int k = 0; k < 3; ++k) {
+        const uint8_t v = near ? clampByte(centre[k] + jitter(rng)) : uint8_t(byte(rng));
+        if (k < planes) image.At(x, y, k) = v;
+      }
       for (int k = 3; k < planes; ++k) image.At(x, y, k) = uint8_t(byte(rng));
     }
   return image;

@@ -76,6 +76,11 @@ struct PSPixelMap {
   int32_t maskPhaseCol;
 };
 
+// What a Windows host's platformData points at; only its first field is used.
+struct PlatformData {
+  void* hwnd;  // the host's main window, or null
+};
+
 extern "C" {
 typedef Boolean (*TestAbortProc)();
 typedef void (*ProgressProc)(int32_t done, int32_t total);

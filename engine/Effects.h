@@ -24,6 +24,20 @@ void BuildGlowKernel(double radius, uint32_t colour);
 // e is limited to 0..100, the reach of the table.
 void StampGlow(int32_t x, int32_t y, int32_t e);
 
+// How renders are carried out. Every choice gives the same bytes and the same host calls;
+// tests pin them to compare each with the plain rules, renders leave them automatic.
+enum class GlowPath {
+  Automatic,  // by the share of centres among the pixels
+  Stamps,     // each centre's stamp in raster order
+  Gather,     // each output pixel from the centres that reach it
+};
+struct EngineTuning {
+  GlowPath glow = GlowPath::Automatic;
+  int32_t threads = 0;        // 1 or 2; 0: two where the machine has two cores
+  bool noWorkMemory = false;  // behave as if the gather's centre map could not be had
+};
+extern EngineTuning g_engineTuning;
+
 // One star of `streaks` directions from `angle` degrees, each of a random length up to
 // twice `length`. A star with no streaks (0 or fewer) draws nothing and draws no random
 // numbers; more than 360 streaks draw one direction per degree.

@@ -4,6 +4,7 @@
 #include "engine/Effects.h"
 #include "engine/Engine.h"
 #include "engine/RenderFrame.h"
+#include "engine/RowLoop.h"
 
 RenderFrame g_renderFrame;
 
@@ -15,49 +16,6 @@ constexpr double kCentreDrawScale = 3.0518509447574615e-05;  // nearest float to
 struct EffectColour {
   int32_t red, green, blue;
 };
-
-inline bool Matches(const ColourWindow& w, const uint8_t* pixel) {
-  return pixel[0] >= w.lowRed && pixel[0] <= w.highRed && pixel[1] >= w.lowGreen &&
-         pixel[1] <= w.highGreen && pixel[2] >= w.lowBlue && pixel[2] <= w.highBlue;
-}
-
-// Per-render state of the row loop.
-struct RowLoop {
-  const HostPolling& polling;
-  int32_t count;
-  int32_t total;
-
-  // False when the host asks to stop before this row.
-  bool Poll() {
-    if (polling.abort && polling.abort(polling.context)) return false;
-    if (polling.progress) polling.progress(polling.context, count, total);
-    ++count;
-    return true;
-  }
-};
-
-struct GlowJob {
-  ColourWindow window;
-  int32_t radius;  // effective
-  bool skip;
-};
-
-template <int Planes>
-void GlowRow(GlowJob& job, int32_t y) {
-  const RenderFrame& f = g_renderFrame;
-  const uint8_t* line = f.input + size_t(y) * size_t(f.inRowBytes);
-  for (int32_t x = f.firstColumn; x < f.width; ++x) {
-    // After every stamp the next pixel in raster order is passed over, across rows too.
-    if (job.skip) {
-      job.skip = false;
-      continue;
-    }
-    if (Matches(job.window, line + size_t(x) * Planes)) {
-      StampGlow(x, y, job.radius);
-      job.skip = true;
-    }
-  }
-}
 
 struct SparkleJob {
   ColourWindow window;
@@ -116,11 +74,8 @@ void ApplyEffect(const EffectSettings& s, const HostPolling& polling, int32_t pl
     else
       RunRows(loop, true, [&](int32_t y) { SparkleRow<4>(job, y); });
   } else {
-    GlowJob job{window, e, false};
-    if (planes == 3)
-      RunRows(loop, true, [&](int32_t y) { GlowRow<3>(job, y); });
-    else
-      RunRows(loop, !f.previewing, [&](int32_t y) { GlowRow<4>(job, y); });
+    // Glow on four planes leaves the host unpolled while previewing.
+    RenderGlow(window, e, loop, planes == 3 || !f.previewing);
   }
 }
 

@@ -1,0 +1,41 @@
+// The two ways the engine draws Glow, both byte for byte the stamps of the rules in raster
+// order, and what they share. Used by the Glow row loop (GlowRender.cpp).
+#pragma once
+
+#include <cstdint>
+
+// Which of the frame's pixels are stamp centres: one bit per pixel, rows of whole words.
+// Centres depend only on the input, so they can all be found before anything is drawn.
+struct CentreMap {
+  const uint64_t* bits;
+  int32_t wordsPerRow;
+
+  // Calls visit(x) for each centre of the row with lo <= x <= hi, left to right.
+  template <typename Visit>
+  void ForEach(int32_t row, int32_t lo, int32_t hi, Visit visit) const {
+    const uint64_t* words = bits + size_t(row) * size_t(wordsPerRow);
+    const int32_t first = lo >> 6;
+    const int32_t last = hi >> 6;
+    for (int32_t i = first; i <= last; ++i) {
+      uint64_t word = words[i];
+      if (i == first) word &= ~uint64_t(0) << (lo & 63);
+      if (i == last) word &= ~uint64_t(0) >> (63 - (hi & 63));
+      while (word) {
+        visit(i * 64 + __builtin_ctzll(word));
+        word &= word - 1;
+      }
+    }
+  }
+};
+
+// Lays the glow kernel out for stamps of reach e on pixels of `planes` samples. StampGlow
+// and GatherGlowRow read this layout; StampGlow prepares it itself when it is missing.
+void PrepareGlowStamp(int32_t e, int32_t planes);
+
+// StampGlow restricted to target rows of one parity (0 or 1), so that two threads can
+// stamp the same centres into disjoint rows; -1 stamps every row.
+void StampGlowParity(int32_t x, int32_t y, int32_t parity);
+
+// Computes output row y of the frame from its copied input and the centres of rows before
+// centreEnd, as their stamps in raster order would have left it.
+void GatherGlowRow(const CentreMap& centres, int32_t y, int32_t centreEnd);

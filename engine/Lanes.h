@@ -1,0 +1,90 @@
+// Eight 16-bit lanes for blending independent samples side by side: SSE2 where the compiler
+// targets it (every x86-64 build, and the i686 build with -msse2), plain loops elsewhere.
+// Both give the same integers; SSE2 is only faster.
+#pragma once
+
+#include <cstdint>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace lanes {
+
+#if defined(__SSE2__)
+
+struct U16x8 {
+  __m128i v;
+};
+
+inline U16x8 Load(const uint16_t* p) {
+  return {_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))};
+}
+inline void Store(uint16_t* p, U16x8 a) {
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(p), a.v);
+}
+// The distance to 255 after one screen blend with weight k: gap - ((gap * k) >> 8). With
+// gap and k at most 255 the product fits 16 bits, so the low half of the product is exact.
+inline U16x8 Fade(U16x8 gap, U16x8 k) {
+  return {_mm_sub_epi16(gap.v, _mm_srli_epi16(_mm_mullo_epi16(gap.v, k.v), 8))};
+}
+// Lanes hold 0..255, so the signed maximum is the unsigned one.
+inline U16x8 Max(U16x8 a, U16x8 b) {
+  return {_mm_max_epi16(a.v, b.v)};
+}
+
+// Screen-blends 16 bytes of samples with 16 weights: c + (((255 - c) * k) >> 8).
+inline void Brighten16(uint8_t* samples, const uint16_t* weights) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i all = _mm_set1_epi16(255);
+  const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples));
+  __m128i lo = _mm_sub_epi16(all, _mm_unpacklo_epi8(c, zero));
+  __m128i hi = _mm_sub_epi16(all, _mm_unpackhi_epi8(c, zero));
+  lo = Fade({lo}, Load(weights)).v;
+  hi = Fade({hi}, Load(weights + 8)).v;
+  const __m128i out = _mm_packus_epi16(_mm_sub_epi16(all, lo), _mm_sub_epi16(all, hi));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(samples), out);
+}
+
+#else
+
+struct U16x8 {
+  uint16_t v[8];
+};
+
+inline U16x8 Load(const uint16_t* p) {
+  U16x8 a;
+  for (int i = 0; i < 8; ++i) a.v[i] = p[i];
+  return a;
+}
+inline void Store(uint16_t* p, U16x8 a) {
+  for (int i = 0; i < 8; ++i) p[i] = a.v[i];
+}
+inline U16x8 Fade(U16x8 gap, U16x8 k) {
+  for (int i = 0; i < 8; ++i) gap.v[i] = uint16_t(gap.v[i] - ((gap.v[i] * k.v[i]) >> 8));
+  return gap;
+}
+inline U16x8 Max(U16x8 a, U16x8 b) {
+  for (int i = 0; i < 8; ++i) a.v[i] = a.v[i] > b.v[i] ? a.v[i] : b.v[i];
+  return a;
+}
+inline void Brighten16(uint8_t* samples, const uint16_t* weights) {
+  for (int i = 0; i < 16; ++i) {
+    const int32_t c = samples[i];
+    samples[i] = uint8_t(c + (((255 - c) * weights[i]) >> 8));
+  }
+}
+
+#endif
+
+// Screen-blends n samples with n weights, 16 at a time where it can.
+inline void Brighten(uint8_t* samples, const uint16_t* weights, int32_t n) {
+  int32_t i = 0;
+  for (; i + 16 <= n; i += 16) Brighten16(samples + i, weights + i);
+  for (; i < n; ++i) {
+    const int32_t c = samples[i];
+    samples[i] = uint8_t(c + (((255 - c) * weights[i]) >> 8));
+  }
+}
+
+}  // namespace lanes

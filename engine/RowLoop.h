@@ -1,0 +1,32 @@
+// What the effects' row loops share: the colour window test and the host's polling.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/Effects.h"
+#include "engine/Engine.h"
+
+inline bool Matches(const ColourWindow& w, const uint8_t* pixel) {
+  return pixel[0] >= w.lowRed && pixel[0] <= w.highRed && pixel[1] >= w.lowGreen &&
+         pixel[1] <= w.highGreen && pixel[2] >= w.lowBlue && pixel[2] <= w.highBlue;
+}
+
+// The host's side of one render: one abort check and one progress call per row, made only
+// from the thread that called the engine.
+struct RowLoop {
+  const HostPolling& polling;
+  int32_t count;
+  int32_t total;
+
+  // False when the host asks to stop before this row.
+  bool Poll() {
+    if (polling.abort && polling.abort(polling.context)) return false;
+    if (polling.progress) polling.progress(polling.context, count, total);
+    ++count;
+    return true;
+  }
+};
+
+// Glow over the frame's rows, from the centres that `window` selects in the input, with the
+// stamp reach e; polls the host before each row when `poll` is set.
+void RenderGlow(const ColourWindow& window, int32_t e, RowLoop& loop, bool poll);

@@ -1,60 +1,63 @@
-// The shipped render and the plain oracle on a 1600 x 1200 night scene: dark noise with a
-// scattering of bright lights.
+// The shipped render against the plain oracle on the cases of the speed goals, timed with
+// Google Benchmark; prints the ratios and whether each pair of outputs is identical.
 #include <benchmark/benchmark.h>
 
-#include <random>
+#include <map>
 
-#include "engine/Engine.h"
-#include "engine/RenderFrame.h"
-#include "tests/oracle/Oracle.h"
+#include "bench/BenchCases.h"
 
 namespace {
 
-const oracle::Image& Scene() {
-  static const oracle::Image image = [] {
-    oracle::Image im;
-    im.width = 1600;
-    im.height = 1200;
-    im.planes = 3;
-    im.samples.resize(size_t(im.width) * im.height * 3);
-    std::mt19937 rng(7);
-    std::uniform_int_distribution<int> dark(0, 60), pct(0, 999), bright(245, 255);
-    for (size_t i = 0; i < im.samples.size(); i += 3) {
-      const bool light = pct(rng) < 2;  // 0.2 % of the pixels
-      for (int k = 0; k < 3; ++k) im.samples[i + k] = uint8_t(light ? bright(rng) : dark(rng));
-    }
-    return im;
-  }();
-  return image;
-}
-
-EffectSettings SettingsFor(int mode) {
-  return {255, 255, 255, 10, 30, 45, 4, mode, 1.0f};
-}
-
-void Shipped(benchmark::State& state) {
-  const oracle::Image& in = Scene();
-  std::vector<uint8_t> out(in.samples.size());
-  const PixelBuffers buffers{in.samples.data(), in.width * 3, out.data(), in.width * 3,
-                             in.width,          in.height,    3};
-  const EffectSettings s = SettingsFor(int(state.range(0)));
-  for (auto _ : state) {
-    RenderPixels(buffers, s, HostPolling{nullptr, nullptr, nullptr});
-    benchmark::DoNotOptimize(out.data());
+// Collects each run's real time (the render may use two threads) by name.
+class Collector : public benchmark::ConsoleReporter {
+ public:
+  std::map<std::string, double> ms;
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs)
+      ms[run.benchmark_name()] = run.GetAdjustedRealTime();  // in the unit below
+    ConsoleReporter::ReportRuns(runs);
   }
-}
-
-void Plain(benchmark::State& state) {
-  const oracle::Image& in = Scene();
-  const EffectSettings s = SettingsFor(int(state.range(0)));
-  for (auto _ : state) {
-    oracle::ScriptedHost host;
-    benchmark::DoNotOptimize(oracle::Render(in, s, {}, host).samples.data());
-  }
-}
+};
 
 }  // namespace
 
-// 0 Glow, 1 Sparkle
-BENCHMARK(Shipped)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(Plain)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+int main(int argc, char** argv) {
+  const std::vector<bench::Case> cases = bench::Cases();
+  for (const bench::Case& c : cases) {
+    benchmark::RegisterBenchmark(("shipped/" + c.name).c_str(),
+                                 [&c](benchmark::State& state) {
+                                   std::vector<uint8_t> out;
+                                   for (auto _ : state) {
+                                     bench::RenderShipped(c, out);
+                                     benchmark::DoNotOptimize(out.data());
+                                   }
+                                 })
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
+    // The plain rules take seconds a render: once is enough.
+    benchmark::RegisterBenchmark(("plain/" + c.name).c_str(),
+                                 [&c](benchmark::State& state) {
+                                   for (auto _ : state)
+                                     benchmark::DoNotOptimize(bench::RenderPlain(c).data());
+                                 })
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime()
+        ->Iterations(1);
+  }
+  benchmark::Initialize(&argc, argv);
+  Collector collector;
+  benchmark::RunSpecifiedBenchmarks(&collector);
+
+  std::vector<bench::Timing> timings;
+  for (const bench::Case& c : cases) {
+    const auto plain = collector.ms.find("plain/" + c.name);
+    const auto shipped = collector.ms.find("shipped/" + c.name);
+    if (plain == collector.ms.end() || shipped == collector.ms.end()) continue;
+    std::vector<uint8_t> out;
+    bench::RenderShipped(c, out);
+    timings.push_back({c.name, plain->second, shipped->second, out == bench::RenderPlain(c)});
+  }
+  bench::PrintRatios(timings);
+  benchmark::Shutdown();
+  return 0;
+}

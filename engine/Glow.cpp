@@ -14,37 +14,62 @@ namespace {
 // Pixels blended side by side by the gather.
 constexpr int32_t kGroup = 16;
 // Zero weights on both sides of each stamp row, so that a group of pixels at the edge of a
-// stamp reads zeros (which change nothing) past it.
+// stamp, or a block of 16 samples run on past it, reads zeros (which change nothing).
 constexpr int32_t kPad = kGroup;
 constexpr int32_t kSide = 2 * kMaxRadius + 1;
-constexpr int32_t kRowSamples = (kSide + 2 * kPad) * 4;
+constexpr int32_t kRowSpan = kSide + 2 * kPad;
 // Weights are at most 25 (2 * 255 * 0.05); an 8-bit weight could be at most 255.
 constexpr int32_t kWeights = 256;
+// dx^2 + dy^2 within the stamp square
+constexpr int32_t kMaxDistance2 = 2 * kMaxRadius * kMaxRadius;
 
-// The kernel as one render's stamps read it: one row of weights per row offset dy, laid out
-// along dx like the pixels of an image row (planes samples each, zero for the fourth), so
-// that a run of target pixels finds its weights in a run of memory.
+// The kernel as one render's stamps read it, one row of weights per row offset dy, in two
+// layouts: along dx like the pixels of an image row (planes samples each, zero for the
+// fourth) for the stamps, so that a run of target pixels finds its weights in a run of
+// memory; and one row per colour sample for the gather, which keeps each sample of 16
+// pixels in two lanes of eight.
 struct GlowStamp {
   int32_t e = -1;  // -1: not prepared
   int32_t planes = 0;
-  uint16_t rows[kSide][kRowSamples];
+  uint16_t pixelRows[kSide][kRowSpan * 4];
+  uint16_t sampleRows[3][kSide][kRowSpan];
   // farthest[k][w]: the largest dx^2 + dy^2 of an offset whose weight for sample k is at
-  // least w, or -1. Weights only fall with dx^2 + dy^2 (the formula is monotonic in it, and
-  // offsets outside the filled square weigh 0), so offsets farther out weigh less than w.
+  // least w, or -1. An offset farther out weighs less than w for sample k.
   int32_t farthest[3][kWeights + 1];
+  // reachOfGap[k][g]: the largest dx^2 + dy^2 of an offset that can still change sample k
+  // when it is g from 255, or -1. A blend leaves a gap g unchanged when g * K < 256, that
+  // is for K below ceil(256 / g).
+  int32_t reachOfGap[3][256];
+  // The farthest offset where any sample weighs 2 or more: weights 0 and 1 never change a
+  // sample, as (255 - c) * 1 < 256.
+  int32_t stampReach = -1;
 
-  const uint16_t* At(int32_t dx, int32_t dy) const {
-    return &rows[dy + e][(dx + e + kPad) * planes];
+  const uint16_t* PixelWeights(int32_t dx, int32_t dy) const {
+    return &pixelRows[dy + e][(dx + e + kPad) * planes];
+  }
+  const uint16_t* SampleWeights(int k, int32_t dx, int32_t dy) const {
+    return &sampleRows[k][dy + e][dx + e + kPad];
   }
 };
 
 GlowStamp g_stamp;
 
-int32_t FloorSqrt(int32_t v) {
-  int32_t r = int32_t(std::sqrt(double(v)));
-  while (r * r > v) --r;
-  while ((r + 1) * (r + 1) <= v) ++r;
-  return r;
+// floor(sqrt(v)) for every dx^2 + dy^2 a stamp can have.
+struct FloorSqrtTable {
+  uint8_t root[kMaxDistance2 + 1];
+  FloorSqrtTable() {
+    for (int32_t r = 0; r * r <= kMaxDistance2; ++r)
+      for (int32_t v = r * r; v <= kMaxDistance2 && v < (r + 1) * (r + 1); ++v)
+        root[v] = uint8_t(r);
+  }
+};
+const FloorSqrtTable g_floorSqrt;
+
+// How far from the centre column a stamp row dy reaches for the squared reach `reach`.
+inline int32_t HalfWidth(int32_t reach, int32_t dy, int32_t e) {
+  const int32_t rest = reach - dy * dy;
+  if (rest < 0) return -1;
+  return std::min<int32_t>(e, g_floorSqrt.root[rest]);
 }
 
 void EnsureStamp(int32_t e, int32_t planes) {
@@ -78,7 +103,8 @@ void PrepareGlowStamp(int32_t e, int32_t planes) {
   GlowStamp& s = g_stamp;
   s.e = std::clamp(e, 0, kMaxRadius);
   s.planes = planes;
-  std::memset(s.rows, 0, sizeof(s.rows));
+  std::memset(s.pixelRows, 0, sizeof(s.pixelRows));
+  std::memset(s.sampleRows, 0, sizeof(s.sampleRows));
   int32_t nearest[3][kWeights + 1];
   for (auto& k : nearest) std::fill(k, k + kWeights + 1, -1);
   for (int32_t dy = -s.e; dy <= s.e; ++dy) {
@@ -86,9 +112,10 @@ void PrepareGlowStamp(int32_t e, int32_t planes) {
       // Offset +100 lies past the table and weighs nothing.
       if (dx == kMaxRadius || dy == kMaxRadius) continue;
       const int32_t* weights = GlowKernel[dx + kMaxRadius][dy + kMaxRadius];
-      uint16_t* target = const_cast<uint16_t*>(s.At(dx, dy));
+      uint16_t* pixel = &s.pixelRows[dy + s.e][(dx + s.e + kPad) * planes];
       for (int k = 0; k < 3; ++k) {
-        target[k] = uint16_t(weights[k]);
+        pixel[k] = uint16_t(weights[k]);
+        s.sampleRows[k][dy + s.e][dx + s.e + kPad] = uint16_t(weights[k]);
         int32_t& far = nearest[k][weights[k]];
         far = std::max(far, dx * dx + dy * dy);
       }
@@ -98,7 +125,10 @@ void PrepareGlowStamp(int32_t e, int32_t planes) {
     s.farthest[k][kWeights] = -1;
     for (int32_t w = kWeights - 1; w >= 0; --w)
       s.farthest[k][w] = std::max(s.farthest[k][w + 1], nearest[k][w]);
+    s.reachOfGap[k][0] = -1;
+    for (int32_t g = 1; g < 256; ++g) s.reachOfGap[k][g] = s.farthest[k][(255 + g) / g];
   }
+  s.stampReach = std::max({s.farthest[0][2], s.farthest[1][2], s.farthest[2][2]});
 }
 
 void StampGlow(int32_t x, int32_t y, int32_t e) {
@@ -109,66 +139,49 @@ void StampGlow(int32_t x, int32_t y, int32_t e) {
 void StampGlowParity(int32_t x, int32_t y, int32_t parity) {
   const RenderFrame& f = g_renderFrame;
   const GlowStamp& s = g_stamp;
-  const int32_t e = s.e;
   const int32_t planes = s.planes;
-  // Weights of 0 and 1 never change a sample ((255 - c) * 1 < 256), so each row of the stamp
-  // is blended only where some sample weighs 2 or more.
-  const int32_t reach = std::max({s.farthest[0][2], s.farthest[1][2], s.farthest[2][2]});
-  for (int32_t dy = -e; dy <= e; ++dy) {
+  for (int32_t dy = -s.e; dy <= s.e; ++dy) {
     const int32_t row = y + dy;
     if (row <= f.firstRow || row >= f.endRow) continue;
     if (parity >= 0 && (row & 1) != parity) continue;
-    const int32_t rest = reach - dy * dy;
-    if (rest < 0) continue;
-    const int32_t half = std::min(e, FloorSqrt(rest));
+    // Each row of the stamp is blended only where some sample weighs 2 or more.
+    const int32_t half = HalfWidth(s.stampReach, dy, s.e);
     const int32_t first = std::max(x - half, f.firstColumn + 1);
     const int32_t last = std::min(x + half, f.width - 1);
     if (first > last) continue;
-    // Within one stamp every target sample is blended once, so the order among them is free.
+    // Within one stamp every target sample is blended once, so the order among them is
+    // free. Past `last` the weights are 0 or 1 (or padding), so blocks may run on to the
+    // end of the row.
     uint8_t* pixels = f.output + size_t(row) * size_t(f.outRowBytes) + size_t(first) * planes;
-    lanes::Brighten(pixels, s.At(first - x, dy), (last - first + 1) * planes);
+    lanes::Brighten(pixels, s.PixelWeights(first - x, dy), (last - first + 1) * planes,
+                    std::min(f.width - first, last - first + 1 + kPad) * planes);
   }
 }
 
 namespace {
 
-// The largest dx^2 + dy^2 of a centre that can still change one of the pixels whose
-// samples are this far from 255 at most (per sample k), or -1 when none can. A blend with
-// weight K leaves a sample with gap g unchanged when g * K < 256, that is below
-// ceil(256 / g); gaps only shrink, so what cannot change a sample now never will.
-int32_t LiveReach(const int32_t gaps[3]) {
-  int32_t reach = -1;
-  for (int k = 0; k < 3; ++k) {
-    if (gaps[k] == 0) continue;
-    const int32_t least = std::min((255 + gaps[k]) / gaps[k], kWeights);
-    reach = std::max(reach, g_stamp.farthest[k][least]);
-  }
-  return reach;
-}
-
-// The samples of kGroup pixels as gaps to 255, Planes per pixel, in 2 * Planes lanes of 8.
-template <int Planes>
+// The samples of kGroup pixels as their gaps to 255: for each colour sample k, lanes
+// 2k and 2k + 1 hold the 16 pixels in order.
 struct Gaps {
-  static constexpr int kRegisters = 2 * Planes;
-  lanes::U16x8 lane[kRegisters];
+  lanes::U16x8 lane[6];
 
-  // Largest gap of each colour sample over the group.
+  // The largest dx^2 + dy^2 of a centre that can still change one of these samples, or -1
+  // when none can. Gaps only shrink, so what cannot change a sample now never will.
   int32_t Reach() const {
-    // Registers r and r + Planes hold the same sample pattern (8 * Planes is a whole number
-    // of pixels), so folding them keeps each sample in its place.
-    lanes::U16x8 folded[Planes];
-    for (int r = 0; r < Planes; ++r) folded[r] = lanes::Max(lane[r], lane[r + Planes]);
-    alignas(16) uint16_t v[8 * Planes];
-    for (int r = 0; r < Planes; ++r) lanes::Store(v + 8 * r, folded[r]);
-    int32_t gaps[3] = {0, 0, 0};
-    for (int i = 0; i < 8 * Planes; ++i)
-      if (i % Planes < 3) gaps[i % Planes] = std::max<int32_t>(gaps[i % Planes], v[i]);
-    return LiveReach(gaps);
+    int32_t reach = -1;
+    for (int k = 0; k < 3; ++k) {
+      const int32_t gap = lanes::MaxLane(lanes::Max(lane[2 * k], lane[2 * k + 1]));
+      reach = std::max(reach, g_stamp.reachOfGap[k][gap]);
+    }
+    return reach;
   }
 
-  void Blend(const uint16_t* weights) {
-    for (int r = 0; r < kRegisters; ++r)
-      lane[r] = lanes::Fade(lane[r], lanes::Load(weights + 8 * r));
+  void Blend(const GlowStamp& s, int32_t dx, int32_t dy) {
+    for (int k = 0; k < 3; ++k) {
+      const uint16_t* weights = s.SampleWeights(k, dx, dy);
+      lane[2 * k] = lanes::Fade(lane[2 * k], lanes::Load(weights));
+      lane[2 * k + 1] = lanes::Fade(lane[2 * k + 1], lanes::Load(weights + 8));
+    }
   }
 };
 
@@ -176,7 +189,7 @@ struct Gaps {
 // value folded with the blends of the centres that reach it, in raster order of the
 // centres: that is what the stamps leave, because stamps touch each sample at most once and
 // no blend reads another sample. The centres are visited in raster order here too; those
-// skipped change nothing (weight too small for every gap of the group, see LiveReach).
+// skipped change nothing (weight too small for every gap of the group, see Reach).
 template <int Planes>
 void GatherGroup(const CentreMap& centres, uint8_t* line, int32_t x0, int32_t y,
                  int32_t centreEnd) {
@@ -184,41 +197,39 @@ void GatherGroup(const CentreMap& centres, uint8_t* line, int32_t x0, int32_t y,
   const GlowStamp& s = g_stamp;
   const int32_t e = s.e;
   const int32_t count = std::min(kGroup, f.width - x0);
+  const int32_t live = std::max(0, f.firstColumn + 1 - x0);  // column 0 never changes
 
-  // Column 0, the fourth sample and pixels past the row's end never change: gap 0.
-  alignas(16) uint16_t samples[kGroup * Planes];
-  for (int32_t i = 0; i < kGroup; ++i)
-    for (int k = 0; k < Planes; ++k) {
-      const bool live = i < count && x0 + i > f.firstColumn && k < 3;
-      samples[i * Planes + k] = live ? uint16_t(255 - line[(x0 + i) * Planes + k]) : 0;
-    }
-  Gaps<Planes> gaps;
-  for (int r = 0; r < gaps.kRegisters; ++r) gaps.lane[r] = lanes::Load(samples + 8 * r);
+  // Column 0 and pixels past the row's end have gap 0: they never change.
+  alignas(16) uint16_t samples[3 * kGroup] = {};
+  for (int32_t i = live; i < count; ++i)
+    for (int k = 0; k < 3; ++k)
+      samples[k * kGroup + i] = uint16_t(255 - line[(x0 + i) * Planes + k]);
+  Gaps gaps;
+  for (int r = 0; r < 6; ++r) gaps.lane[r] = lanes::Load(samples + 8 * r);
 
   int32_t reach = gaps.Reach();
   const int32_t last = std::min(y + e, centreEnd - 1);
   for (int32_t cy = std::max(0, y - e); cy <= last && reach >= 0; ++cy) {
     const int32_t dy = y - cy;
-    const int32_t rest = reach - dy * dy;
-    if (rest < 0) {
+    const int32_t half = HalfWidth(reach, dy, e);
+    if (half < 0) {
       if (dy < 0) break;  // below the pixels, rows only get farther
       continue;
     }
-    const int32_t half = std::min(e, FloorSqrt(rest));
     const int32_t lo = std::max(0, x0 - half);
     const int32_t hi = std::min(f.width - 1, x0 + count - 1 + half);
     bool blended = false;
     centres.ForEach(cy, lo, hi, [&](int32_t cx) {
-      gaps.Blend(s.At(x0 - cx, dy));
+      gaps.Blend(s, x0 - cx, dy);
       blended = true;
     });
     if (blended) reach = gaps.Reach();
   }
 
-  for (int r = 0; r < gaps.kRegisters; ++r) lanes::Store(samples + 8 * r, gaps.lane[r]);
-  for (int32_t i = std::max(0, f.firstColumn + 1 - x0); i < count; ++i)
+  for (int r = 0; r < 6; ++r) lanes::Store(samples + 8 * r, gaps.lane[r]);
+  for (int32_t i = live; i < count; ++i)
     for (int k = 0; k < 3; ++k)
-      line[(x0 + i) * Planes + k] = uint8_t(255 - samples[i * Planes + k]);
+      line[(x0 + i) * Planes + k] = uint8_t(255 - samples[k * kGroup + i]);
 }
 
 }  // namespace

@@ -137,16 +137,21 @@ int32_t ThreadCount(int64_t pixels) {
 // Each centre's stamp, centre rows in order: row t's stamps may be drawn once row t has
 // been polled. Two threads walk the same centres, each writing the rows of its parity; a
 // stamp touches each target sample once, so each thread leaves its rows as one would.
-void RenderStamps(const ColourWindow& window, RowLoop& loop, bool poll, int32_t threads) {
-  const int32_t rows = g_renderFrame.endRow;
-  bool skip[2] = {false, false};  // each thread finds the centres itself
+// Without a centre map each thread finds the centres in the input itself.
+void RenderStamps(const CentreMap* centres, const ColourWindow& window, RowLoop& loop, bool poll,
+                  int32_t threads) {
+  const RenderFrame& f = g_renderFrame;
+  bool skip[2] = {false, false};
   RunRows(
       loop, poll, threads, false, [](int32_t t) { return t + 1; },
       [&](int32_t parity, int32_t t, int32_t) {
-        ForEachCentreIn(window, t, skip[parity > 0],
-                        [&](int32_t x) { StampGlowParity(x, t, parity); });
+        auto stamp = [&](int32_t x) { StampGlowParity(x, t, parity); };
+        if (centres)
+          centres->ForEach(t, 0, f.width - 1, stamp);
+        else
+          ForEachCentreIn(window, t, skip[parity > 0], stamp);
       },
-      [rows](int32_t end) { return std::min(end, rows); });
+      [](int32_t end) { return end; });
 }
 
 // Each output row from the centres that reach it: row t is final once the rows of centres
@@ -168,31 +173,32 @@ void RenderGlow(const ColourWindow& window, int32_t e, RowLoop& loop, bool poll)
   const int64_t pixels = int64_t(f.width) * f.endRow;
   const int32_t threads = ThreadCount(pixels);
 
-  GlowPath path = g_engineTuning.glow;
-  if (path == GlowPath::Automatic) {
-    int64_t count = 0;
-    bool skip = false;
-    for (int32_t y = f.firstRow; y < f.endRow; ++y)
-      ForEachCentreIn(window, y, skip, [&](int32_t) { ++count; });
-    path = count * kPixelsPerCentreForStamps < pixels ? GlowPath::Stamps : GlowPath::Gather;
-  }
-
   // The centre map takes one bit per pixel; without it the stamps give the same bytes.
   std::unique_ptr<uint64_t[]> bits;
   const int32_t wordsPerRow = (f.width + 63) / 64;
   const uint64_t words = uint64_t(wordsPerRow) * uint64_t(f.endRow);
-  if (path == GlowPath::Gather && !g_engineTuning.noWorkMemory &&
-      words < uint64_t(SIZE_MAX / sizeof(uint64_t)))
+  if (!g_engineTuning.noWorkMemory && words < uint64_t(SIZE_MAX / sizeof(uint64_t)))
     bits.reset(new (std::nothrow) uint64_t[size_t(words)]());
   if (!bits) {
-    RenderStamps(window, loop, poll, threads);
+    RenderStamps(nullptr, window, loop, poll, threads);
     return;
   }
-
+  int64_t count = 0;
   bool skip = false;
   for (int32_t y = f.firstRow; y < f.endRow; ++y) {
     uint64_t* row = bits.get() + size_t(y) * size_t(wordsPerRow);
-    ForEachCentreIn(window, y, skip, [&](int32_t x) { row[x >> 6] |= uint64_t(1) << (x & 63); });
+    ForEachCentreIn(window, y, skip, [&](int32_t x) {
+      row[x >> 6] |= uint64_t(1) << (x & 63);
+      ++count;
+    });
   }
-  RenderGather(CentreMap{bits.get(), wordsPerRow}, e, loop, poll, threads);
+  const CentreMap centres{bits.get(), wordsPerRow};
+
+  GlowPath path = g_engineTuning.glow;
+  if (path == GlowPath::Automatic)
+    path = count * kPixelsPerCentreForStamps < pixels ? GlowPath::Stamps : GlowPath::Gather;
+  if (path == GlowPath::Stamps)
+    RenderStamps(&centres, window, loop, poll, threads);
+  else
+    RenderGather(centres, e, loop, poll, threads);
 }

@@ -33,6 +33,13 @@ inline U16x8 Max(U16x8 a, U16x8 b) {
   return {_mm_max_epi16(a.v, b.v)};
 }
 
+inline int32_t MaxLane(U16x8 a) {
+  __m128i m = _mm_max_epi16(a.v, _mm_srli_si128(a.v, 8));
+  m = _mm_max_epi16(m, _mm_srli_si128(m, 4));
+  m = _mm_max_epi16(m, _mm_srli_si128(m, 2));
+  return _mm_extract_epi16(m, 0);
+}
+
 // Screen-blends 16 bytes of samples with 16 weights: c + (((255 - c) * k) >> 8).
 inline void Brighten16(uint8_t* samples, const uint16_t* weights) {
   const __m128i zero = _mm_setzero_si128();
@@ -68,6 +75,11 @@ inline U16x8 Max(U16x8 a, U16x8 b) {
   for (int i = 0; i < 8; ++i) a.v[i] = a.v[i] > b.v[i] ? a.v[i] : b.v[i];
   return a;
 }
+inline int32_t MaxLane(U16x8 a) {
+  int32_t m = 0;
+  for (int i = 0; i < 8; ++i) m = a.v[i] > m ? a.v[i] : m;
+  return m;
+}
 inline void Brighten16(uint8_t* samples, const uint16_t* weights) {
   for (int i = 0; i < 16; ++i) {
     const int32_t c = samples[i];
@@ -77,10 +89,12 @@ inline void Brighten16(uint8_t* samples, const uint16_t* weights) {
 
 #endif
 
-// Screen-blends n samples with n weights, 16 at a time where it can.
-inline void Brighten(uint8_t* samples, const uint16_t* weights, int32_t n) {
+// Screen-blends n samples with n weights, 16 at a time where it can. The caller may let
+// the blocks of 16 run on past n, up to `room` samples, where blending is known to change
+// nothing (weights 0 and 1).
+inline void Brighten(uint8_t* samples, const uint16_t* weights, int32_t n, int32_t room) {
   int32_t i = 0;
-  for (; i + 16 <= n; i += 16) Brighten16(samples + i, weights + i);
+  for (; i < n && i + 16 <= room; i += 16) Brighten16(samples + i, weights + i);
   for (; i < n; ++i) {
     const int32_t c = samples[i];
     samples[i] = uint8_t(c + (((255 - c) * weights[i]) >> 8));

@@ -1,0 +1,103 @@
+// The renders the speed goals are stated for, shared by the Google Benchmark program and
+// the plain timing program that runs where Google Benchmark is not to be had (Windows).
+#pragma once
+
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engine/Engine.h"
+#include "engine/RenderFrame.h"
+#include "tests/oracle/Oracle.h"
+
+namespace bench {
+
+struct Case {
+  std::string name;
+  oracle::Image image;
+  EffectSettings settings;
+  bool previewing = false;
+};
+
+// Dense: three quarters of the pixels near (200, 170, 90), the rest noise. Sparse: dark
+// noise with 0.2 % bright lights.
+inline oracle::Image Scene(int width, int height, bool dense) {
+  oracle::Image im;
+  im.width = width;
+  im.height = height;
+  im.planes = 3;
+  im.samples.resize(size_t(width) * height * 3);
+  std::mt19937 rng(7);
+  std::uniform_int_distribution<int> byte(0, 255), dark(0, 60), pct(0, 999), jitter(-12, 12),
+      bright(245, 255);
+  const int centre[3] = {200, 170, 90};
+  for (size_t i = 0; i < im.samples.size(); i += 3) {
+    const int roll = pct(rng);
+    for (int k = 0; k < 3; ++k) {
+      int v;
+      if (dense)
+        v = roll < 750 ? centre[k] + jitter(rng) : byte(rng);
+      else
+        v = roll < 2 ? bright(rng) : dark(rng);
+      im.samples[i + k] = uint8_t(v);
+    }
+  }
+  return im;
+}
+
+inline EffectSettings Glow(int threshold, int radius, float scale = 1.0f) {
+  return {200, 170, 90, threshold, radius, 45, 4, 0, scale};
+}
+
+inline std::vector<Case> Cases() {
+  const EffectSettings sparse{255, 255, 255, 10, 30, 45, 4, 0, 1.0f};
+  const EffectSettings sparkle{200, 170, 90, 100, 60, 30, 4, 1, 1.0f};
+  EffectSettings sparklePreview = sparkle;
+  sparklePreview.scale = 6.0f;
+  return {
+      {"Glow r30 1600x1200 dense", Scene(1600, 1200, true), Glow(30, 30)},
+      {"Glow r100 800x600 dense", Scene(800, 600, true), Glow(30, 100)},
+      {"Glow r30 1600x1200 sparse", Scene(1600, 1200, false), sparse},
+      {"Sparkle r60 t100 800x600 dense", Scene(800, 600, true), sparkle},
+      // The dialog's preview of a 1600 x 1200 image, reduced by 6.
+      {"preview Glow r30 267x200 dense", Scene(267, 200, true), Glow(30, 30, 6.0f), true},
+      {"preview Sparkle r60 267x200 dense", Scene(267, 200, true), sparklePreview, true},
+  };
+}
+
+inline void SetPreviewing(const Case& c) {
+  g_renderFrame.previewing = c.previewing ? 1 : 0;
+  g_renderFrame.useCustomColor = 0;
+}
+
+inline void RenderShipped(const Case& c, std::vector<uint8_t>& out) {
+  out.resize(c.image.samples.size());
+  const int stride = c.image.width * 3;
+  const PixelBuffers buffers{c.image.samples.data(), stride,         out.data(), stride,
+                             c.image.width,          c.image.height, 3};
+  SetPreviewing(c);
+  RenderPixels(buffers, c.settings, HostPolling{nullptr, nullptr, nullptr});
+}
+
+inline std::vector<uint8_t> RenderPlain(const Case& c) {
+  oracle::ScriptedHost host;
+  oracle::FrameFlags flags;
+  flags.previewing = c.previewing;
+  return oracle::Render(c.image, c.settings, flags, host).samples;
+}
+
+struct Timing {
+  std::string name;
+  double plainMs = 0, shippedMs = 0;
+  bool identical = false;
+};
+
+inline void PrintRatios(const std::vector<Timing>& timings) {
+  std::printf("\n| case | plain | shipped | ratio | same bytes |\n|---|---|---|---|---|\n");
+  for (const Timing& t : timings)
+    std::printf("| %s | %.0f ms | %.1f ms | %.1fx | %s |\n", t.name.c_str(), t.plainMs, t.shippedMs,
+                t.plainMs / t.shippedMs, t.identical ? "yes" : "NO");
+}
+
+}  // namespace bench

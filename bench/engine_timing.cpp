@@ -1,0 +1,39 @@
+// The shipped render against the plain oracle on the cases of the speed goals, timed with
+// the standard clock where Google Benchmark is not to be had (the Windows builds, under
+// Wine). Best of three shipped renders, one plain one. Optional argument: a case name part.
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+#include "bench/BenchCases.h"
+
+namespace {
+
+template <typename F>
+double Milliseconds(F f) {
+  const auto start = std::chrono::steady_clock::now();
+  f();
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+      .count();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<bench::Timing> timings;
+  for (const bench::Case& c : bench::Cases()) {
+    if (argc > 1 && c.name.find(argv[1]) == std::string::npos) continue;
+    bench::Timing t{c.name};
+    std::vector<uint8_t> out, plain;
+    t.shippedMs = 1e300;
+    for (int n = 0; n < 3; ++n)
+      t.shippedMs = std::min(t.shippedMs, Milliseconds([&] { bench::RenderShipped(c, out); }));
+    t.plainMs = Milliseconds([&] { plain = bench::RenderPlain(c); });
+    t.identical = out == plain;
+    std::printf("%s: plain %.0f ms, shipped %.1f ms\n", c.name.c_str(), t.plainMs, t.shippedMs);
+    std::fflush(stdout);
+    timings.push_back(t);
+  }
+  bench::PrintRatios(timings);
+  return 0;
+}

@@ -1,11 +1,13 @@
 // The shipped render against the plain oracle on the cases of the speed goals, timed with
 // the standard clock where Google Benchmark is not to be had (the Windows builds, under
-// Wine). Best of three shipped renders, one plain one. Optional argument: a case name part.
+// Wine). Best of three shipped renders, one plain one. Optional arguments: a part of the
+// case names to run, and the number of threads (1 or 2) to pin.
 #include <algorithm>
 #include <chrono>
-#include <cstring>
+#include <cstdlib>
 
 #include "bench/BenchCases.h"
+#include "engine/Effects.h"
 
 namespace {
 
@@ -20,6 +22,7 @@ double Milliseconds(F f) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 2) g_engineTuning.threads = std::atoi(argv[2]);
   std::vector<bench::Timing> timings;
   for (const bench::Case& c : bench::Cases()) {
     if (argc > 1 && c.name.find(argv[1]) == std::string::npos) continue;

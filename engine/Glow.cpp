@@ -23,7 +23,8 @@ constexpr int32_t kWeights = 256;
 // dx^2 + dy^2 within the stamp square
 constexpr int32_t kMaxDistance2 = 2 * kMaxRadius * kMaxRadius;
 
-// The kernel as one render's stamps read it, one row of weights per row offset dy, in two
+// The kernel as one render's stamps read it (each weight times 256), one row of weights per
+// row offset dy, in two
 // layouts: along dx like the pixels of an image row (planes samples each, zero for the
 // fourth) for the stamps, so that a run of target pixels finds its weights in a run of
 // memory; and one row per colour sample for the gather, which keeps each sample of 16
@@ -114,8 +115,8 @@ void PrepareGlowStamp(int32_t e, int32_t planes) {
       const int32_t* weights = GlowKernel[dx + kMaxRadius][dy + kMaxRadius];
       uint16_t* pixel = &s.pixelRows[dy + s.e][(dx + s.e + kPad) * planes];
       for (int k = 0; k < 3; ++k) {
-        pixel[k] = uint16_t(weights[k]);
-        s.sampleRows[k][dy + s.e][dx + s.e + kPad] = uint16_t(weights[k]);
+        pixel[k] = uint16_t(weights[k] << 8);  // as the lanes take them
+        s.sampleRows[k][dy + s.e][dx + s.e + kPad] = uint16_t(weights[k] << 8);
         int32_t& far = nearest[k][weights[k]];
         far = std::max(far, dx * dx + dy * dy);
       }

@@ -23,10 +23,10 @@ inline U16x8 Load(const uint16_t* p) {
 inline void Store(uint16_t* p, U16x8 a) {
   _mm_storeu_si128(reinterpret_cast<__m128i*>(p), a.v);
 }
-// The distance to 255 after one screen blend with weight k: gap - ((gap * k) >> 8). With
-// gap and k at most 255 the product fits 16 bits, so the low half of the product is exact.
-inline U16x8 Fade(U16x8 gap, U16x8 k) {
-  return {_mm_sub_epi16(gap.v, _mm_srli_epi16(_mm_mullo_epi16(gap.v, k.v), 8))};
+// The distance to 255 after one screen blend with weight k, given as k * 256 (weights are
+// at most 255): gap - ((gap * k) >> 8), which is the high half of gap * (k * 256).
+inline U16x8 Fade(U16x8 gap, U16x8 k256) {
+  return {_mm_sub_epi16(gap.v, _mm_mulhi_epu16(gap.v, k256.v))};
 }
 // Lanes hold 0..255, so the signed maximum is the unsigned one.
 inline U16x8 Max(U16x8 a, U16x8 b) {
@@ -40,7 +40,7 @@ inline int32_t MaxLane(U16x8 a) {
   return _mm_extract_epi16(m, 0);
 }
 
-// Screen-blends 16 bytes of samples with 16 weights: c + (((255 - c) * k) >> 8).
+// Screen-blends 16 bytes of samples with 16 weights (each k * 256): c + (((255 - c) * k) >> 8).
 inline void Brighten16(uint8_t* samples, const uint16_t* weights) {
   const __m128i zero = _mm_setzero_si128();
   const __m128i all = _mm_set1_epi16(255);
@@ -67,8 +67,8 @@ inline U16x8 Load(const uint16_t* p) {
 inline void Store(uint16_t* p, U16x8 a) {
   for (int i = 0; i < 8; ++i) p[i] = a.v[i];
 }
-inline U16x8 Fade(U16x8 gap, U16x8 k) {
-  for (int i = 0; i < 8; ++i) gap.v[i] = uint16_t(gap.v[i] - ((gap.v[i] * k.v[i]) >> 8));
+inline U16x8 Fade(U16x8 gap, U16x8 k256) {
+  for (int i = 0; i < 8; ++i) gap.v[i] = uint16_t(gap.v[i] - ((gap.v[i] * k256.v[i]) >> 16));
   return gap;
 }
 inline U16x8 Max(U16x8 a, U16x8 b) {
@@ -83,21 +83,21 @@ inline int32_t MaxLane(U16x8 a) {
 inline void Brighten16(uint8_t* samples, const uint16_t* weights) {
   for (int i = 0; i < 16; ++i) {
     const int32_t c = samples[i];
-    samples[i] = uint8_t(c + (((255 - c) * weights[i]) >> 8));
+    samples[i] = uint8_t(c + (((255 - c) * weights[i]) >> 16));
   }
 }
 
 #endif
 
-// Screen-blends n samples with n weights, 16 at a time where it can. The caller may let
-// the blocks of 16 run on past n, up to `room` samples, where blending is known to change
+// Screen-blends n samples with n weights (each k * 256), 16 at a time where it can. The caller may
+// let the blocks of 16 run on past n, up to `room` samples, where blending is known to change
 // nothing (weights 0 and 1).
 inline void Brighten(uint8_t* samples, const uint16_t* weights, int32_t n, int32_t room) {
   int32_t i = 0;
   for (; i < n && i + 16 <= room; i += 16) Brighten16(samples + i, weights + i);
   for (; i < n; ++i) {
     const int32_t c = samples[i];
-    samples[i] = uint8_t(c + (((255 - c) * weights[i]) >> 8));
+    samples[i] = uint8_t(c + (((255 - c) * weights[i]) >> 16));
   }
 }
 

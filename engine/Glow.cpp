@@ -165,20 +165,30 @@ namespace {
 // 2k and 2k + 1 hold the 16 pixels in order.
 struct Gaps {
   lanes::U16x8 lane[6];
+  // For each colour sample, the largest dx^2 + dy^2 of a centre that can still change it in
+  // one of the pixels, or -1 when none can. Gaps only shrink, so what cannot change a
+  // sample now never will.
+  int32_t reach[3];
 
-  // The largest dx^2 + dy^2 of a centre that can still change one of these samples, or -1
-  // when none can. Gaps only shrink, so what cannot change a sample now never will.
-  int32_t Reach() const {
-    int32_t reach = -1;
+  // The largest of the three.
+  int32_t Update() {
     for (int k = 0; k < 3; ++k) {
       const int32_t gap = lanes::MaxLane(lanes::Max(lane[2 * k], lane[2 * k + 1]));
-      reach = std::max(reach, g_stamp.reachOfGap[k][gap]);
+      reach[k] = g_stamp.reachOfGap[k][gap];
     }
-    return reach;
+    return std::max({reach[0], reach[1], reach[2]});
   }
 
+  // The colour samples (bit k for sample k) that centres dy rows away can still change.
+  int32_t LiveSamples(int32_t dy) const {
+    const int32_t d = dy * dy;
+    return (reach[0] >= d ? 1 : 0) | (reach[1] >= d ? 2 : 0) | (reach[2] >= d ? 4 : 0);
+  }
+
+  template <int Samples>
   void Blend(const GlowStamp& s, int32_t dx, int32_t dy) {
     for (int k = 0; k < 3; ++k) {
+      if (!(Samples & (1 << k))) continue;
       const uint16_t* weights = s.SampleWeights(k, dx, dy);
       lane[2 * k] = lanes::Fade(lane[2 * k], lanes::Load(weights));
       lane[2 * k + 1] = lanes::Fade(lane[2 * k + 1], lanes::Load(weights + 8));
@@ -186,11 +196,25 @@ struct Gaps {
   }
 };
 
+// The blends of the centres of row cy between columns lo and hi into the samples that
+// can still change; false when there were none.
+template <int Samples>
+bool BlendRow(Gaps& gaps, const CentreMap& centres, int32_t cy, int32_t lo, int32_t hi, int32_t x0,
+              int32_t dy) {
+  const GlowStamp& s = g_stamp;
+  bool blended = false;
+  centres.ForEach(cy, lo, hi, [&](int32_t cx) {
+    gaps.Blend<Samples>(s, x0 - cx, dy);
+    blended = true;
+  });
+  return blended;
+}
+
 // One group of kGroup pixels of row y, from column x0. Each output sample is its copied
 // value folded with the blends of the centres that reach it, in raster order of the
 // centres: that is what the stamps leave, because stamps touch each sample at most once and
 // no blend reads another sample. The centres are visited in raster order here too; those
-// skipped change nothing (weight too small for every gap of the group, see Reach).
+// skipped change nothing (weight too small for every gap of the group, see Gaps).
 template <int Planes>
 void GatherGroup(const CentreMap& centres, uint8_t* line, int32_t x0, int32_t y,
                  int32_t centreEnd) {
@@ -208,7 +232,7 @@ void GatherGroup(const CentreMap& centres, uint8_t* line, int32_t x0, int32_t y,
   Gaps gaps;
   for (int r = 0; r < 6; ++r) gaps.lane[r] = lanes::Load(samples + 8 * r);
 
-  int32_t reach = gaps.Reach();
+  int32_t reach = gaps.Update();
   const int32_t last = std::min(y + e, centreEnd - 1);
   for (int32_t cy = std::max(0, y - e); cy <= last && reach >= 0; ++cy) {
     const int32_t dy = y - cy;
@@ -220,11 +244,30 @@ void GatherGroup(const CentreMap& centres, uint8_t* line, int32_t x0, int32_t y,
     const int32_t lo = std::max(0, x0 - half);
     const int32_t hi = std::min(f.width - 1, x0 + count - 1 + half);
     bool blended = false;
-    centres.ForEach(cy, lo, hi, [&](int32_t cx) {
-      gaps.Blend(s, x0 - cx, dy);
-      blended = true;
-    });
-    if (blended) reach = gaps.Reach();
+    switch (gaps.LiveSamples(dy)) {
+      case 1:
+        blended = BlendRow<1>(gaps, centres, cy, lo, hi, x0, dy);
+        break;
+      case 2:
+        blended = BlendRow<2>(gaps, centres, cy, lo, hi, x0, dy);
+        break;
+      case 3:
+        blended = BlendRow<3>(gaps, centres, cy, lo, hi, x0, dy);
+        break;
+      case 4:
+        blended = BlendRow<4>(gaps, centres, cy, lo, hi, x0, dy);
+        break;
+      case 5:
+        blended = BlendRow<5>(gaps, centres, cy, lo, hi, x0, dy);
+        break;
+      case 6:
+        blended = BlendRow<6>(gaps, centres, cy, lo, hi, x0, dy);
+        break;
+      case 7:
+        blended = BlendRow<7>(gaps, centres, cy, lo, hi, x0, dy);
+        break;
+    }
+    if (blended) reach = gaps.Update();
   }
 
   for (int r = 0; r < 6; ++r) lanes::Store(samples + 8 * r, gaps.lane[r]);

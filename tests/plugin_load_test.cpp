@@ -13,7 +13,7 @@
 
 namespace {
 
-std::string g_shippedPlugin;  // the 32-bit .8bf, when this program is not 32-bit itself
+std::string g_otherPlugin;  // the .8bf of the other bitness, when given
 
 std::vector<uint8_t> PiplOfDataFile(const std::string& path) {
   HMODULE module = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
@@ -63,9 +63,24 @@ TEST_F(LoadedPlugin, ThePropertyListReadsBackByteForByte) {
   EXPECT_EQ(info.category, "Tessory");
 }
 
-TEST_F(LoadedPlugin, TheShipped32BitPluginCarriesTheSameList) {
-  if (g_shippedPlugin.empty()) GTEST_SKIP() << "this program is the shipped architecture";
-  EXPECT_EQ(PiplOfDataFile(g_shippedPlugin), ExpectedPiplBytes()) << g_shippedPlugin;
+// The two plug-ins differ only in the entry property that names their architecture. One of
+// the other bitness is refused before loading, saying so.
+TEST_F(LoadedPlugin, ThePluginOfTheOtherBitnessCarriesItsOwnListAndIsRefused) {
+  uint16_t machine = 0;
+  std::string error;
+  ASSERT_TRUE(ReadPeMachine(PluginBesideThisProgram(), &machine, &error)) << error;
+  EXPECT_EQ(machine, kMachineOfThisBuild);
+  if (g_otherPlugin.empty()) GTEST_SKIP() << "no plug-in of the other bitness given";
+  const bool x64 = sizeof(void*) == 8;
+  EXPECT_EQ(PiplOfDataFile(g_otherPlugin), ExpectedPiplBytes(x64 ? "wx86" : "8664"))
+      << g_otherPlugin;
+  ASSERT_TRUE(ReadPeMachine(g_otherPlugin, &machine, &error)) << error;
+  EXPECT_EQ(machine, x64 ? kMachineX86 : kMachineX64);
+  EXPECT_EQ(PluginModule::Load(g_otherPlugin, &error), nullptr);
+  EXPECT_NE(error.find(x64 ? "is a 32-bit (x86) plug-in" : "is a 64-bit (x64) plug-in"),
+            std::string::npos)
+      << error;
+  EXPECT_NE(error.find("same bitness"), std::string::npos) << error;
 }
 
 TEST_F(LoadedPlugin, TheVersionResourceNamesMakerProductAndVersion) {
@@ -162,6 +177,6 @@ TEST_F(LoadedPlugin, StartWithoutAdvanceStateSaysInvalidHost) {
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
-  if (argc > 1) g_shippedPlugin = argv[1];
+  if (argc > 1) g_otherPlugin = argv[1];
   return RUN_ALL_TESTS();
 }

@@ -1,5 +1,5 @@
-# A 64-bit Windows build of the same sources, for machines that cannot execute 32-bit
-# x86 code: its tests run under 64-bit Wine. The shipped plug-in is the i686 build.
+# The shipped 64-bit Windows plug-in and runner, for 64-bit hosts; its tests run under
+# 64-bit Wine, also on machines that cannot execute 32-bit x86 code.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)

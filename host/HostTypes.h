@@ -1,6 +1,8 @@
 // Our declaration of the filter host interface: the record a host passes to every call
-// of ENTRYPOINT and the value types it uses. Offsets are those of the 32-bit layout that
-// hosts on Windows use; the native build keeps the field order with natural sizes.
+// of ENTRYPOINT and the value types it uses. One declaration gives both layouts Windows
+// hosts use: pointers are 4 bytes in the 32-bit one and 8 in the 64-bit one, and the
+// record is packed to 4 bytes in both. The native (64-bit) build uses the 64-bit layout
+// too, so every native test exercises the offsets a 64-bit host relies on.
 #pragma once
 
 #include <cstddef>
@@ -87,21 +89,25 @@ typedef void (*ProgressProc)(int32_t done, int32_t total);
 typedef OSErr (*AdvanceStateProc)();
 typedef OSErr (*DisplayPixelsProc)(const PSPixelMap* source, const VRect* srcRect, int32_t dstRow,
                                    int32_t dstCol, void* platformContext);
-// The plug-in's one export. The data word holds a pointer, so it is pointer-sized
-// (32 bits in the shipped build).
+// The plug-in's one export. The data word holds a pointer, so it is pointer-sized:
+// 32 bits in the 32-bit build, 64 in the 64-bit one.
 typedef void (*PluginEntryProc)(int16_t selector, void* record, intptr_t* data, int16_t* result);
 }
 
 // Only the fields the plug-in uses are named; the rest of the host's record is opaque.
+// Hosts pack it to 4 bytes, so in the 64-bit layout 8-byte pointers may sit at offsets
+// that are only 4-aligned. The opaque gaps that hold host pointers are declared as
+// pointers, which is how they widen from one layout to the other.
+#pragma pack(push, 4)
 struct FilterRecord {
   int32_t opaque0;
   TestAbortProc abortProc;
   ProgressProc progressProc;
   Handle parameters;
-  int32_t opaque16;
+  int32_t opaqueAfterParameters;
   int16_t planes;
   Rect filterRect;
-  uint8_t opaque30[18];
+  uint8_t opaqueAfterFilterRect[18];
   int32_t bufferSpace;
   Rect inRect;
   int16_t inLoPlane;
@@ -115,32 +121,35 @@ struct FilterRecord {
   int32_t outRowBytes;
   Boolean isFloating;
   Boolean haveMask;
-  uint8_t opaque94[2];
+  uint8_t opaqueAfterHaveMask[2];
   Rect maskRect;
   void* maskData;
   int32_t maskRowBytes;
-  uint8_t opaque112[8];
+  uint8_t opaqueAfterMaskRowBytes[8];
   OSType hostSig;
-  uint8_t opaque124[4];
+  void* opaqueAfterHostSig;
   int16_t imageMode;
-  uint8_t opaque130[58];
+  uint8_t opaqueAfterImageMode[58];
   // Windows hosts point this at a record whose first field is their main window.
   void* platformData;
-  uint8_t opaque192[12];
+  void* opaqueAfterPlatformData[3];
   DisplayPixelsProc displayPixels;
-  uint8_t opaque208[16];
+  void* opaqueAfterDisplayPixels[2];
+  uint8_t opaqueBeforeAdvanceState[8];
   AdvanceStateProc advanceState;
-  uint8_t opaque228[10];
+  void* opaqueAfterAdvanceState;
+  uint8_t opaqueBeforeInputPadding[6];
   int16_t inputPadding;
   int16_t outputPadding;
   int16_t maskPadding;
-  uint8_t opaque244[4];
+  uint8_t opaqueAfterMaskPadding[4];
   Fixed inputRate;
   Fixed maskRate;
-  uint8_t opaque256[4];
+  void* opaqueAfterMaskRate;
   int16_t inLayerPlanes;
   int16_t inTransparencyMask;
 };
+#pragma pack(pop)
 
 #if INTPTR_MAX == INT32_MAX
 static_assert(offsetof(FilterRecord, abortProc) == 4);
@@ -177,9 +186,77 @@ static_assert(offsetof(FilterRecord, maskRate) == 252);
 static_assert(offsetof(FilterRecord, inLayerPlanes) == 260);
 static_assert(offsetof(FilterRecord, inTransparencyMask) == 262);
 static_assert(sizeof(FilterRecord) == 264);
+static_assert(offsetof(PSPixelMap, bounds) == 4);
+static_assert(offsetof(PSPixelMap, imageMode) == 20);
+static_assert(offsetof(PSPixelMap, rowBytes) == 24);
+static_assert(offsetof(PSPixelMap, colBytes) == 28);
+static_assert(offsetof(PSPixelMap, planeBytes) == 32);
+static_assert(offsetof(PSPixelMap, baseAddr) == 36);
+static_assert(offsetof(PSPixelMap, mat) == 40);
+static_assert(offsetof(PSPixelMap, masks) == 44);
+static_assert(offsetof(PSPixelMap, maskPhaseRow) == 48);
+static_assert(offsetof(PSPixelMap, maskPhaseCol) == 52);
 static_assert(sizeof(PSPixelMap) == 56);
+static_assert(offsetof(PSPixelMask, maskData) == 4);
+static_assert(offsetof(PSPixelMask, rowBytes) == 8);
+static_assert(offsetof(PSPixelMask, colBytes) == 12);
+static_assert(offsetof(PSPixelMask, maskDescription) == 16);
 static_assert(sizeof(PSPixelMask) == 20);
+#elif INTPTR_MAX == INT64_MAX
+static_assert(offsetof(FilterRecord, abortProc) == 4);
+static_assert(offsetof(FilterRecord, progressProc) == 12);
+static_assert(offsetof(FilterRecord, parameters) == 20);
+static_assert(offsetof(FilterRecord, planes) == 32);
+static_assert(offsetof(FilterRecord, filterRect) == 34);
+static_assert(offsetof(FilterRecord, bufferSpace) == 60);
+static_assert(offsetof(FilterRecord, inRect) == 64);
+static_assert(offsetof(FilterRecord, inLoPlane) == 72);
+static_assert(offsetof(FilterRecord, inHiPlane) == 74);
+static_assert(offsetof(FilterRecord, outRect) == 76);
+static_assert(offsetof(FilterRecord, outLoPlane) == 84);
+static_assert(offsetof(FilterRecord, outHiPlane) == 86);
+static_assert(offsetof(FilterRecord, inData) == 88);
+static_assert(offsetof(FilterRecord, inRowBytes) == 96);
+static_assert(offsetof(FilterRecord, outData) == 100);
+static_assert(offsetof(FilterRecord, outRowBytes) == 108);
+static_assert(offsetof(FilterRecord, isFloating) == 112);
+static_assert(offsetof(FilterRecord, haveMask) == 113);
+static_assert(offsetof(FilterRecord, maskRect) == 116);
+static_assert(offsetof(FilterRecord, maskData) == 124);
+static_assert(offsetof(FilterRecord, maskRowBytes) == 132);
+static_assert(offsetof(FilterRecord, hostSig) == 144);
+static_assert(offsetof(FilterRecord, imageMode) == 156);
+static_assert(offsetof(FilterRecord, platformData) == 216);
+static_assert(offsetof(FilterRecord, displayPixels) == 248);
+static_assert(offsetof(FilterRecord, advanceState) == 280);
+static_assert(offsetof(FilterRecord, inputPadding) == 302);
+static_assert(offsetof(FilterRecord, outputPadding) == 304);
+static_assert(offsetof(FilterRecord, maskPadding) == 306);
+static_assert(offsetof(FilterRecord, inputRate) == 312);
+static_assert(offsetof(FilterRecord, maskRate) == 316);
+static_assert(offsetof(FilterRecord, inLayerPlanes) == 328);
+static_assert(offsetof(FilterRecord, inTransparencyMask) == 330);
+static_assert(sizeof(FilterRecord) == 332);
+static_assert(offsetof(PSPixelMap, bounds) == 4);
+static_assert(offsetof(PSPixelMap, imageMode) == 20);
+static_assert(offsetof(PSPixelMap, rowBytes) == 24);
+static_assert(offsetof(PSPixelMap, colBytes) == 28);
+static_assert(offsetof(PSPixelMap, planeBytes) == 32);
+static_assert(offsetof(PSPixelMap, baseAddr) == 40);
+static_assert(offsetof(PSPixelMap, mat) == 48);
+static_assert(offsetof(PSPixelMap, masks) == 56);
+static_assert(offsetof(PSPixelMap, maskPhaseRow) == 64);
+static_assert(offsetof(PSPixelMap, maskPhaseCol) == 68);
+static_assert(sizeof(PSPixelMap) == 72);
+static_assert(offsetof(PSPixelMask, maskData) == 8);
+static_assert(offsetof(PSPixelMask, rowBytes) == 16);
+static_assert(offsetof(PSPixelMask, colBytes) == 20);
+static_assert(offsetof(PSPixelMask, maskDescription) == 24);
+static_assert(sizeof(PSPixelMask) == 32);
+#else
+#error "the host record is laid out for 32-bit and 64-bit builds only"
 #endif
+static_assert(offsetof(PlatformData, hwnd) == 0);
 
 inline void RectSet(Rect& r, int16_t left, int16_t top, int16_t right, int16_t bottom) {
   r.left = left;

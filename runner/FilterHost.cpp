@@ -242,11 +242,18 @@ OSErr FilterHost::AdvanceState() {
     }
     factor = r.inputRate >> 16;
   }
+  // Through locals: the record is packed, so its pointers may be only 4-aligned.
+  void *inData = nullptr, *outData = nullptr;
+  int32_t inRowBytes = 0, outRowBytes = 0;
   OSErr err = Fetch(source_, r.inRect, r.inLoPlane, r.inHiPlane, factor, r.inputPadding, &inBuffer_,
-                    &r.inData, &r.inRowBytes);
+                    &inData, &inRowBytes);
   if (err == kNoErr)
     err = Fetch(output_, r.outRect, r.outLoPlane, r.outHiPlane, 1, r.outputPadding, &outBuffer_,
-                &r.outData, &r.outRowBytes);
+                &outData, &outRowBytes);
+  r.inData = inData;
+  r.outData = outData;
+  r.inRowBytes = inRowBytes;
+  r.outRowBytes = outRowBytes;
   if (err != kNoErr) {
     r.inData = r.outData = nullptr;
     r.inRowBytes = r.outRowBytes = 0;

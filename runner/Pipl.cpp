@@ -45,6 +45,10 @@ bool CountedString(const std::vector<uint8_t>& data, std::string* out) {
   return true;
 }
 
+std::string ArchitectureOf(OSType entryProperty) {
+  return entryProperty == kEntryPropertyX64 ? "64-bit" : "32-bit";
+}
+
 bool Fail(std::string* error, const std::string& why) {
   if (error) *error = why;
   return false;
@@ -58,7 +62,8 @@ const PiplProperty* FindPiplProperty(const PiplInfo& info, OSType type) {
   return nullptr;
 }
 
-bool ParsePipl(const uint8_t* bytes, size_t size, PiplInfo* info, std::string* error) {
+bool ParsePipl(const uint8_t* bytes, size_t size, PiplInfo* info, std::string* error,
+               OSType entryProperty) {
   *info = PiplInfo{};
   Reader reader(bytes, size);
   uint16_t format = 0;
@@ -100,9 +105,10 @@ bool ParsePipl(const uint8_t* bytes, size_t size, PiplInfo* info, std::string* e
       if (p.data.size() < 4) return Fail(error, what + " is shorter than its 32-bit number");
       std::memcpy(&info->interfaceVersion, p.data.data(), 4);
     }
-    if (p.type == FourCC('w', 'x', '8', '6')) {
+    if (p.type == entryProperty) {
       const void* end = std::memchr(p.data.data(), 0, p.data.size());
-      if (!end) return Fail(error, "the entry name (wx86) has no terminating zero");
+      if (!end)
+        return Fail(error, "the entry name (" + CodeText(p.type) + ") has no terminating zero");
       info->entryName.assign(reinterpret_cast<const char*>(p.data.data()));
     }
     if (p.type == FourCC('m', 'o', 'd', 'e')) {
@@ -120,7 +126,15 @@ bool ParsePipl(const uint8_t* bytes, size_t size, PiplInfo* info, std::string* e
   }
   if (info->kind != kFilterKind)
     return Fail(error, "the plug-in is not a filter (kind is not 8BFM)");
-  if (info->entryName.empty()) return Fail(error, "the property list names no entry point (wx86)");
+  if (info->entryName.empty()) {
+    const OSType other = entryProperty == kEntryPropertyX64 ? kEntryPropertyX86 : kEntryPropertyX64;
+    if (FindPiplProperty(*info, other))
+      return Fail(error, "the plug-in names an entry point only for " + ArchitectureOf(other) +
+                             " hosts (" + CodeText(other) + "), not for " +
+                             ArchitectureOf(entryProperty) + " ones (" + CodeText(entryProperty) +
+                             ")");
+    return Fail(error, "the property list names no entry point (" + CodeText(entryProperty) + ")");
+  }
   if (!haveModes) return Fail(error, "the property list names no image modes (mode)");
   if (!(info->supportedModes & kModeBitRGB))
     return Fail(error, "the plug-in does not accept RGB images, the only kind this host has");

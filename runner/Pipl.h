@@ -12,6 +12,13 @@
 // The supported-modes bit of RGB images.
 constexpr uint16_t kModeBitRGB = 1u << 12;
 
+// The properties that name the entry function, one for each architecture; a host reads the
+// one of its own architecture.
+constexpr OSType kEntryPropertyX86 = FourCC('w', 'x', '8', '6');
+constexpr OSType kEntryPropertyX64 = FourCC('8', '6', '6', '4');
+constexpr OSType kEntryPropertyOfThisBuild =
+    sizeof(void*) == 8 ? kEntryPropertyX64 : kEntryPropertyX86;
+
 struct PiplProperty {
   OSType vendor;
   OSType type;
@@ -25,15 +32,16 @@ struct PiplInfo {
   std::string name;
   std::string category;
   uint32_t interfaceVersion = 0;
-  std::string entryName;        // wx86
+  std::string entryName;        // from the entry property asked for
   uint16_t supportedModes = 0;  // bit 15 Bitmap ... bit 6 Lab
   std::vector<uint8_t> filterCaseInfo;
 };
 
-// Parses and checks a list: its structure, a filter kind, an entry name, image modes that
-// include RGB and, when present, seven filter-case entries. On failure returns false and
-// says why in *error.
-bool ParsePipl(const uint8_t* bytes, size_t size, PiplInfo* info, std::string* error);
+// Parses and checks a list: its structure, a filter kind, an entry name in entryProperty,
+// image modes that include RGB and, when present, seven filter-case entries. On failure
+// returns false and says why in *error.
+bool ParsePipl(const uint8_t* bytes, size_t size, PiplInfo* info, std::string* error,
+               OSType entryProperty = kEntryPropertyOfThisBuild);
 
 // The property of that type, or null.
 const PiplProperty* FindPiplProperty(const PiplInfo& info, OSType type);

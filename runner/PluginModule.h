@@ -3,11 +3,24 @@
 // plug-in code is linked in and reached through the same entry.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "runner/Pipl.h"
+
+// The machine field of a Windows image's PE header.
+constexpr uint16_t kMachineX86 = 0x014C;
+constexpr uint16_t kMachineX64 = 0x8664;
+constexpr uint16_t kMachineOfThisBuild = sizeof(void*) == 8 ? kMachineX64 : kMachineX86;
+
+// Reads the machine a DLL is built for without loading it. False, with the reason, when the
+// file cannot be read or is no Windows image.
+bool ReadPeMachine(const std::string& path, uint16_t* machine, std::string* error);
+// True when a process of this build can load the DLL; otherwise says why, naming the
+// bitness of both when that is what differs.
+bool CheckPluginMachine(const std::string& path, std::string* error);
 
 class PluginModule {
  public:

@@ -7,6 +7,8 @@ constexpr int kPiplResourceId = 16000;
 }
 
 std::unique_ptr<PluginModule> PluginModule::Load(const std::string& path, std::string* error) {
+  // LoadLibrary of a DLL of the other bitness fails with a code that does not say so.
+  if (!CheckPluginMachine(path, error)) return nullptr;
   std::unique_ptr<PluginModule> plugin(new PluginModule);
   HMODULE module = LoadLibraryA(path.c_str());
   if (!module) {

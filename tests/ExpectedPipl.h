@@ -1,11 +1,17 @@
-// The property list Corvanel must carry, written out field by field.
+// The property list Corvanel must carry, written out field by field. The entry property
+// is '8664' in the 64-bit plug-in and 'wx86' in the 32-bit one; by default, this build's.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-inline std::vector<uint8_t> ExpectedPiplBytes() {
+inline const char* EntryPropertyOfThisBuild() {
+  return sizeof(void*) == 8 ? "8664" : "wx86";
+}
+
+inline std::vector<uint8_t> ExpectedPiplBytes(
+    const char* entryProperty = EntryPropertyOfThisBuild()) {
   std::vector<uint8_t> out;
   auto u16 = [&](uint16_t v) {
     out.push_back(uint8_t(v));
@@ -39,7 +45,7 @@ inline std::vector<uint8_t> ExpectedPiplBytes() {
   property("name", counted("Corvanel..."));
   property("catg", counted("Tessory"));
   property("vers", {0x00, 0x00, 0x04, 0x00});
-  property("wx86", {'E', 'N', 'T', 'R', 'Y', 'P', 'O', 'I', 'N', 'T', 0});
+  property(entryProperty, {'E', 'N', 'T', 'R', 'Y', 'P', 'O', 'I', 'N', 'T', 0});
   property("mode", {0x5F, 0xC0, 0x00, 0x00});
   std::vector<uint8_t> fici;
   for (int i = 0; i < 7; ++i)

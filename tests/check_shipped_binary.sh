@@ -1,15 +1,21 @@
 #!/bin/sh
-# Checks a shipped 32-bit Windows binary without running it: PE32 for i386, the exports it
-# must have and no others, and imports of Windows system DLLs only.
-# check_shipped_binary.sh OBJDUMP FILE [EXPORT...]
+# Checks a shipped Windows binary without running it: PE32 for i386 or PE32+ for x86-64,
+# the exports it must have and no others, and imports of Windows system DLLs only.
+# check_shipped_binary.sh OBJDUMP i386|x86-64 FILE [EXPORT...]
 set -u
 objdump=$1
-file=$2
-shift 2
+format=$2
+file=$3
+shift 3
 fail() { echo "$file: $*" >&2; exit 1; }
+case $format in
+  i386) magic=010b kind=PE32 ;;
+  x86-64) magic=020b kind=PE32+ ;;
+  *) fail "unknown format $format" ;;
+esac
 headers=$("$objdump" -p "$file") || fail "not readable by $objdump"
-echo "$headers" | grep -q 'file format pei-i386' || fail "not a PE32 i386 image"
-echo "$headers" | grep -qE '^Magic[[:space:]]+010b' || fail "not PE32"
+echo "$headers" | grep -q "file format pei-$format\$" || fail "not a pei-$format image"
+echo "$headers" | grep -qE "^Magic[[:space:]]+$magic" || fail "not $kind"
 exports=$(echo "$headers" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | grep -E '^[[:space:]]+\[' | sed 's/.*\] //' | sort | tr '\n' ' ')
 expected=$(printf '%s\n' "$@" | sort | tr '\n' ' ')
 [ "$exports" = "$expected" ] || fail "exports '$exports', expected '$expected'"
@@ -17,4 +23,4 @@ system='^(KERNEL32|USER32|GDI32|COMCTL32|COMDLG32|ADVAPI32|SHELL32|msvcrt|ole32|
 for dll in $(echo "$headers" | sed -n 's/^[[:space:]]*DLL Name: //p'); do
   echo "$dll" | grep -qiE "$system" || fail "imports $dll, which is not a Windows system DLL"
 done
-echo "$file: PE32 i386, exports '$exports', system imports only"
+echo "$file: $kind $format, exports '$exports', system imports only"

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "host/EffectParams.h"
 #include "host/PseudoHandle.h"
 #include "runner/PluginModule.h"
@@ -13,21 +15,39 @@
 
 namespace {
 
-std::string g_shippedPlugin;  // the 32-bit .8bf, when this program is not 32-bit itself
+std::string g_otherPlugin;  // the .8bf of the other bitness, when given
 
-std::vector<uint8_t> PiplOfDataFile(const std::string& path) {
-  HMODULE module = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-  if (!module) return {};
-  HRSRC res = FindResourceExA(module, "PIPL", MAKEINTRESOURCEA(16000),
-                              MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
-  std::vector<uint8_t> bytes;
-  if (res) {
-    auto* first = static_cast<const uint8_t*>(LockResource(LoadResource(module, res)));
-    bytes.assign(first, first + SizeofResource(module, res));
-  }
-  FreeLibrary(module);
-  return bytes;
+// Every resource of a DLL read as a data file, by "type/name/language" (numbers as #N).
+using Resources = std::map<std::string, std::vector<uint8_t>>;
+Resources ResourcesOfDataFile(const std::string& path) {
+  struct Walk {
+    HMODULE module;
+    Resources found;
+    static std::string Id(LPCSTR id) {
+      return IS_INTRESOURCE(id) ? "#" + std::to_string(uintptr_t(id)) : std::string(id);
+    }
+    static BOOL CALLBACK Language(HMODULE m, LPCSTR type, LPCSTR name, WORD lang, LONG_PTR walk) {
+      HRSRC res = FindResourceExA(m, type, name, lang);
+      auto* first = static_cast<const uint8_t*>(LockResource(LoadResource(m, res)));
+      reinterpret_cast<Walk*>(walk)->found[Id(type) + "/" + Id(name) + "/" + std::to_string(lang)] =
+          std::vector<uint8_t>(first, first + SizeofResource(m, res));
+      return TRUE;
+    }
+    static BOOL CALLBACK Name(HMODULE m, LPCSTR type, LPSTR name, LONG_PTR walk) {
+      return EnumResourceLanguagesA(m, type, name, Language, walk);
+    }
+    static BOOL CALLBACK Type(HMODULE m, LPSTR type, LONG_PTR walk) {
+      return EnumResourceNamesA(m, type, Name, walk);
+    }
+  };
+  Walk walk{LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE), {}};
+  if (!walk.module) return {};
+  EnumResourceTypesA(walk.module, Walk::Type, LONG_PTR(&walk));
+  FreeLibrary(walk.module);
+  return walk.found;
 }
+
+const char kPiplKey[] = "PIPL/#16000/1033";  // US English
 
 class LoadedPlugin : public ::testing::Test {
  protected:
@@ -50,7 +70,7 @@ intptr_t LoadedPlugin::data_ = 0;
 TEST_F(LoadedPlugin, ThePropertyListReadsBackByteForByte) {
   EXPECT_EQ(plugin_->piplBytes(), ExpectedPiplBytes());
   EXPECT_EQ(plugin_->piplBytes().size(), 194u);
-  EXPECT_EQ(PiplOfDataFile(PluginBesideThisProgram()), ExpectedPiplBytes());  // US English
+  EXPECT_EQ(ResourcesOfDataFile(PluginBesideThisProgram())[kPiplKey], ExpectedPiplBytes());
   const PiplInfo& info = plugin_->pipl();
   ASSERT_EQ(info.properties.size(), 7u);
   for (const PiplProperty& p : info.properties) {
@@ -63,9 +83,31 @@ TEST_F(LoadedPlugin, ThePropertyListReadsBackByteForByte) {
   EXPECT_EQ(info.category, "Tessory");
 }
 
-TEST_F(LoadedPlugin, TheShipped32BitPluginCarriesTheSameList) {
-  if (g_shippedPlugin.empty()) GTEST_SKIP() << "this program is the shipped architecture";
-  EXPECT_EQ(PiplOfDataFile(g_shippedPlugin), ExpectedPiplBytes()) << g_shippedPlugin;
+// The two plug-ins carry the same resources (dialog, version, ...) byte for byte,
+// but for the entry property that names their architecture. One of the other bitness is
+// refused before loading, saying so.
+TEST_F(LoadedPlugin, ThePluginOfTheOtherBitnessCarriesTheSameResourcesAndIsRefused) {
+  uint16_t machine = 0;
+  std::string error;
+  ASSERT_TRUE(ReadPeMachine(PluginBesideThisProgram(), &machine, &error)) << error;
+  EXPECT_EQ(machine, kMachineOfThisBuild);
+  if (g_otherPlugin.empty()) GTEST_SKIP() << "no plug-in of the other bitness given";
+  const bool x64 = sizeof(void*) == 8;
+  Resources ours = ResourcesOfDataFile(PluginBesideThisProgram());
+  Resources theirs = ResourcesOfDataFile(g_otherPlugin);
+  EXPECT_EQ(theirs[kPiplKey], ExpectedPiplBytes(x64 ? "wx86" : "8664")) << g_otherPlugin;
+  for (const char* key : {"#5/#102/1033", "#16/#1/1033"})
+    EXPECT_EQ(ours.count(key), 1u) << "dialog and version: " << key;
+  ours.erase(kPiplKey);
+  theirs.erase(kPiplKey);
+  EXPECT_EQ(ours, theirs);
+  ASSERT_TRUE(ReadPeMachine(g_otherPlugin, &machine, &error)) << error;
+  EXPECT_EQ(machine, x64 ? kMachineX86 : kMachineX64);
+  EXPECT_EQ(PluginModule::Load(g_otherPlugin, &error), nullptr);
+  EXPECT_NE(error.find(x64 ? "is a 32-bit (x86) plug-in" : "is a 64-bit (x64) plug-in"),
+            std::string::npos)
+      << error;
+  EXPECT_NE(error.find("same bitness"), std::string::npos) << error;
 }
 
 TEST_F(LoadedPlugin, TheVersionResourceNamesMakerProductAndVersion) {
@@ -162,6 +204,6 @@ TEST_F(LoadedPlugin, StartWithoutAdvanceStateSaysInvalidHost) {
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
-  if (argc > 1) g_shippedPlugin = argv[1];
+  if (argc > 1) g_otherPlugin = argv[1];
   return RUN_ALL_TESTS();
 }

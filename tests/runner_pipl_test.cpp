@@ -1,7 +1,11 @@
 // The property-list reader on the list Corvanel carries and on broken ones.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include "runner/Pipl.h"
+#include "runner/PluginModule.h"
 #include "tests/ExpectedPipl.h"
 
 namespace {
@@ -21,17 +25,29 @@ size_t DataOffset(int n) {
   return at + 16;
 }
 
-TEST(Pipl, ReadsCorvanelsList) {
-  std::vector<uint8_t> bytes = ExpectedPiplBytes();
-  PiplInfo info;
-  std::string error;
-  ASSERT_TRUE(ParsePipl(bytes.data(), bytes.size(), &info, &error)) << error;
-  EXPECT_EQ(info.entryName, "ENTRYPOINT");
-  EXPECT_EQ(info.name, "Corvanel...");
-  EXPECT_EQ(info.category, "Tessory");
-  EXPECT_EQ(info.interfaceVersion, 0x00040000u);
-  EXPECT_EQ(info.supportedModes, 0x5FC0);
-  EXPECT_EQ(info.filterCaseInfo.size(), 28u);
+// Each plug-in's list read by a host of its own architecture, and refused, naming both
+// architectures, by a host of the other.
+TEST(Pipl, ReadsEachArchitecturesListAndRefusesTheOther) {
+  struct Arch {
+    const char* code;
+    OSType property, other;
+    const char* onlyFor;
+  };
+  for (const Arch& a : {Arch{"wx86", kEntryPropertyX86, kEntryPropertyX64, "only for 32-bit"},
+                        Arch{"8664", kEntryPropertyX64, kEntryPropertyX86, "only for 64-bit"}}) {
+    std::vector<uint8_t> bytes = ExpectedPiplBytes(a.code);
+    PiplInfo info;
+    std::string error;
+    ASSERT_TRUE(ParsePipl(bytes.data(), bytes.size(), &info, &error, a.property)) << error;
+    EXPECT_EQ(info.entryName, "ENTRYPOINT");
+    EXPECT_EQ(info.name, "Corvanel...");
+    EXPECT_EQ(info.category, "Tessory");
+    EXPECT_EQ(info.interfaceVersion, 0x00040000u);
+    EXPECT_EQ(info.supportedModes, 0x5FC0);
+    EXPECT_EQ(info.filterCaseInfo.size(), 28u);
+    EXPECT_FALSE(ParsePipl(bytes.data(), bytes.size(), &info, &error, a.other));
+    EXPECT_NE(error.find(a.onlyFor), std::string::npos) << error;
+  }
 }
 
 TEST(Pipl, RefusesTruncatedListsAndWrongLengths) {
@@ -67,6 +83,9 @@ TEST(Pipl, RefusesAMissingEntryNameWrongKindAndModes) {
   b[DataOffset(4)] = 0;  // empty entry name
   EXPECT_NE(Reject(b).find("no entry point"), std::string::npos);
   b = good;
+  b[DataOffset(4) - 12] = 'x';  // the entry property renamed away
+  EXPECT_NE(Reject(b).find("no entry point"), std::string::npos);
+  b = good;
   for (size_t i = DataOffset(4); i < DataOffset(4) + 12; ++i) b[i] = 'X';  // no terminator
   EXPECT_NE(Reject(b).find("terminating zero"), std::string::npos);
   b = good;
@@ -78,6 +97,59 @@ TEST(Pipl, RefusesAMissingEntryNameWrongKindAndModes) {
   b = good;
   b[DataOffset(5) - 12] = 'x';  // the mode property renamed away
   EXPECT_FALSE(Reject(b).empty());
+}
+
+std::vector<uint8_t> Truncated(std::vector<uint8_t> bytes, size_t size) {
+  bytes.resize(size);
+  return bytes;
+}
+
+// The bitness check before loading: the machine field of the PE header, found through the
+// DOS header, and a refusal that names both bitnesses.
+TEST(PluginMachine, ReadsThePeHeaderAndRefusesTheOtherBitness) {
+  auto image = [](uint16_t machine, uint32_t peAt = 0x80) {
+    std::vector<uint8_t> b(0x100, 0);
+    b[0] = 'M';
+    b[1] = 'Z';
+    for (int i = 0; i < 4; ++i) b[0x3C + i] = uint8_t(peAt >> (8 * i));
+    if (peAt + 6 <= b.size()) {
+      b[peAt] = 'P';
+      b[peAt + 1] = 'E';
+      b[peAt + 4] = uint8_t(machine);
+      b[peAt + 5] = uint8_t(machine >> 8);
+    }
+    return b;
+  };
+  const uint16_t other = kMachineOfThisBuild == kMachineX64 ? kMachineX86 : kMachineX64;
+  struct Case {
+    std::vector<uint8_t> bytes;
+    bool readable;
+    bool loadable;
+    const char* says;
+  };
+  const Case cases[] = {
+      {image(kMachineOfThisBuild), true, true, ""},
+      {image(other), true, false, "same bitness"},
+      {image(0xAA64), true, false, "machine 0xAA64"},
+      {image(kMachineX64, 0xFFFFFF00u), false, false, "not a Windows DLL"},  // header past the end
+      {Truncated(image(kMachineX64), 40), false, false, "not a Windows DLL"},
+      {std::vector<uint8_t>(0x100, 0), false, false, "not a Windows DLL"},
+  };
+  const auto path = std::filesystem::temp_directory_path() / "corvanel-machine-test.8bf";
+  for (const Case& c : cases) {
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(c.bytes.data()), std::streamsize(c.bytes.size()));
+    uint16_t machine = 0;
+    std::string error;
+    EXPECT_EQ(ReadPeMachine(path.string(), &machine, &error), c.readable) << error;
+    error.clear();
+    EXPECT_EQ(CheckPluginMachine(path.string(), &error), c.loadable);
+    EXPECT_NE(error.find(c.says), std::string::npos) << error;
+  }
+  std::string error;
+  std::filesystem::remove(path);
+  EXPECT_FALSE(CheckPluginMachine(path.string(), &error));
+  EXPECT_NE(error.find("cannot open"), std::string::npos) << error;
 }
 
 }  // namespace

@@ -1,11 +1,34 @@
 #include "dialog/EffectDialog.h"
 
+#include <windowsx.h>
+
 #include <cstdio>
 #include <iterator>
 
 #include "dialog/ParseValue.h"
+#include "dialog/Preview.h"
 #include "engine/RenderFrame.h"
+#include "host/RenderEffect.h"
 #include "resources/ResourceIds.h"
+#include "ui/ColorDialog.h"
+
+int32_t g_bPreviewDisabled = 0;
+
+namespace {
+
+// The host that cannot show a preview of a masked selection: 'PPUB'.
+constexpr OSType kHostWithoutMaskedPreview = 0x50505542;
+constexpr char kMaskErrorText[] =
+    "This program does not support a masked preview window.\n\nThe effect will still be "
+    "applied to the selected area, but\nno preview will be available unless the mask is "
+    "removed.";
+
+// The edge rule of the preview: top and left belong to a rectangle, bottom and right do not.
+bool Inside(const RECT& r, int x, int y) {
+  return x >= r.left && x < r.right && y >= r.top && y < r.bottom;
+}
+
+}  // namespace
 
 // The seven settings' controls, in the order of the ranges table, and the message map.
 struct EffectDialogMap {
@@ -29,6 +52,8 @@ struct EffectDialogMap {
       ui::OnMessage(WM_PAINT, &D::OnPaint),
       ui::OnMessage(WM_QUERYDRAGICON, &D::OnQueryDragIcon),
       ui::OnMessage(WM_HSCROLL, &D::OnHScroll),
+      ui::OnMessage(WM_MOUSEMOVE, &D::OnMouseMove),
+      ui::OnMessage(WM_LBUTTONDOWN, &D::OnLButtonDown),
       ui::OnCommand(IDC_EDIT_RED, EN_KILLFOCUS, &D::OnKillFocusRed),
       ui::OnCommand(IDC_EDIT_GREEN, EN_KILLFOCUS, &D::OnKillFocusGreen),
       ui::OnCommand(IDC_EDIT_BLUE, EN_KILLFOCUS, &D::OnKillFocusBlue),
@@ -38,6 +63,8 @@ struct EffectDialogMap {
       ui::OnCommand(IDC_EDIT_ANGLE, EN_KILLFOCUS, &D::OnKillFocusAngle),
       ui::OnCommand(IDC_RADIO_GLOW, BN_CLICKED, &D::OnGlow),
       ui::OnCommand(IDC_RADIO_SPARKLE, BN_CLICKED, &D::OnSparkle),
+      ui::OnCommand(IDC_SET_COLOR, BN_CLICKED, &D::OnSetColor),
+      ui::OnCommand(IDC_USE_COLOR, BN_CLICKED, &D::OnUseColor),
       ui::OnNotify(IDC_SLIDER_RED, NM_RELEASEDCAPTURE, &D::OnReleasedCaptureRed),
       ui::OnNotify(IDC_SLIDER_GREEN, NM_RELEASEDCAPTURE, &D::OnReleasedCaptureGreen),
       ui::OnNotify(IDC_SLIDER_BLUE, NM_RELEASEDCAPTURE, &D::OnReleasedCaptureBlue),
@@ -113,6 +140,9 @@ BOOL CEffectDialog::OnInitDialog() {
   g_renderFrame.customRed = params->red;
   g_renderFrame.customGreen = params->green;
   g_renderFrame.customBlue = params->blue;
+  // "Use Color" opens without its tick; the flag goes with it, so what the box shows is
+  // what renders. A custom colour from an earlier dialog is gone by now anyway.
+  g_renderFrame.useCustomColor = 0;
   for (int i = 0; i < kParamCount; ++i) {
     SetDlgItemInt(m_hWnd, EffectDialogMap::kRows[i].editId, UINT(params->*kParamRanges[i].field),
                   TRUE);
@@ -128,6 +158,10 @@ BOOL CEffectDialog::OnInitDialog() {
     OnSparkle();
   }
 
+  g_bPreviewDisabled = 0;
+  CheckMaskedSelection();
+  GetPreviewFrame(m_pGlobals->previewRect);
+  AcquirePreview();
   UpdatePreview();
   return TRUE;  // the focus goes to the first tab stop, the Red slider
 }
@@ -142,7 +176,7 @@ LRESULT CEffectDialog::OnPaint(WPARAM wParam, LPARAM lParam) {
   HBRUSH brush = CreateSolidBrush(m_swatchColor);
   FillRect(dc, &swatch, brush);
 
-  PaintPreview(dc);
+  PaintPreview();
   Default(WM_PAINT, wParam, lParam);
   DeleteObject(brush);
   EndPaint(m_hWnd, &paint);
@@ -263,9 +297,175 @@ void CEffectDialog::OnSparkle() {
   UpdatePreview();
 }
 
-void CEffectDialog::UpdatePreview() {
-  if (m_bSuspendPreview) return;
-  // The preview pane stays empty for now; every change already asks for it here.
+void CEffectDialog::OnSetColor() {
+  ui::CColorDialog chooser(0, 0, m_hWnd);
+  if (chooser.DoModal() == IDOK) {
+    const COLORREF chosen = chooser.GetColor();
+    m_swatchColor = chosen;
+    g_renderFrame.customRed = GetRValue(chosen);
+    g_renderFrame.customGreen = GetGValue(chosen);
+    g_renderFrame.customBlue = GetBValue(chosen);
+    g_renderFrame.useCustomColor = 1;
+    m_checkUseColor.SetCheck(BST_CHECKED);
+    Invalidate(TRUE);
+  }
+  UpdatePreview();
 }
 
-void CEffectDialog::PaintPreview(HDC) {}
+void CEffectDialog::OnUseColor() {
+  g_renderFrame.useCustomColor = m_checkUseColor.GetCheck() == BST_CHECKED ? 1 : 0;
+  UpdatePreview();
+}
+
+void CEffectDialog::CheckMaskedSelection() {
+  const FilterRecord* record = Record();
+  if (!record->haveMask || record->hostSig != kHostWithoutMaskedPreview) return;
+  MessageBoxA(m_hWnd, kMaskErrorText, "Mask Error", MB_OK | MB_ICONWARNING);
+  g_bPreviewDisabled = 1;
+}
+
+Rect& CEffectDialog::GetPreviewFrame(Rect& out) const {
+  RECT frame;
+  ::GetWindowRect(GetDlgItem(IDC_PREVIEW), &frame);
+  ScreenToClient(&frame);
+  out.top = int16_t(frame.top);
+  out.left = int16_t(frame.left);
+  out.bottom = int16_t(frame.bottom);
+  out.right = int16_t(frame.right);
+  return out;
+}
+
+void CEffectDialog::AcquirePreview() {
+  FilterRecord* record = Record();
+  int32_t factor = 1;
+  FitPreview(record->filterRect, m_pGlobals->previewRect, factor);
+  Params()->scale = float(factor);
+  const int16_t den = int16_t(factor);
+  RectCopy(record->inRect, record->filterRect);
+  RectScale(record->inRect, 1, den);
+  RectCopy(record->outRect, record->filterRect);
+  RectScale(record->outRect, 1, den);
+  record->outLoPlane = 0;
+  record->inLoPlane = 0;
+  record->outHiPlane = int16_t(record->planes - 1);
+  record->inHiPlane = record->outHiPlane;
+  const bool floatingMask = record->haveMask && record->isFloating;
+  if (floatingMask) {
+    RectCopy(record->maskRect, record->filterRect);
+    RectScale(record->maskRect, 1, den);
+  }
+  record->inputRate = IntToFixed(factor);
+  if (record->haveMask) record->maskRate = IntToFixed(factor);
+  record->inputPadding = kWantsEdgeReplication;
+  record->outputPadding = kWantsEdgeReplication;
+  if (floatingMask) record->maskPadding = kWantsEdgeReplication;
+
+  m_pGlobals->result = record->advanceState();
+  m_bHavePreviewBuffers = m_pGlobals->result == kNoErr ? 1 : 0;
+}
+
+void CEffectDialog::UpdatePreview() {
+  if (m_bSuspendPreview || g_bPreviewDisabled || !m_bHavePreviewBuffers) return;
+  g_renderFrame.previewing = 1;
+  HCURSOR previous = SetCursor(LoadCursor(nullptr, IDC_WAIT));
+  RenderEffect(m_pGlobals);
+  m_bPreviewRendered = 1;
+  // Painting is left to WM_PAINT; the background stays, the image covers its own place.
+  RECT whole;
+  GetWindowRect(&whole);
+  ScreenToClient(&whole);
+  InvalidateRect(m_hWnd, &whole, FALSE);
+  SetCursor(previous);
+  g_renderFrame.previewing = 0;
+}
+
+RECT CEffectDialog::PreviewImageRect() const {
+  const FilterRecord* record = Record();
+  RECT frame;
+  ::GetWindowRect(GetDlgItem(IDC_PREVIEW), &frame);
+  POINT origin{0, 0};
+  ClientToScreen(m_hWnd, &origin);
+  const int32_t w = int32_t(record->outRect.right) - record->outRect.left;
+  const int32_t h = int32_t(record->outRect.bottom) - record->outRect.top;
+  const PreviewSpot spot = CentreInFrame(VRect{frame.top, frame.left, frame.bottom, frame.right},
+                                         origin.x, origin.y, w, h);
+  return RECT{spot.left, spot.top, spot.left + w, spot.top + h};
+}
+
+void CEffectDialog::PaintPreview() {
+  if (g_bPreviewDisabled || !m_bPreviewRendered) return;
+  const FilterRecord* record = Record();
+  if (!record->outData) return;
+  const RECT image = PreviewImageRect();
+  const int32_t planes = int32_t(record->outHiPlane) - record->outLoPlane + 1;
+
+  PSPixelMap map{};
+  map.version = 1;
+  map.bounds = VRect{record->outRect.top, record->outRect.left, record->outRect.bottom,
+                     record->outRect.right};
+  map.imageMode = record->imageMode;
+  map.rowBytes = record->outRowBytes;
+  map.colBytes = planes;
+  map.planeBytes = 1;
+  map.baseAddr = record->outData;
+  map.mat = nullptr;
+  map.masks = nullptr;
+  map.maskPhaseRow = 0;
+  map.maskPhaseCol = 0;
+
+  // A floating selection is drawn through the host's mask only when the host delivered
+  // one; otherwise the layer's transparency plane serves, where there is one.
+  PSPixelMask mask{};
+  if (record->isFloating && record->haveMask && record->maskData) {
+    mask.maskData = record->maskData;
+    mask.rowBytes = record->maskRowBytes;
+    mask.colBytes = 1;
+    map.masks = &mask;
+  } else if (record->inLayerPlanes && record->inTransparencyMask) {
+    mask.maskData = static_cast<uint8_t*>(record->outData) + (planes - 1);
+    mask.rowBytes = record->outRowBytes;
+    mask.colBytes = planes;
+    map.masks = &mask;
+  }
+
+  HDC dc = ::GetDC(m_hWnd);
+  record->displayPixels(&map, &map.bounds, image.top, image.left, dc);
+  ::ReleaseDC(m_hWnd, dc);
+}
+
+LRESULT CEffectDialog::OnMouseMove(WPARAM wParam, LPARAM lParam) {
+  const int x = GET_X_LPARAM(lParam), y = GET_Y_LPARAM(lParam);
+  if (Inside(PreviewImageRect(), x, y)) {
+    HCURSOR dropper = LoadCursor(ui::ModuleOfThisCode(), MAKEINTRESOURCE(IDC_EYEDROPPER));
+    SetCapture(m_hWnd);
+    m_bDropperCapture = 1;
+    SetCursor(dropper);
+  } else if (m_bDropperCapture) {
+    ReleaseCapture();
+    m_bDropperCapture = 0;
+  }
+  return Default(WM_MOUSEMOVE, wParam, lParam);
+}
+
+LRESULT CEffectDialog::OnLButtonDown(WPARAM wParam, LPARAM lParam) {
+  const int x = GET_X_LPARAM(lParam), y = GET_Y_LPARAM(lParam);
+  RECT frame;
+  ::GetWindowRect(GetDlgItem(IDC_PREVIEW), &frame);
+  ScreenToClient(&frame);
+  // Only a render of this dialog's buffers describes pixels that are still there.
+  int32_t red = 0, green = 0, blue = 0;
+  if (Inside(frame, x, y) && m_bPreviewRendered && !g_bPreviewDisabled) {
+    const RECT image = PreviewImageRect();
+    if (GetSourcePixel(x - image.left, y - image.top, &red, &green, &blue)) {
+      m_bSuspendPreview = 1;
+      SetDlgItemInt(m_hWnd, IDC_EDIT_RED, UINT(red), TRUE);
+      OnKillFocusRed();
+      SetDlgItemInt(m_hWnd, IDC_EDIT_GREEN, UINT(green), TRUE);
+      OnKillFocusGreen();
+      SetDlgItemInt(m_hWnd, IDC_EDIT_BLUE, UINT(blue), TRUE);
+      m_bSuspendPreview = 0;
+      OnKillFocusBlue();  // stores blue and renders once with all three
+    }
+  }
+  return Default(WM_LBUTTONDOWN, wParam, lParam);
+}

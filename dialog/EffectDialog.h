@@ -9,6 +9,10 @@
 #include "ui/Controls.h"
 #include "ui/Dialog.h"
 
+// While nonzero, the dialog neither renders nor paints its preview. Decided afresh each time
+// a dialog opens; it keeps its value after the dialog has closed.
+extern int32_t g_bPreviewDisabled;
+
 class CEffectDialog : public ui::CDialog {
  public:
   explicit CEffectDialog(HWND parent = nullptr);
@@ -26,6 +30,8 @@ class CEffectDialog : public ui::CDialog {
   LRESULT OnPaint(WPARAM wParam, LPARAM lParam);
   LRESULT OnQueryDragIcon(WPARAM wParam, LPARAM lParam);
   LRESULT OnHScroll(WPARAM wParam, LPARAM lParam);
+  LRESULT OnMouseMove(WPARAM wParam, LPARAM lParam);
+  LRESULT OnLButtonDown(WPARAM wParam, LPARAM lParam);
 
   void OnKillFocusRed();
   void OnKillFocusGreen();
@@ -45,16 +51,30 @@ class CEffectDialog : public ui::CDialog {
 
   void OnGlow();
   void OnSparkle();
+  void OnSetColor();
+  void OnUseColor();
 
   // Reads the box of one setting, clamps, stores, moves the slider, rewrites the box in
   // canonical form and asks for a new preview.
   void CommitValue(int param);
   void EnableSparkleControls(BOOL enable);
   EffectParams* Params() const;
+  FilterRecord* Record() const { return m_pGlobals->filterRecord; }
 
-  // Renders the preview at the current settings; nothing while m_bSuspendPreview is set.
+  // The preview frame's window rectangle in client coordinates, narrowed to 16 bits.
+  Rect& GetPreviewFrame(Rect& out) const;
+  // Asks the host once for the filter rectangle reduced to fit the frame.
+  void AcquirePreview();
+  // Renders the preview at the current settings and has the dialog repainted; nothing
+  // while m_bSuspendPreview is set, the preview is disabled or the host has delivered no
+  // preview buffers.
   void UpdatePreview();
-  void PaintPreview(HDC dc);
+  // Hands the last rendered preview to the host's displayPixels, centred on the frame.
+  void PaintPreview();
+  // Where PaintPreview draws the image, in client coordinates.
+  RECT PreviewImageRect() const;
+  // Warns once and disables the preview where the host cannot show a masked preview.
+  void CheckMaskedSelection();
 
   ui::CButton m_checkUseColor;
   ui::CStatic m_labelAngle;
@@ -84,4 +104,8 @@ class CEffectDialog : public ui::CDialog {
   uint8_t m_bSuspendPreview = 0;
   uint8_t m_bDropperCapture = 0;
   COLORREF m_swatchColor = 0;
+  // The host delivered this dialog's preview buffers, and they have been rendered into:
+  // nothing is rendered from, painted from or picked from buffers the host did not deliver.
+  uint8_t m_bHavePreviewBuffers = 0;
+  uint8_t m_bPreviewRendered = 0;
 };

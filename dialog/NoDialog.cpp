@@ -2,6 +2,6 @@
 // OK had been pressed on the stored settings.
 #include "dialog/ParametersDialog.h"
 
-bool RunParametersDialog(PluginGlobals*) {
-  return true;
+DialogOutcome RunParametersDialog(PluginGlobals*, void*) {
+  return DialogOutcome::kConfirmed;
 }

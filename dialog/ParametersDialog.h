@@ -2,6 +2,12 @@
 
 #include "host/PluginGlobals.h"
 
-// Runs the parameters dialog modally on the call's globals. True when the user confirmed
-// (OK), false when the dialog was cancelled.
-bool RunParametersDialog(PluginGlobals* globals);
+enum class DialogOutcome {
+  kConfirmed,  // OK
+  kCancelled,  // Cancel or the close box
+  kFailed,     // the dialog could not be created; the user saw nothing
+};
+
+// Runs the parameters dialog modally on the call's globals, owned by the host's window
+// (null for none).
+DialogOutcome RunParametersDialog(PluginGlobals* globals, void* ownerWindow);

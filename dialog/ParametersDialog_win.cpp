@@ -1,8 +1,13 @@
 #include "dialog/EffectDialog.h"
 #include "dialog/ParametersDialog.h"
 
-bool RunParametersDialog(PluginGlobals* globals) {
-  CEffectDialog dialog(nullptr);
+DialogOutcome RunParametersDialog(PluginGlobals* globals, void* ownerWindow) {
+  // A handle that is no window would keep the dialog from opening at all; it gets none.
+  HWND owner = static_cast<HWND>(ownerWindow);
+  if (owner && !IsWindow(owner)) owner = nullptr;
+  CEffectDialog dialog(owner);
   dialog.m_pGlobals = globals;
-  return dialog.DoModal() != IDCANCEL;
+  const INT_PTR result = dialog.DoModal();
+  if (result == -1) return DialogOutcome::kFailed;
+  return result == IDCANCEL ? DialogOutcome::kCancelled : DialogOutcome::kConfirmed;
 }

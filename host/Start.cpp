@@ -20,6 +20,12 @@ bool EnsureParameters(PluginGlobals* globals) {
   return true;
 }
 
+// The window a Windows host hands in platformData, which owns the dialog; null for none.
+void* HostWindow(const FilterRecord& record) {
+  const auto* platform = static_cast<const PlatformData*>(record.platformData);
+  return platform ? platform->hwnd : nullptr;
+}
+
 void RunStart(PluginGlobals* globals) {
   FilterRecord* record = globals->filterRecord;
   if (!HostHasAdvanceState(record->advanceState)) {
@@ -33,11 +39,20 @@ void RunStart(PluginGlobals* globals) {
       globals->result = kUserCancelled;
       return;
     }
-    bool confirmed = RunParametersDialog(globals);
-    if (!confirmed) globals->result = kUserCancelled;
+    const DialogOutcome outcome = RunParametersDialog(globals, HostWindow(*record));
+    // Settings nobody confirmed are not rendered, and the host must not take this for
+    // success (0) or for a cancel the user chose (1). The dialog is still due next time.
+    if (outcome == DialogOutcome::kFailed) {
+      globals->result = kDialogFailedErr;
+      return;
+    }
     ParamsOf(*globals)->showDialog = 0;
+    if (outcome == DialogOutcome::kCancelled) {
+      globals->result = kUserCancelled;
+      return;
+    }
+    // What the preview's own request left in result does not stop the run.
   }
-  if (globals->result == kUserCancelled) return;
 
   record->inLoPlane = record->outLoPlane = 0;
   record->outHiPlane = record->inHiPlane = int16_t(record->planes - 1);

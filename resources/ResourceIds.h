@@ -3,6 +3,8 @@
 
 #define IDR_PIPL 16000
 #define IDD_EFFECT 102
+// The eyedropper shown over the preview image: one 32 x 32 monochrome image.
+#define IDC_EYEDROPPER 129
 
 // Controls of the parameters dialog.
 #define IDC_SLIDER_RED 1000

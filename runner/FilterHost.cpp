@@ -137,6 +137,12 @@ void FilterHost::ResetRecord() {
   r.inData = r.outData = r.maskData = nullptr;
   r.inRowBytes = r.outRowBytes = r.maskRowBytes = 0;
   r.bufferSpace = 0;
+  r.platformData = platform_.hwnd ? &platform_ : nullptr;
+}
+
+void FilterHost::SetHostWindow(void* window) {
+  platform_.hwnd = window;
+  record_.platformData = window ? &platform_ : nullptr;
 }
 
 void FilterHost::SetParams(const EffectParams& params) {
@@ -186,7 +192,11 @@ OSErr FilterHost::Run(bool showDialog) {
   if (result == kNoErr) result = Call(kSelectorPrepare);
   if (result == kNoErr) {
     result = Call(kSelectorStart);
-    WriteBackOutput();
+    // What a failed or cancelled Start left in the output buffer (a preview) is not the image.
+    if (result == kNoErr)
+      WriteBackOutput();
+    else
+      served_ = Served{};
     while (result == kNoErr &&
            !(IsEmpty(record_.inRect) && IsEmpty(record_.outRect) && IsEmpty(record_.maskRect))) {
       if (AbortRequested()) {

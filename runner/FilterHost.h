@@ -86,6 +86,10 @@ class FilterHost {
   FilterRecord& record() { return record_; }
   intptr_t& pluginData() { return data_; }
 
+  // The window a Windows host hands the plug-in in platformData (null: none), which owns
+  // the plug-in's dialog.
+  void SetHostWindow(void* window);
+
   // Called with each progressProc report (done, total).
   void SetProgressHandler(std::function<void(int32_t, int32_t)> handler);
 
@@ -125,6 +129,7 @@ class FilterHost {
   Image output_;
   EffectParams hostParams_{};
   PseudoHandle hostHandle_{};
+  PlatformData platform_{};
   std::vector<uint8_t> inBuffer_;
   std::vector<uint8_t> outBuffer_;
   Served served_;

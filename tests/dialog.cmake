@@ -1,15 +1,15 @@
 # Tests of the dialog.
 
-# The conversion of typed values, natively and under Wine.
-add_executable(dialog_parse_tests dialog_parse_test.cpp ${CMAKE_SOURCE_DIR}/dialog/ParseValue.cpp)
-target_link_libraries(dialog_parse_tests PRIVATE corvanel_warnings ${GTEST_MAIN_TARGET})
+# The conversion of typed values and the preview's arithmetic, natively and under Wine.
+add_executable(dialog_parse_tests dialog_parse_test.cpp dialog_preview_test.cpp)
+target_link_libraries(dialog_parse_tests PRIVATE corvanel_dialog ${GTEST_MAIN_TARGET})
 corvanel_add_test(dialog_parse_tests)
 
 if(WIN32)
   # The real dialog of the real .8bf, driven under Wine and Xvfb through the filter host.
   add_executable(dialog_tests dialog_test.cpp support/DialogDriver_win.cpp)
-  target_link_libraries(dialog_tests PRIVATE corvanel_runner corvanel_engine ${GTEST_MAIN_TARGET}
-                                             user32 gdi32 comctl32)
+  target_link_libraries(dialog_tests PRIVATE corvanel_runner corvanel_engine corvanel_oracle
+                                             ${GTEST_MAIN_TARGET} user32 gdi32 comctl32)
   add_dependencies(dialog_tests Corvanel)
   corvanel_add_test(dialog_tests)
 endif()

@@ -1,11 +1,18 @@
 // The parameters dialog of the real Corvanel.8bf, opened by the filter host's Start and
 // driven from the test thread while the plug-in's modal loop runs on a thread of its own.
+// Between the plug-in and the host sits a spy that records what the plug-in asks of the
+// host and what it hands to displayPixels, and can play other hosts.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
+#include <cstring>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "engine/Engine.h"
@@ -13,6 +20,7 @@
 #include "resources/ResourceIds.h"
 #include "runner/FilterHost.h"
 #include "runner/PluginModule.h"
+#include "tests/oracle/Oracle.h"
 #include "tests/support/DialogDriver.h"
 #include "tests/support/PluginPath_win.h"
 
@@ -42,25 +50,169 @@ const Row& RowOf(ParamIndex param) {
 constexpr int kSparkleOnly[] = {IDC_LABEL_STREAKS, IDC_SLIDER_STREAKS, IDC_EDIT_STREAKS,
                                 IDC_LABEL_ANGLE,   IDC_SLIDER_ANGLE,   IDC_EDIT_ANGLE};
 
-// A small picture with a few pixels near the colour the tests look for.
+constexpr uint8_t kLamp[3] = {250, 240, 230};
+
+// A picture with small lamps of one colour all over it, large enough that every reduction
+// of the preview still samples some of them.
 std::vector<uint8_t> TestPicture(int width, int height, int planes) {
   std::vector<uint8_t> pixels(size_t(width) * height * planes);
   for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = uint8_t((i * 37 + i / 7) & 0x7F);
-  for (int k = 0; k < 5; ++k) {
-    size_t at = (size_t(k * 7 + 5) * width + size_t(k * 5 + 3)) * planes;
-    pixels[at] = 250;
-    pixels[at + 1] = 240;
-    pixels[at + 2] = 230;
-  }
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      if ((x + 9) % 29 >= 6 || (y + 5) % 23 >= 6) continue;
+      uint8_t* p = &pixels[(size_t(y) * width + x) * planes];
+      std::memcpy(p, kLamp, 3);
+    }
   return pixels;
 }
+
+// What the plug-in had asked for when it called advanceState.
+struct Request {
+  Rect inRect, outRect, maskRect;
+  int16_t inLoPlane, inHiPlane, outLoPlane, outHiPlane;
+  Fixed inputRate, maskRate;
+  int16_t inputPadding, outputPadding, maskPadding;
+  float scale;
+};
+
+// One displayPixels call, with a copy of the pixels handed over.
+struct Shown {
+  PSPixelMap map;
+  VRect srcRect;
+  int32_t dstRow, dstCol;
+  bool hasMask;
+  PSPixelMask mask;
+  std::vector<uint8_t> pixels;  // the map's rows, rowBytes each
+};
+
+struct Spy {
+  std::mutex lock;
+  PluginEntryProc plugin = nullptr;
+  FilterRecord* record = nullptr;
+  std::function<void(FilterRecord&)> adjust;  // at Start: play another host
+  OSErr failAcquisition = kNoErr;             // the answer to the first advanceState
+  std::vector<uint8_t> staleIn, staleOut;     // what a failing host leaves in the record
+  AdvanceStateProc hostAdvance = nullptr;
+  DisplayPixelsProc hostDisplay = nullptr;
+  ProgressProc hostProgress = nullptr;
+  std::vector<Request> requests;
+  std::vector<uint8_t> previewInput;  // delivered by the first advanceState
+  std::vector<Shown> shown;
+  int renders = 0;
+  int rendersUnderWaitCursor = 0;
+} g_spy;
+
+OSErr SpyAdvanceState() {
+  FilterRecord& r = *g_spy.record;
+  const EffectParams* params = ParamsFromHandle(r.parameters);
+  std::lock_guard<std::mutex> hold(g_spy.lock);
+  g_spy.requests.push_back({r.inRect, r.outRect, r.maskRect, r.inLoPlane, r.inHiPlane, r.outLoPlane,
+                            r.outHiPlane, r.inputRate, r.maskRate, r.inputPadding, r.outputPadding,
+                            r.maskPadding, params ? params->scale : -1.0f});
+  if (g_spy.requests.size() == 1 && g_spy.failAcquisition != kNoErr) {
+    // Buffers the host never delivered for this request.
+    r.inData = g_spy.staleIn.data();
+    r.outData = g_spy.staleOut.data();
+    return g_spy.failAcquisition;
+  }
+  const OSErr err = g_spy.hostAdvance();
+  if (g_spy.requests.size() == 1 && err == kNoErr && r.inData) {
+    const auto* in = static_cast<const uint8_t*>(r.inData);
+    g_spy.previewInput.assign(in,
+                              in + size_t(r.inRowBytes) * size_t(r.inRect.bottom - r.inRect.top));
+  }
+  return err;
+}
+
+OSErr SpyDisplayPixels(const PSPixelMap* source, const VRect* srcRect, int32_t dstRow,
+                       int32_t dstCol, void* context) {
+  {
+    std::lock_guard<std::mutex> hold(g_spy.lock);
+    Shown shown{*source, *srcRect, dstRow, dstCol, source->masks != nullptr, {}, {}};
+    if (source->masks) shown.mask = *source->masks;
+    const auto* base = static_cast<const uint8_t*>(source->baseAddr);
+    if (base)
+      shown.pixels.assign(base, base + size_t(source->rowBytes) *
+                                           size_t(source->bounds.bottom - source->bounds.top));
+    g_spy.shown.push_back(std::move(shown));
+  }
+  return g_spy.hostDisplay(source, srcRect, dstRow, dstCol, context);
+}
+
+void SpyProgress(int32_t done, int32_t total) {
+  if (done == 0) {
+    std::lock_guard<std::mutex> hold(g_spy.lock);
+    ++g_spy.renders;
+    if (GetCursor() == LoadCursor(nullptr, IDC_WAIT)) ++g_spy.rendersUnderWaitCursor;
+  }
+  g_spy.hostProgress(done, total);
+}
+
+void SpyEntry(int16_t selector, void* record, intptr_t* data, int16_t* result) {
+  auto* r = static_cast<FilterRecord*>(record);
+  if (selector == kSelectorStart) {
+    if (g_spy.adjust) g_spy.adjust(*r);
+    g_spy.record = r;
+    g_spy.hostAdvance = r->advanceState;
+    g_spy.hostDisplay = r->displayPixels;
+    g_spy.hostProgress = r->progressProc;
+    r->advanceState = SpyAdvanceState;
+    r->displayPixels = SpyDisplayPixels;
+    r->progressProc = SpyProgress;
+  }
+  g_spy.plugin(selector, record, data, result);
+}
+
+// Every window created on the calling thread fails, as it does where there is no display.
+LRESULT CALLBACK RefuseWindows(int code, WPARAM wParam, LPARAM lParam) {
+  if (code == HCBT_CREATEWND) return 1;
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+EffectSettings SettingsOf(const EffectParams& p, float scale) {
+  return {p.red, p.green, p.blue, p.threshold, p.radius, p.angle, p.streaks, p.mode, scale};
+}
+
+// What a preview of the delivered input must show, by the plain reading of the rules.
+std::vector<uint8_t> OraclePreview(const std::vector<uint8_t>& input, int width, int height,
+                                   int planes, const EffectParams& p, float scale,
+                                   oracle::FrameFlags flags = {}) {
+  oracle::Image in{width, height, planes, input};
+  oracle::ScriptedHost host;
+  flags.previewing = true;
+  return oracle::Render(in, SettingsOf(p, scale), flags, host).samples;
+}
+
+// A run with the dialog, and how the host behaves in it.
+struct RunSetup {
+  int width = 48;
+  int height = 40;
+  int planes = 3;
+  std::function<void(FilterRecord&)> adjust;
+  OSErr failAcquisition = kNoErr;
+  bool hostWindow = false;  // the host hands a window of its own in platformData
+  bool noWindows = false;   // no window can be created
+  bool maskError = false;   // a "Mask Error" box comes before the dialog
+};
 
 class DialogTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
+    // Under Wine with no window manager, each top-level window that closes waits two
+    // seconds for a manager to withdraw it. Unmanaged windows close at once; this process
+    // and the test prefix have no manager anyway.
+    if (GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version")) {
+      HKEY key = nullptr;
+      if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\X11 Driver", 0, nullptr, 0,
+                          KEY_SET_VALUE, nullptr, &key, nullptr) == ERROR_SUCCESS) {
+        RegSetValueExA(key, "Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>("N"), 2);
+        RegCloseKey(key);
+      }
+    }
     std::string error;
     plugin_ = PluginModule::Load(PluginBesideThisProgram(), &error).release();
     ASSERT_NE(plugin_, nullptr) << error;
+    g_spy.plugin = plugin_->entry();
   }
 
   static EffectParams Stored() {
@@ -76,23 +228,72 @@ class DialogTest : public ::testing::Test {
     return p;
   }
 
+  // Settings under which the lamps glow.
+  static EffectParams Glowing() {
+    EffectParams p = Stored();
+    p.red = kLamp[0];
+    p.green = kLamp[1];
+    p.blue = kLamp[2];
+    p.threshold = 10;
+    p.radius = 24;
+    return p;
+  }
+
   // Starts a run with the dialog on the stored settings and waits for the dialog.
-  void Open(const EffectParams& stored) {
-    host_ = std::make_unique<FilterHost>(*plugin_);
-    ASSERT_TRUE(host_->SetImage(kWidth, kHeight, 3, TestPicture(kWidth, kHeight, 3)));
+  void Open(const EffectParams& stored, const RunSetup& setup = {}) {
+    {
+      std::lock_guard<std::mutex> hold(g_spy.lock);
+      g_spy.adjust = setup.adjust;
+      g_spy.failAcquisition = setup.failAcquisition;
+      g_spy.requests.clear();
+      g_spy.previewInput.clear();
+      g_spy.shown.clear();
+      g_spy.renders = g_spy.rendersUnderWaitCursor = 0;
+    }
+    host_ = std::make_unique<FilterHost>(SpyEntry);
+    ASSERT_TRUE(host_->SetImage(setup.width, setup.height, setup.planes,
+                                TestPicture(setup.width, setup.height, setup.planes)));
     host_->SetParams(stored);
     finished_ = false;
-    worker_ = std::thread([this] {
+    worker_ = std::thread([this, setup] {
+      HWND owner = nullptr;
+      if (setup.hostWindow) {
+        owner = CreateWindowExA(0, "STATIC", "Test host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
+                                500, 400, nullptr, nullptr, nullptr, nullptr);
+        host_->SetHostWindow(owner);
+        owner_ = owner;
+      }
+      HHOOK refuse = setup.noWindows
+                         ? SetWindowsHookExA(WH_CBT, RefuseWindows, nullptr, GetCurrentThreadId())
+                         : nullptr;
       result_ = host_->Run(true);
+      if (refuse) UnhookWindowsHookEx(refuse);
+      if (owner) DestroyWindow(owner);
       finished_ = true;
     });
+    if (setup.noWindows) return;
+    if (setup.maskError) {
+      HWND box = nullptr;
+      for (int i = 0; i < 500 && !box; ++i, Sleep(20)) box = FindWindowA(nullptr, "Mask Error");
+      ASSERT_NE(box, nullptr) << "no \"Mask Error\" box";
+      char ownerTitle[64] = {}, text[512] = {};
+      GetWindowTextA(GetWindow(box, GW_OWNER), ownerTitle, sizeof ownerTitle);
+      GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+      maskErrorOwner_ = ownerTitle;
+      maskErrorText_ = text;
+      SendMessageA(box, WM_COMMAND, IDOK, 0);
+    }
     dialog_ = WaitForWindow("Tessory Corvanel");
     ASSERT_NE(dialog_, nullptr) << "the dialog did not open";
   }
 
   // Waits for the run to end after the dialog was closed.
   OSErr Finish() {
-    for (int i = 0; i < 1000 && !finished_; ++i) Sleep(10);
+    for (int i = 0; i < 1000 && !finished_; ++i) {
+      // A modal loop that was ended from another thread wakes on its next message.
+      if (IsWindow(dialog_)) PostMessageA(dialog_, WM_NULL, 0, 0);
+      Sleep(10);
+    }
     EXPECT_TRUE(finished_) << "the run did not end";
     if (!finished_) {
       // Nothing else can end it: a hung modal loop would hang every later test too.
@@ -112,6 +313,8 @@ class DialogTest : public ::testing::Test {
 
   void TearDown() override {
     if (!worker_.joinable()) return;
+    if (HWND chooser = FindWindowA(nullptr, "Color"))
+      PostMessageA(chooser, WM_COMMAND, IDCANCEL, 0);
     if (IsWindow(dialog_)) PostMessageA(dialog_, WM_COMMAND, IDCANCEL, 0);
     Finish();
   }
@@ -139,16 +342,105 @@ class DialogTest : public ::testing::Test {
     return out;
   }
 
-  static constexpr int kWidth = 48;
-  static constexpr int kHeight = 40;
+  // Reads of the spy, taken under its lock.
+  int Renders() {
+    std::lock_guard<std::mutex> hold(g_spy.lock);
+    return g_spy.renders;
+  }
+  int RendersUnderWaitCursor() {
+    std::lock_guard<std::mutex> hold(g_spy.lock);
+    return g_spy.rendersUnderWaitCursor;
+  }
+  std::vector<Request> Requests() {
+    std::lock_guard<std::mutex> hold(g_spy.lock);
+    return g_spy.requests;
+  }
+  std::vector<uint8_t> PreviewInput() {
+    std::lock_guard<std::mutex> hold(g_spy.lock);
+    return g_spy.previewInput;
+  }
+  size_t ShownCount() {
+    std::lock_guard<std::mutex> hold(g_spy.lock);
+    return g_spy.shown.size();
+  }
+  Shown LastShown() {
+    std::lock_guard<std::mutex> hold(g_spy.lock);
+    return g_spy.shown.empty() ? Shown{} : g_spy.shown.back();
+  }
+
+  // Lets the dialog finish the paints the window system has asked of it; how many
+  // displayPixels calls there have been by then.
+  size_t Settle() {
+    size_t before;
+    do {
+      before = ShownCount();
+      Repaint(dialog_);
+      Sleep(50);
+      SendMessageA(dialog_, WM_NULL, 0, 0);
+    } while (ShownCount() != before);
+    return before;
+  }
+
+  // Has the whole dialog painted afresh, as a window uncovered would be, and waits for it:
+  // what displayPixels was handed then.
+  Shown FreshPaint() {
+    const size_t before = ShownCount();
+    ForceRepaint(dialog_);
+    for (int i = 0; i < 200 && ShownCount() == before; ++i) Sleep(10);
+    Settle();
+    return LastShown();
+  }
+
+  // Waits (up to a few seconds) for the dialog to have rendered this often in all.
+  void WaitForRenders(int count) {
+    for (int i = 0; i < 1000 && Renders() < count; ++i) Sleep(10);
+    EXPECT_EQ(Renders(), count);
+  }
+
+  // The frame's size in pixels: the same in every dialog of this process.
+  SIZE FrameSize() {
+    if (frameSize_.cx == 0) {
+      Open(Stored());
+      const RECT frame = ControlRect(dialog_, IDC_PREVIEW);
+      frameSize_ = {frame.right - frame.left, frame.bottom - frame.top};
+      EXPECT_EQ(Close(IDCANCEL), kUserCancelled);
+    }
+    return frameSize_;
+  }
+
+  // The preview image's rectangle, in client coordinates, as the geometry of the dialog
+  // on screen puts it: centred on the frame's outer rectangle.
+  RECT ImageRect(const Rect& outRect) {
+    RECT frame{};
+    GetWindowRect(GetDlgItem(dialog_, IDC_PREVIEW), &frame);
+    POINT origin{0, 0};
+    ClientToScreen(dialog_, &origin);
+    const int w = outRect.right - outRect.left, h = outRect.bottom - outRect.top;
+    const int left = (frame.left + frame.right - w) / 2 - origin.x;
+    const int top = (frame.top + frame.bottom - h) / 2 - origin.y;
+    return RECT{left, top, left + w, top + h};
+  }
+
+  // The preview the dialog must show now, from the host's reduced input.
+  std::vector<uint8_t> ExpectedPreview(const oracle::FrameFlags& flags = {}) {
+    const Request first = Requests().at(0);
+    const int w = first.outRect.right - first.outRect.left;
+    const int h = first.outRect.bottom - first.outRect.top;
+    return OraclePreview(PreviewInput(), w, h, first.outHiPlane + 1, Record(), first.scale, flags);
+  }
+
   static PluginModule* plugin_;
+  static SIZE frameSize_;
   std::unique_ptr<FilterHost> host_;
   std::thread worker_;
   std::atomic<bool> finished_{false};
+  std::atomic<HWND> owner_{nullptr};
   OSErr result_ = 12345;
   HWND dialog_ = nullptr;
+  std::string maskErrorOwner_, maskErrorText_;
 };
 PluginModule* DialogTest::plugin_ = nullptr;
+SIZE DialogTest::frameSize_ = {0, 0};
 
 TEST_F(DialogTest, OpensWithEveryControlFilledFromTheRecord) {
   Open(Stored());
@@ -218,7 +510,7 @@ TEST_F(DialogTest, OpensWithEveryControlFilledFromTheRecord) {
 
   EXPECT_EQ(Close(IDCANCEL), kUserCancelled);
   EXPECT_EQ(host_->output().pixels, host_->source().pixels);
-  EXPECT_EQ(host_->advanceStateCalls(), 0);
+  EXPECT_EQ(host_->advanceStateCalls(), 1) << "Start asked for more than the preview";
   EXPECT_EQ(Record().showDialog, 0);
 }
 
@@ -297,7 +589,7 @@ TEST_F(DialogTest, ATypedValueCommitsWhenItsBoxLosesTheFocus) {
   EXPECT_EQ(Record().threshold, 100);
   EXPECT_EQ(Record().angle, 90);
   EXPECT_EQ(host_->output().pixels, host_->source().pixels);
-  EXPECT_EQ(host_->advanceStateCalls(), 0);
+  EXPECT_EQ(host_->advanceStateCalls(), 1) << "Start asked for more than the preview";
 }
 
 TEST_F(DialogTest, ASliderMovedWithoutTheMouseCommitsOnlyThroughItsBox) {
@@ -396,6 +688,507 @@ TEST_F(DialogTest, EnterInABoxCommitsItBeforeTheDialogEnds) {
   EXPECT_EQ(Finish(), kNoErr);
   EXPECT_EQ(Record().radius, 3);
   EXPECT_EQ(host_->output().pixels, EngineOutput(Record()));
+}
+
+// The acquisition and the first preview, for filter rectangles that fit the frame, fill it
+// exactly, miss it by one pixel, are far larger, or do not start at the image's corner.
+TEST_F(DialogTest, ThePreviewIsTheFilterRectangleReducedToFitTheFrameAndCentredOnIt) {
+  const SIZE frame = FrameSize();
+  const int insetW = frame.cx - 2, insetH = frame.cy - 2;
+  struct Case {
+    const char* name;
+    int width, height, planes;
+    Rect filter;  // all zero: the whole image
+  } cases[] = {
+      {"1000 x 600", 1000, 600, 3, {}},
+      {"fits", 200, 100, 3, {}},
+      {"as large as the inset frame", insetW, insetH, 3, {}},
+      {"one pixel wider", insetW + 1, insetH, 3, {}},
+      {"one pixel higher", insetW, insetH + 1, 3, {}},
+      {"offset filter rectangle", 1010, 610, 3, {7, 5, 607, 1005}},
+      {"four planes", 300, 200, 4, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RunSetup setup;
+    setup.width = c.width;
+    setup.height = c.height;
+    setup.planes = c.planes;
+    const Rect filter = c.filter.right ? c.filter : Rect{0, 0, int16_t(c.height), int16_t(c.width)};
+    const Rect sentinel{-3, -4, -5, -6};
+    setup.adjust = [&](FilterRecord& r) {
+      r.filterRect = filter;
+      r.maskRect = sentinel;  // no mask: these must stay as the host left them
+      r.maskRate = 0x12345;
+      r.maskPadding = 77;
+    };
+    Open(Glowing(), setup);
+
+    const int imageW = filter.right - filter.left, imageH = filter.bottom - filter.top;
+    auto ceilDiv = [](int a, int b) { return (a + b - 1) / b; };
+    const int factor = std::max(ceilDiv(imageW, std::min(insetW, imageW)),
+                                ceilDiv(imageH, std::min(insetH, imageH)));
+    const Rect reduced{int16_t(filter.top / factor), int16_t(filter.left / factor),
+                       int16_t(filter.bottom / factor), int16_t(filter.right / factor)};
+    const std::vector<Request> requests = Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    const Request& q = requests[0];
+    auto same = [](const Rect& a, const Rect& b) {
+      return a.top == b.top && a.left == b.left && a.bottom == b.bottom && a.right == b.right;
+    };
+    EXPECT_TRUE(same(q.inRect, reduced) && same(q.outRect, reduced))
+        << q.inRect.top << "," << q.inRect.left << "," << q.inRect.bottom << "," << q.inRect.right;
+    EXPECT_EQ(q.inLoPlane, 0);
+    EXPECT_EQ(q.outLoPlane, 0);
+    EXPECT_EQ(q.inHiPlane, c.planes - 1);
+    EXPECT_EQ(q.outHiPlane, c.planes - 1);
+    EXPECT_EQ(q.inputRate, factor << 16);
+    EXPECT_EQ(q.inputPadding, -1);
+    EXPECT_EQ(q.outputPadding, -1);
+    EXPECT_TRUE(same(q.maskRect, sentinel));
+    EXPECT_EQ(q.maskRate, 0x12345);
+    EXPECT_EQ(q.maskPadding, 77);
+    EXPECT_EQ(q.scale, float(factor));
+    EXPECT_EQ(Record().scale, float(factor));
+    EXPECT_EQ(Renders(), c.planes == 3 ? 1 : 0) << "Glow on four planes polls nothing";
+
+    const Shown shown = FreshPaint();
+    ASSERT_GE(ShownCount(), 1u);
+    const int w = reduced.right - reduced.left, h = reduced.bottom - reduced.top;
+    EXPECT_EQ(shown.map.version, 1);
+    EXPECT_EQ(shown.map.bounds.top, reduced.top);
+    EXPECT_EQ(shown.map.bounds.left, reduced.left);
+    EXPECT_EQ(shown.map.bounds.bottom, reduced.bottom);
+    EXPECT_EQ(shown.map.bounds.right, reduced.right);
+    EXPECT_EQ(std::memcmp(&shown.srcRect, &shown.map.bounds, sizeof(VRect)), 0);
+    EXPECT_EQ(shown.map.imageMode, kImageModeRGB);
+    EXPECT_EQ(shown.map.rowBytes, w * c.planes);
+    EXPECT_EQ(shown.map.colBytes, c.planes);
+    EXPECT_EQ(shown.map.planeBytes, 1);
+    EXPECT_EQ(shown.map.mat, nullptr);
+    EXPECT_EQ(shown.map.maskPhaseRow, 0);
+    EXPECT_EQ(shown.map.maskPhaseCol, 0);
+    // Four planes are a layer with transparency: its last plane is the mask.
+    EXPECT_EQ(shown.hasMask, c.planes == 4);
+    if (shown.hasMask) {
+      EXPECT_EQ(shown.mask.next, nullptr);
+      EXPECT_EQ(
+          static_cast<uint8_t*>(shown.mask.maskData) - static_cast<uint8_t*>(shown.map.baseAddr),
+          3);
+      EXPECT_EQ(shown.mask.rowBytes, shown.map.rowBytes);
+      EXPECT_EQ(shown.mask.colBytes, 4);
+      EXPECT_EQ(shown.mask.maskDescription, 0);
+    }
+    const RECT image = ImageRect(reduced);
+    EXPECT_EQ(shown.dstCol, image.left);
+    EXPECT_EQ(shown.dstRow, image.top);
+    const RECT frameRect = ControlRect(dialog_, IDC_PREVIEW);
+    EXPECT_GT(image.left, frameRect.left);
+    EXPECT_GT(image.top, frameRect.top);
+    EXPECT_LT(image.right, frameRect.right);
+    EXPECT_LT(image.bottom, frameRect.bottom);
+
+    const std::vector<uint8_t> expected = ExpectedPreview();
+    EXPECT_NE(expected, PreviewInput()) << "nothing glows in this preview";
+    EXPECT_TRUE(shown.pixels == expected) << "the preview differs from the plain reading";
+    // And the runner has drawn it there.
+    if (c.planes == 3) {
+      for (POINT at : {POINT{0, 0}, POINT{w / 2, h / 2}, POINT{w - 1, h - 1}}) {
+        const uint8_t* p = &expected[(size_t(at.y) * w + at.x) * 3];
+        EXPECT_EQ(PixelAt(dialog_, {image.left + at.x, image.top + at.y}), RGB(p[0], p[1], p[2]))
+            << at.x << "," << at.y;
+      }
+    }
+    EXPECT_EQ(Close(IDCANCEL), kUserCancelled);
+    EXPECT_EQ(host_->output().pixels, host_->source().pixels);
+  }
+}
+
+// Renders follow commits, one each, under the wait cursor; repaints only draw.
+TEST_F(DialogTest, EachCommitRendersOnceAndARepaintAloneRendersNothing) {
+  Open(Glowing());
+  EXPECT_EQ(Renders(), 1) << "opening renders once, after the acquisition";
+  const size_t painted = Settle();
+  ASSERT_GE(painted, 1u);
+
+  EXPECT_TRUE(FreshPaint().pixels == ExpectedPreview());
+  EXPECT_GT(ShownCount(), painted);
+  EXPECT_EQ(Renders(), 1) << "a repaint rendered";
+
+  struct Step {
+    const char* name;
+    std::function<void()> act;
+  } steps[] = {
+      {"typed radius", [&] { Type(kParamRadius, "12"); }},
+      {"slider let go", [&] { SliderDrag(dialog_, IDC_SLIDER_THRESHOLD, 4); }},
+      {"Sparkle", [&] { Click(dialog_, IDC_RADIO_SPARKLE); }},
+      {"typed streaks", [&] { Type(kParamStreaks, "9"); }},
+      {"Glow", [&] { Click(dialog_, IDC_RADIO_GLOW); }},
+      {"passing through a box", [&] { Type(kParamGreen, std::to_string(Record().green)); }},
+  };
+  int renders = 1;
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.name);
+    step.act();
+    EXPECT_EQ(Renders(), ++renders);
+    EXPECT_TRUE(FreshPaint().pixels == ExpectedPreview());
+  }
+  EXPECT_EQ(RendersUnderWaitCursor(), renders);
+  EXPECT_EQ(Record().radius, 12);
+  EXPECT_EQ(Record().threshold, 4);
+  EXPECT_EQ(Close(IDCANCEL), kUserCancelled);
+}
+
+// A click into the frame takes the colour to match from the unfiltered preview input.
+TEST_F(DialogTest, APickTakesTheUnfilteredColourAndRendersOnce) {
+  EffectParams stored = Glowing();
+  stored.radius = 40;
+  Open(stored);
+  const Request q = Requests().at(0);
+  ASSERT_EQ(q.inputRate, 1 << 16) << "this picture fits the frame";
+  const RECT image = ImageRect(q.outRect);
+  const RECT frame = ControlRect(dialog_, IDC_PREVIEW);
+  const int w = q.outRect.right - q.outRect.left;
+  const std::vector<uint8_t> input = PreviewInput();
+  const std::vector<uint8_t> output = FreshPaint().pixels;
+  ASSERT_FALSE(output.empty());
+  auto at = [&](int col, int row) { return POINT{image.left + col, image.top + row}; };
+  auto inputAt = [&](int col, int row) {
+    const uint8_t* p = &input[(size_t(row) * w + col) * 3];
+    return std::array<int32_t, 3>{p[0], p[1], p[2]};
+  };
+  // A pixel that the glow brightens, and a lamp.
+  int glowCol = -1, glowRow = 12;
+  for (int col = 1; col < w && glowCol < 0; ++col)
+    if (output[(size_t(glowRow) * w + col) * 3] != input[(size_t(glowRow) * w + col) * 3])
+      glowCol = col;
+  ASSERT_GE(glowCol, 0);
+  const std::array<int32_t, 3> black{0, 0, 0};
+  struct Case {
+    const char* name;
+    POINT click;
+    bool changes;
+    std::array<int32_t, 3> colour;
+  } cases[] = {
+      {"a glowing pixel", at(glowCol, glowRow), true, inputAt(glowCol, glowRow)},
+      {"a lamp", at(21, 19), true, {kLamp[0], kLamp[1], kLamp[2]}},
+      {"an ordinary pixel", at(7, 3), true, inputAt(7, 3)},
+      {"the top row", at(7, 0), true, black},
+      {"the left column", at(0, 3), true, black},
+      {"a pixel again", at(w - 1, 1), true, inputAt(w - 1, 1)},
+      {"the frame's margin", POINT{frame.left + 2, frame.top + 2}, true, black},
+      {"the frame's border", POINT{frame.right - 1, frame.bottom - 1}, true, black},
+      {"outside the frame", POINT{frame.left - 1, frame.top + 10}, false, {}},
+      {"just right of the frame", POINT{frame.right, frame.top + 10}, false, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Type(kParamRed, "1");
+    Type(kParamGreen, "2");
+    Type(kParamBlue, "3");
+    const int before = Renders();
+    LeftClick(dialog_, c.click);
+    const std::array<int32_t, 3> expected = c.changes ? c.colour : std::array<int32_t, 3>{1, 2, 3};
+    EXPECT_EQ(Renders(), before + (c.changes ? 1 : 0));
+    const ParamIndex rgb[] = {kParamRed, kParamGreen, kParamBlue};
+    for (int k = 0; k < 3; ++k) {
+      EXPECT_EQ(Field(rgb[k]), expected[size_t(k)]) << kParamRanges[rgb[k]].label;
+      EXPECT_EQ(Text(dialog_, RowOf(rgb[k]).edit), std::to_string(expected[size_t(k)]));
+      EXPECT_EQ(SliderPos(dialog_, RowOf(rgb[k]).slider), expected[size_t(k)]);
+    }
+    if (c.changes) {
+      EXPECT_TRUE(FreshPaint().pixels == ExpectedPreview())
+          << "rendered before all three were stored";
+    }
+  }
+  EXPECT_FALSE(Checked(dialog_, IDC_USE_COLOR)) << "a pick touched the effect colour";
+  EXPECT_EQ(Close(IDCANCEL), kUserCancelled);
+}
+
+// Over the image the pointer is an eyedropper; anywhere else it is what lies under it.
+TEST_F(DialogTest, ThePointerIsAnEyedropperOverTheImageOnly) {
+  Open(Glowing());
+  SetForegroundWindow(dialog_);
+  const HCURSOR dropper =
+      LoadCursorA(static_cast<HMODULE>(plugin_->nativeHandle()), MAKEINTRESOURCEA(IDC_EYEDROPPER));
+  ASSERT_NE(dropper, nullptr);
+  ICONINFO info{};
+  ASSERT_TRUE(GetIconInfo(dropper, &info));
+  EXPECT_EQ(info.xHotspot, 6u);
+  EXPECT_EQ(info.yHotspot, 19u);
+  BITMAP mask{};
+  GetObjectA(info.hbmMask, sizeof mask, &mask);
+  EXPECT_EQ(mask.bmWidth, 32);
+  EXPECT_EQ(mask.bmHeight, 64) << "a monochrome cursor: AND and XOR masks";
+  DeleteObject(info.hbmMask);
+  if (info.hbmColor) DeleteObject(info.hbmColor);
+
+  const RECT image = ImageRect(Requests().at(0).outRect);
+  const RECT frame = ControlRect(dialog_, IDC_PREVIEW);
+  const HCURSOR arrow = LoadCursor(nullptr, IDC_ARROW);
+  auto captured = [&] {
+    GUITHREADINFO gui{};
+    gui.cbSize = sizeof gui;
+    GetGUIThreadInfo(GetWindowThreadProcessId(dialog_, nullptr), &gui);
+    return gui.hwndCapture == dialog_;
+  };
+  auto waitForCursor = [&](HCURSOR wanted) {
+    for (int i = 0; i < 100 && ShownCursor() != wanted; ++i) Sleep(10);
+    return ShownCursor() == wanted;
+  };
+  // The pointer comes from a pixel beside the target on the same side of the image's edge:
+  // a capture released on one move has the cursor asked for on the next.
+  struct Case {
+    const char* name;
+    POINT from, at;
+    bool dropper;
+  } cases[] = {
+      {"the image's top left pixel", POINT{image.left + 1, image.top}, POINT{image.left, image.top},
+       true},
+      {"the frame's margin", POINT{frame.left + 3, image.top + 5},
+       POINT{frame.left + 2, image.top + 5}, false},
+      {"the image's last pixel", POINT{image.right - 2, image.bottom - 1},
+       POINT{image.right - 1, image.bottom - 1}, true},
+      {"just past the image", POINT{image.right + 1, image.bottom - 1},
+       POINT{image.right, image.bottom - 1}, false},
+      {"the middle of the image", POINT{(image.left + image.right) / 2 + 1, image.top + 3},
+       POINT{(image.left + image.right) / 2, image.top + 3}, true},
+      {"the dialog's background", POINT{frame.left + 6, frame.bottom + 6},
+       POINT{frame.left + 5, frame.bottom + 6}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    MovePointer(dialog_, c.from);
+    MovePointer(dialog_, c.at);
+    EXPECT_EQ(captured(), c.dropper);
+    EXPECT_TRUE(waitForCursor(c.dropper ? dropper : arrow));
+  }
+  // Moves as the window system delivers them, without the pointer: the same rules.
+  MouseMove(dialog_, POINT{image.left + 1, image.top + 1});
+  EXPECT_TRUE(captured());
+  MouseMove(dialog_, POINT{image.left - 1, image.top + 1});
+  EXPECT_FALSE(captured());
+  EXPECT_EQ(Close(IDCANCEL), kUserCancelled);
+}
+
+// "Set" runs the system chooser, owned by the dialog; "Use Color" switches its colour.
+TEST_F(DialogTest, TheEffectColourComesFromTheChooserAndLastsBeyondTheDialog) {
+  EffectParams stored = Glowing();
+  Open(stored);
+  const RECT swatchRect = ControlRect(dialog_, IDC_SWATCH);
+  const POINT swatch{(swatchRect.left + swatchRect.right) / 2,
+                     (swatchRect.top + swatchRect.bottom) / 2};
+  FreshPaint();
+  EXPECT_EQ(PixelAt(dialog_, swatch), RGB(stored.red, stored.green, stored.blue));
+  EXPECT_FALSE(Checked(dialog_, IDC_USE_COLOR));
+
+  oracle::FrameFlags none;
+  auto custom = [](COLORREF c) {
+    oracle::FrameFlags f;
+    f.useCustomColor = true;
+    f.customRed = GetRValue(c);
+    f.customGreen = GetGValue(c);
+    f.customBlue = GetBValue(c);
+    return f;
+  };
+  const COLORREF stored_colour = RGB(stored.red, stored.green, stored.blue);
+  // Runs the chooser, sets a colour in its boxes and ends it with button.
+  auto choose = [&](COLORREF colour, int button) {
+    const int before = Renders();
+    PostClick(dialog_, IDC_SET_COLOR);
+    HWND chooser = WaitForOwnedWindow("Color", dialog_);
+    ASSERT_NE(chooser, nullptr) << "no colour chooser owned by the dialog";
+    const int boxes[] = {706, 707, 708};  // its Red, Green and Blue boxes
+    const int values[] = {GetRValue(colour), GetGValue(colour), GetBValue(colour)};
+    for (int k = 0; k < 3; ++k) SetText(chooser, boxes[k], std::to_string(values[k]));
+    Click(chooser, button);
+    WaitForRenders(before + 1);
+  };
+  struct Step {
+    const char* name;
+    std::function<void()> act;
+    bool ticked;
+    COLORREF swatch;
+    oracle::FrameFlags flags;
+  } steps[] = {
+      {"ticked without Set", [&] { Click(dialog_, IDC_USE_COLOR); }, true, stored_colour,
+       custom(stored_colour)},
+      {"red changed", [&] { Type(kParamRed, "249"); }, true, stored_colour, custom(stored_colour)},
+      {"unticked", [&] { Click(dialog_, IDC_USE_COLOR); }, false, stored_colour, none},
+      {"Set, OK", [&] { choose(RGB(30, 160, 220), IDOK); }, true, RGB(30, 160, 220),
+       custom(RGB(30, 160, 220))},
+      {"Set, Cancel", [&] { choose(RGB(200, 10, 10), IDCANCEL); }, true, RGB(30, 160, 220),
+       custom(RGB(30, 160, 220))},
+      {"unticked again", [&] { Click(dialog_, IDC_USE_COLOR); }, false, RGB(30, 160, 220), none},
+      {"Set while unticked", [&] { choose(RGB(90, 250, 40), IDOK); }, true, RGB(90, 250, 40),
+       custom(RGB(90, 250, 40))},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.name);
+    const int before = Renders();
+    step.act();
+    EXPECT_EQ(Renders(), before + 1);
+    const Shown shown = FreshPaint();
+    EXPECT_EQ(Checked(dialog_, IDC_USE_COLOR), step.ticked);
+    EXPECT_EQ(PixelAt(dialog_, swatch), step.swatch);
+    EXPECT_TRUE(shown.pixels == ExpectedPreview(step.flags));
+  }
+  // Cancelling the dialog keeps the chosen colour for a run without it.
+  EXPECT_EQ(Close(IDCANCEL), kUserCancelled);
+  const EffectParams left = Record();
+  FilterHost later(*plugin_);
+  ASSERT_TRUE(later.SetImage(host_->source()));
+  later.SetParams(left);
+  ASSERT_EQ(later.Run(false), kNoErr);
+  const Image& source = host_->source();
+  oracle::Image in{source.width, source.height, source.planes, source.pixels};
+  oracle::ScriptedHost polls;
+  EXPECT_TRUE(later.output().pixels ==
+              oracle::Render(in, SettingsOf(left, 1.0f), custom(RGB(90, 250, 40)), polls).samples);
+
+  // The next dialog opens unticked, and draws so: the swatch and custom colour are the
+  // stored colour to match again.
+  Open(left);
+  EXPECT_FALSE(Checked(dialog_, IDC_USE_COLOR));
+  EXPECT_TRUE(FreshPaint().pixels == ExpectedPreview(none));
+  EXPECT_EQ(PixelAt(dialog_, swatch), RGB(left.red, left.green, left.blue));
+  Click(dialog_, IDC_USE_COLOR);
+  EXPECT_TRUE(FreshPaint().pixels == ExpectedPreview(custom(RGB(left.red, left.green, left.blue))));
+  EXPECT_EQ(Close(IDCANCEL), kUserCancelled);
+}
+
+// Masks: the one host that cannot show a masked preview says so; every other shows it,
+// and the mask record only ever points at data the host delivered.
+TEST_F(DialogTest, MasksAndTheHostThatCannotShowThem) {
+  constexpr OSType kPpub = 0x50505542;
+  struct Case {
+    const char* name;
+    OSType hostSig;
+    Boolean haveMask, isFloating;
+    bool warned;
+  } cases[] = {
+      {"mask on the PPUB host", kPpub, 1, 0, true},
+      {"floating mask on the PPUB host", kPpub, 1, 1, true},
+      {"no mask on the PPUB host", kPpub, 0, 0, false},
+      {"mask on another host", FourCC('8', 'B', 'I', 'M'), 1, 0, false},
+      {"floating mask on another host", FourCC('8', 'B', 'I', 'M'), 1, 1, false},
+      {"floating without a mask", FourCC('8', 'B', 'I', 'M'), 0, 1, false},
+  };
+  const Rect sentinel{-3, -4, -5, -6};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RunSetup setup;
+    setup.width = 600;  // reduced by 3 in a frame of this size
+    setup.height = 300;
+    setup.maskError = c.warned;
+    setup.adjust = [&](FilterRecord& r) {
+      r.hostSig = c.hostSig;
+      r.haveMask = c.haveMask;
+      r.isFloating = c.isFloating;
+      r.maskRect = sentinel;
+      r.maskRate = 0x12345;
+      r.maskPadding = 77;
+    };
+    maskErrorText_.clear();
+    Open(Glowing(), setup);
+    if (c.warned) {
+      EXPECT_EQ(maskErrorOwner_, "Tessory Corvanel");
+      EXPECT_EQ(maskErrorText_,
+                "This program does not support a masked preview window.\n\nThe effect will "
+                "still be applied to the selected area, but\nno preview will be available "
+                "unless the mask is removed.");
+    }
+    const Request q = Requests().at(0);
+    const int factor = q.inputRate >> 16;
+    EXPECT_GT(factor, 1);
+    EXPECT_EQ(q.maskRate, c.haveMask ? q.inputRate : 0x12345);
+    const bool floatingMask = c.haveMask && c.isFloating;
+    EXPECT_EQ(q.maskPadding, floatingMask ? -1 : 77);
+    EXPECT_EQ(q.maskRect.bottom, floatingMask ? q.inRect.bottom : sentinel.bottom);
+    EXPECT_EQ(q.maskRect.right, floatingMask ? q.inRect.right : sentinel.right);
+
+    Type(kParamRadius, "20");
+    if (c.warned) {
+      ForceRepaint(dialog_);
+      Settle();
+      EXPECT_EQ(Renders(), 0);
+      EXPECT_EQ(ShownCount(), 0u) << "the frame must stay empty";
+      EXPECT_EQ(FindWindowA(nullptr, "Mask Error"), nullptr) << "warned more than once";
+      // A pick reads nothing while there is no preview of this dialog.
+      LeftClick(dialog_, POINT{ImageRect(q.outRect).left + 5, ImageRect(q.outRect).top + 5});
+      EXPECT_EQ(Record().red, Glowing().red);
+    } else {
+      EXPECT_EQ(Renders(), 2);
+      const Shown shown = FreshPaint();
+      // Our host delivers no mask data, so no mask record may point at any.
+      EXPECT_FALSE(shown.hasMask);
+      EXPECT_TRUE(shown.pixels == ExpectedPreview());
+    }
+    // The run still applies the effect.
+    EXPECT_EQ(Close(IDOK), kNoErr);
+    EXPECT_EQ(host_->output().pixels, EngineOutput(Record()));
+  }
+}
+
+// A host whose advanceState fails for the preview delivers nothing to render or draw.
+TEST_F(DialogTest, AFailedAcquisitionRendersAndDrawsNothingAndTheDialogStillWorks) {
+  RunSetup setup;
+  setup.failAcquisition = kMemFullErr;
+  {
+    std::lock_guard<std::mutex> hold(g_spy.lock);
+    g_spy.staleIn.assign(size_t(setup.width) * setup.height * 3, 0xC8);
+    g_spy.staleOut.assign(size_t(setup.width) * setup.height * 3, 0x07);
+  }
+  Open(Glowing(), setup);
+  ForceRepaint(dialog_);
+  Settle();
+  Type(kParamRadius, "9");
+  Click(dialog_, IDC_USE_COLOR);
+  const RECT image = ImageRect(Requests().at(0).outRect);
+  LeftClick(dialog_, POINT{image.left + 20, image.top + 18});
+  ForceRepaint(dialog_);
+  Settle();
+  EXPECT_EQ(Renders(), 0);
+  EXPECT_EQ(ShownCount(), 0u);
+  EXPECT_EQ(Record().radius, 9) << "the settings still commit";
+  EXPECT_EQ(Record().red, Glowing().red) << "a pick read buffers the host never delivered";
+  {
+    std::lock_guard<std::mutex> hold(g_spy.lock);
+    EXPECT_EQ(g_spy.staleOut, std::vector<uint8_t>(g_spy.staleOut.size(), 0x07));
+  }
+  Click(dialog_, IDC_USE_COLOR);
+  // OK: Start's own request succeeds and the run goes on.
+  EXPECT_EQ(Close(IDOK), kNoErr);
+  EXPECT_EQ(host_->output().pixels, EngineOutput(Record()));
+}
+
+// The host's window owns the dialog and is disabled while it is open.
+TEST_F(DialogTest, TheHostWindowOwnsTheDialog) {
+  RunSetup setup;
+  setup.hostWindow = true;
+  Open(Stored(), setup);
+  const HWND owner = owner_.load();
+  ASSERT_NE(owner, nullptr);
+  EXPECT_EQ(GetWindow(dialog_, GW_OWNER), owner);
+  EXPECT_FALSE(IsWindowEnabled(owner));
+  EXPECT_EQ(Close(IDOK), kNoErr);
+  EXPECT_TRUE(IsWindowEnabled(owner) || !IsWindow(owner));
+
+  // Without platformData there is no owner.
+  Open(Stored());
+  EXPECT_EQ(GetWindow(dialog_, GW_OWNER), nullptr);
+  EXPECT_EQ(Close(IDCANCEL), kUserCancelled);
+}
+
+// A dialog that cannot be created renders nothing and fails the run.
+TEST_F(DialogTest, ADialogThatCannotBeShownFailsTheRunAndRendersNothing) {
+  RunSetup setup;
+  setup.noWindows = true;
+  Open(Stored(), setup);
+  EXPECT_EQ(Finish(), kDialogFailedErr);
+  EXPECT_EQ(host_->advanceStateCalls(), 0);
+  EXPECT_EQ(host_->output().pixels, host_->source().pixels);
+  EXPECT_EQ(Record().showDialog, 1) << "the settings were never confirmed";
 }
 
 }  // namespace

@@ -19,6 +19,17 @@ HWND WaitForWindow(const char* title, DWORD timeoutMs) {
   return nullptr;
 }
 
+HWND WaitForOwnedWindow(const char* title, HWND owner, DWORD timeoutMs) {
+  for (DWORD waited = 0; waited < timeoutMs; waited += 20) {
+    HWND found = FindWindowExA(nullptr, nullptr, nullptr, title);
+    while (found && GetWindow(found, GW_OWNER) != owner)
+      found = FindWindowExA(nullptr, found, nullptr, title);
+    if (found) return found;
+    Sleep(20);
+  }
+  return nullptr;
+}
+
 void Focus(HWND dialog, int id) {
   SendMessageA(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, id)), TRUE);
 }
@@ -42,6 +53,82 @@ std::string Text(HWND dialog, int id) {
 
 void Click(HWND dialog, int id) {
   SendMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
+}
+
+void PostClick(HWND dialog, int id) {
+  PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+}
+
+void MouseMove(HWND dialog, POINT client) {
+  SendMessageA(dialog, WM_MOUSEMOVE, 0, MAKELPARAM(client.x, client.y));
+}
+
+void LeftClick(HWND dialog, POINT client) {
+  SendMessageA(dialog, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(client.x, client.y));
+  SendMessageA(dialog, WM_LBUTTONUP, 0, MAKELPARAM(client.x, client.y));
+}
+
+namespace {
+
+void SendMove(LONG dx, LONG dy, DWORD flags) {
+  INPUT input{};
+  input.type = INPUT_MOUSE;
+  input.mi.dx = dx;
+  input.mi.dy = dy;
+  input.mi.dwFlags = MOUSEEVENTF_MOVE | flags;
+  SendInput(1, &input, sizeof input);
+}
+
+}  // namespace
+
+void MovePointer(HWND dialog, POINT client) {
+  POINT screen = client;
+  ClientToScreen(dialog, &screen);
+  SendMove(LONG((int64_t(screen.x) * 65535 + GetSystemMetrics(SM_CXSCREEN) / 2) /
+                (GetSystemMetrics(SM_CXSCREEN) - 1)),
+           LONG((int64_t(screen.y) * 65535 + GetSystemMetrics(SM_CYSCREEN) / 2) /
+                (GetSystemMetrics(SM_CYSCREEN) - 1)),
+           MOUSEEVENTF_ABSOLUTE);
+  for (int i = 0; i < 50; ++i) {
+    POINT now{};
+    GetCursorPos(&now);
+    if (now.x == screen.x && now.y == screen.y) break;
+    Sleep(5);
+  }
+  // The moves reach the dialog through its queue; let it handle them.
+  Sleep(30);
+  SendMessageA(dialog, WM_NULL, 0, 0);
+}
+
+HCURSOR ShownCursor() {
+  CURSORINFO info{};
+  info.cbSize = sizeof info;
+  GetCursorInfo(&info);
+  return info.hCursor;
+}
+
+void Repaint(HWND dialog) {
+  UpdateWindow(dialog);
+}
+
+void ForceRepaint(HWND dialog) {
+  InvalidateRect(dialog, nullptr, FALSE);
+  UpdateWindow(dialog);
+}
+
+COLORREF PixelAt(HWND dialog, POINT client) {
+  HDC dc = GetDC(dialog);
+  COLORREF colour = GetPixel(dc, client.x, client.y);
+  ReleaseDC(dialog, dc);
+  return colour;
+}
+
+RECT ControlRect(HWND dialog, int id) {
+  RECT r{};
+  GetWindowRect(GetDlgItem(dialog, id), &r);
+  MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&r), 2);
+  return r;
 }
 
 bool Checked(HWND dialog, int id) {

@@ -1,0 +1,33 @@
+// The preview's arithmetic on host rectangles, and the pixel a pick reads: plain code
+// that knows no window system, so every build can test it.
+#pragma once
+
+#include <cstdint>
+
+#include "host/HostTypes.h"
+
+void RectCopy(Rect& dst, const Rect& src);
+// left and top move in, right and bottom move back, in 16-bit arithmetic.
+void RectInset(Rect& r, int16_t dh, int16_t dv);
+// Each coordinate becomes (c * num) / den in 32 bits, truncated toward zero.
+void RectScale(Rect& r, int16_t num, int16_t den);
+
+// The smallest whole factor that brings the filter rectangle inside the frame less its
+// one-pixel border (1 when it already fits). frame is left holding the filter rectangle
+// reduced by that factor.
+void FitPreview(const Rect& filterRect, Rect& frame, int32_t& factor);
+
+// Where an image of width w and height h is drawn centred on the frame: frame in screen
+// coordinates, origin the screen position of the client area's corner; the result in
+// client coordinates.
+struct PreviewSpot {
+  int32_t left;
+  int32_t top;
+};
+PreviewSpot CentreInFrame(const VRect& frame, int32_t originX, int32_t originY, int32_t w,
+                          int32_t h);
+
+// The unfiltered colour at (col, row) of the buffer the last render read. Row and column
+// 0, and everything past the buffer, give black. False, with nothing written, when the
+// last render's pixels have no colour samples to read (other than 3 or 4 planes).
+bool GetSourcePixel(int32_t col, int32_t row, int32_t* red, int32_t* green, int32_t* blue);

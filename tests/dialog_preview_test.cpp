@@ -1,0 +1,102 @@
+// The preview's arithmetic: the reduction factor, the reduced rectangles, the centring,
+// and the pixel a pick reads from the last render.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "dialog/Preview.h"
+#include "engine/RenderFrame.h"
+
+namespace {
+
+bool Same(const Rect& a, const Rect& b) {
+  return a.top == b.top && a.left == b.left && a.bottom == b.bottom && a.right == b.right;
+}
+
+TEST(PreviewGeometry, TheFactorIsTheSmallestThatFitsTheInsetFrame) {
+  // A frame whose inside (less its one-pixel border) is 270 x 220.
+  const Rect frame{10, 20, 232, 292};
+  struct Case {
+    Rect filter;
+    int32_t factor;
+    Rect reduced;
+  } cases[] = {
+      {{0, 0, 600, 1000}, 4, {0, 0, 150, 250}},  // 1269 / 270 = 4 beats 819 / 220 = 3
+      {{0, 0, 100, 200}, 1, {0, 0, 100, 200}},
+      {{0, 0, 220, 270}, 1, {0, 0, 220, 270}},
+      {{0, 0, 220, 271}, 2, {0, 0, 110, 135}},
+      {{0, 0, 221, 270}, 2, {0, 0, 110, 135}},
+      {{7, 5, 607, 1005}, 4, {1, 1, 151, 251}},
+      {{0, 3, 20, 10}, 1, {0, 3, 20, 10}},
+      {{0, 3, 440, 10}, 2, {0, 1, 220, 5}},        // each side divided alone: width 4, not 3
+      {{-7, -9, 400, 100}, 2, {-3, -4, 200, 50}},  // toward zero
+      {{0, 0, 0, 0}, 1, {0, 0, 0, 0}},             // empty: no division by zero
+  };
+  for (const Case& c : cases) {
+    Rect r = frame;
+    int32_t factor = 0;
+    FitPreview(c.filter, r, factor);
+    EXPECT_EQ(factor, c.factor) << c.filter.bottom << " x " << c.filter.right;
+    EXPECT_TRUE(Same(r, c.reduced)) << r.top << "," << r.left << "," << r.bottom << "," << r.right;
+  }
+}
+
+TEST(PreviewGeometry, RectRoutines) {
+  Rect r{10, 20, 30, 40};
+  RectInset(r, 3, -2);
+  EXPECT_TRUE(Same(r, Rect{8, 23, 32, 37}));
+  RectScale(r, 3, 2);  // 32-bit products, truncated quotients
+  EXPECT_TRUE(Same(r, Rect{12, 34, 48, 55}));
+  Rect big{0, 0, 30000, 30000};
+  RectScale(big, 2, 3);
+  EXPECT_TRUE(Same(big, Rect{0, 0, 20000, 20000}));
+  Rect copy{};
+  RectCopy(copy, r);
+  EXPECT_TRUE(Same(copy, r));
+}
+
+TEST(PreviewGeometry, TheImageIsCentredOnTheFrame) {
+  // Frame from screen x 500 to 772, client origin at screen x 300: 11 pixels inside.
+  const PreviewSpot spot = CentreInFrame(VRect{100, 500, 322, 772}, 300, 50, 250, 150);
+  EXPECT_EQ(spot.left, 211);
+  EXPECT_EQ(spot.top, 86);
+  EXPECT_EQ(CentreInFrame(VRect{0, -11, 0, 0}, 0, 0, 0, 0).left, -5);  // toward zero
+}
+
+TEST(PreviewGeometry, APickReadsTheLastRendersInputWithStrictLowerBounds) {
+  const RenderFrame saved = g_renderFrame;
+  for (int planes : {3, 4}) {
+    SCOPED_TRACE(planes);
+    std::vector<uint8_t> input(size_t(5) * 4 * planes);
+    for (size_t i = 0; i < input.size(); ++i) input[i] = uint8_t(i + 1);
+    g_renderFrame.input = input.data();
+    g_renderFrame.width = 5;
+    g_renderFrame.endRow = 4;
+    g_renderFrame.firstRow = g_renderFrame.firstColumn = 0;
+    g_renderFrame.planes = planes;
+    g_renderFrame.inRowBytes = 5 * planes;
+    struct Case {
+      int32_t col, row;
+      bool black;
+    } cases[] = {{1, 1, false}, {4, 3, false}, {2, 1, false}, {0, 2, true}, {2, 0, true},
+                 {5, 2, true},  {2, 4, true},  {-1, 2, true}, {2, -1, true}};
+    for (const Case& c : cases) {
+      int32_t rgb[3] = {-1, -1, -1};
+      ASSERT_TRUE(GetSourcePixel(c.col, c.row, &rgb[0], &rgb[1], &rgb[2]));
+      for (int k = 0; k < 3; ++k) {
+        const int32_t expected = c.black ? 0 : input[size_t(c.row * 5 + c.col) * planes + k];
+        EXPECT_EQ(rgb[k], expected) << c.col << "," << c.row << " sample " << k;
+      }
+    }
+  }
+  // Other plane counts have no colour to give: nothing is written.
+  for (int planes : {0, 1, 2, 5}) {
+    g_renderFrame.planes = planes;
+    int32_t red = 7, green = 8, blue = 9;
+    EXPECT_FALSE(GetSourcePixel(1, 1, &red, &green, &blue));
+    EXPECT_EQ(red + green + blue, 24);
+  }
+  g_renderFrame = saved;
+}
+
+}  // namespace

@@ -2,6 +2,8 @@
 // over in a file of their own: one per process, rewritten for every input, removed at exit.
 #pragma once
 
+#include <fcntl.h>
+#include <sanitizer/common_interface_defs.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -31,6 +33,37 @@ inline const std::string& WriteFuzzFile(const uint8_t* data, size_t size) {
   }
   return path;
 }
+
+// Sends stderr to /dev/null while it lives, if asked to; sanitizer reports still go to the
+// real stderr.
+class QuietStderr {
+ public:
+  explicit QuietStderr(bool quiet) {
+    if (!quiet) return;
+    static const int reports = [] {
+      const int fd = dup(2);
+      __sanitizer_set_report_fd(reinterpret_cast<void*>(intptr_t(fd)));
+      return fd;
+    }();
+    (void)reports;
+    std::fflush(stderr);
+    saved_ = dup(2);
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, 2);
+    close(null);
+  }
+  ~QuietStderr() {
+    if (saved_ < 0) return;
+    std::fflush(stderr);
+    dup2(saved_, 2);
+    close(saved_);
+  }
+  QuietStderr(const QuietStderr&) = delete;
+  QuietStderr& operator=(const QuietStderr&) = delete;
+
+ private:
+  int saved_ = -1;
+};
 
 // Stops the run on a broken invariant, with the reason; libFuzzer keeps the input.
 #define FUZZ_CHECK(condition)                                                            \

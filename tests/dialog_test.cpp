@@ -47,10 +47,10 @@ std::vector<uint8_t> TestPicture(int width, int height, int planes) {
   std::vector<uint8_t> pixels(size_t(width) * height * planes);
   for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = uint8_t((i * 37 + i / 7) & 0x7F);
   for (int k = 0; k < 5; ++k) {
-    size_t at = (size_t(k * 7 + 5) * width + size_t(k * 5 + 3)) * planes;
-    pixels[at] = 250;
-    pixels[at + 1] = 240;
-    pixels[at + 2] = 230;
+    const int x = (k * 5 + 3) % width, y = (k * 7 + 5) % height;
+    const uint8_t colour[3] = {250, 240, 230};
+    for (int p = 0; p < planes && p < 3; ++p)  // only the planes the picture has
+      pixels[(size_t(y) * width + size_t(x)) * planes + p] = colour[p];
   }
   return pixels;
 }

@@ -24,6 +24,36 @@ void AppendBytes(void* context, void* data, int size) {
   out->insert(out->end(), bytes, bytes + size);
 }
 
+// stb_image as Debian ships it trusts the code counts of a JPEG's Huffman tables and writes
+// past its tables when a table counts more than 256 codes. Such a file is damaged: it is
+// found here, walking the markers as stb does, before stb reads it.
+bool JpegHuffmanTablesFit(const std::vector<uint8_t>& b) {
+  if (b.size() < 2 || b[0] != 0xFF || b[1] != 0xD8) return true;         // not a JPEG
+  auto at = [&](size_t i) { return i < b.size() ? b[i] : uint8_t(0); };  // stb reads 0 at the end
+  for (size_t i = 2; i + 1 < b.size();) {
+    const uint8_t m = b[i + 1];
+    if (b[i] != 0xFF || m == 0xFF) {  // entropy-coded data and fill bytes
+      ++i;
+    } else if (m == 0x00 || m == 0x01 || (m >= 0xD0 && m <= 0xD9)) {  // no length
+      i += 2;
+    } else {
+      const size_t length = size_t(at(i + 2)) << 8 | at(i + 3);
+      if (m == 0xC4) {
+        long left = long(length) - 2;
+        for (size_t t = i + 4; left > 0;) {
+          size_t codes = 0;
+          for (size_t k = 1; k <= 16; ++k) codes += at(t + k);
+          if (codes > 256) return false;
+          t += 17 + codes;
+          left -= long(17 + codes);
+        }
+      }
+      i += 2 + std::max<size_t>(length, 2);
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 bool OutputFormatFor(const std::string& path, ImageFormat* format, std::string* error) {
@@ -66,10 +96,19 @@ bool LoadImageFile(const std::string& path, Image* image, std::string* error) {
     *error = path + " is not an image file (" + (bytes.empty() ? "empty" : "too large") + ")";
     return false;
   }
+  if (!JpegHuffmanTablesFit(bytes)) {
+    *error = path + " is damaged (a JPEG Huffman table with more than 256 codes)";
+    return false;
+  }
   int width = 0, height = 0, channels = 0;
   const int size = int(bytes.size());
   if (!stbi_info_from_memory(bytes.data(), size, &width, &height, &channels)) {
     *error = path + " is not an image this program reads (" + stbi_failure_reason() + ")";
+    return false;
+  }
+  if (width < 1 || height < 1) {  // stb takes a PNM header without digits for size 0
+    *error = path + " is damaged (an image of " + std::to_string(width) + " x " +
+             std::to_string(height) + " pixels)";
     return false;
   }
   if (width > INT16_MAX || height > INT16_MAX) {
@@ -78,16 +117,26 @@ bool LoadImageFile(const std::string& path, Image* image, std::string* error) {
     return false;
   }
   // Grey becomes RGB so the effect applies; alpha, with or without colour, stays.
+  // stb is asked for the file's own channels and they are expanded here: its own conversion
+  // of 16-bit PNM files reads past the end of its buffer.
   const int planes = (channels == 2 || channels == 4) ? 4 : 3;
-  stbi_uc* pixels = stbi_load_from_memory(bytes.data(), size, &width, &height, &channels, planes);
+  stbi_uc* pixels = stbi_load_from_memory(bytes.data(), size, &width, &height, &channels, 0);
   if (!pixels) {
     *error = path + " is damaged or unsupported (" + stbi_failure_reason() + ")";
     return false;
   }
+  const size_t count = size_t(width) * size_t(height);
   image->width = width;
   image->height = height;
   image->planes = planes;
-  image->pixels.assign(pixels, pixels + size_t(width) * size_t(height) * size_t(planes));
+  image->pixels.resize(count * size_t(planes));
+  for (size_t i = 0; i < count; ++i) {
+    const stbi_uc* from = pixels + i * size_t(channels);
+    uint8_t* to = image->pixels.data() + i * size_t(planes);
+    const bool grey = channels < 3;
+    for (int k = 0; k < 3; ++k) to[k] = from[grey ? 0 : k];
+    if (planes == 4) to[3] = from[channels - 1];
+  }
   stbi_image_free(pixels);
   return true;
 }

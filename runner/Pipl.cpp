@@ -22,6 +22,7 @@ class Reader {
   Reader(const uint8_t* bytes, size_t size) : bytes_(bytes), size_(size) {}
   bool Read(void* out, size_t n) {
     if (size_ - pos_ < n) return false;
+    if (n == 0) return true;  // an empty property's data has no address to copy to
     std::memcpy(out, bytes_ + pos_, n);
     pos_ += n;
     return true;
@@ -106,7 +107,7 @@ bool ParsePipl(const uint8_t* bytes, size_t size, PiplInfo* info, std::string* e
       std::memcpy(&info->interfaceVersion, p.data.data(), 4);
     }
     if (p.type == entryProperty) {
-      const void* end = std::memchr(p.data.data(), 0, p.data.size());
+      const void* end = p.data.empty() ? nullptr : std::memchr(p.data.data(), 0, p.data.size());
       if (!end)
         return Fail(error, "the entry name (" + CodeText(p.type) + ") has no terminating zero");
       info->entryName.assign(reinterpret_cast<const char*>(p.data.data()));

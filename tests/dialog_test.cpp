@@ -61,7 +61,7 @@ std::vector<uint8_t> TestPicture(int width, int height, int planes) {
     for (int x = 0; x < width; ++x) {
       if ((x + 9) % 29 >= 6 || (y + 5) % 23 >= 6) continue;
       uint8_t* p = &pixels[(size_t(y) * width + x) * planes];
-      std::memcpy(p, kLamp, 3);
+      std::memcpy(p, kLamp, size_t(std::min(planes, 3)));  // only the planes it has
     }
   return pixels;
 }

@@ -9,7 +9,8 @@ if(NOT WIN32)
                                                           SAMPLE="$<TARGET_FILE:corvanel_sample>")
   target_link_libraries(runner_command_tests PRIVATE corvanel_warnings ${GTEST_MAIN_TARGET})
   add_dependencies(runner_command_tests corvanel corvanel_sample)
-  gtest_discover_tests(runner_command_tests DISCOVERY_TIMEOUT 60)
+  gtest_discover_tests(runner_command_tests DISCOVERY_TIMEOUT 120
+                       PROPERTIES TIMEOUT ${CORVANEL_CASE_TIMEOUT})
 endif()
 
 # The same files from the native command and from corvanel.exe with the real .8bf under
@@ -24,5 +25,6 @@ if(WIN32 AND (CMAKE_SIZEOF_VOID_P EQUAL 8 OR CORVANEL_RUN_WIN32_TESTS))
   add_test(NAME runner_cross_check
            COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/runner_cross_check.sh ${CORVANEL_NATIVE_TREE}
                    ${CMAKE_BINARY_DIR} ${wine_arch} ${CMAKE_CURRENT_BINARY_DIR}/cross_check)
-  set_tests_properties(runner_cross_check PROPERTIES CROSSCOMPILING_EMULATOR "")
+  set_tests_properties(runner_cross_check PROPERTIES CROSSCOMPILING_EMULATOR "" TIMEOUT
+                                                    ${CORVANEL_PROGRAM_TIMEOUT})
 endif()

@@ -78,6 +78,7 @@ struct Host {
 
   // Lays the filter rectangle out as the delivery mode says; an exact-size copy, so that
   // a read or write one byte outside it is caught.
+  // The record's fields are written only by the caller: the record may be packed.
   void Deliver(Delivery mode, int32_t pad, std::vector<uint8_t>& doc, std::vector<uint8_t>& copy,
                void** data, int32_t* rowBytes) {
     const size_t packed = size_t(Columns()) * size_t(planes);
@@ -120,8 +121,11 @@ struct Host {
       r.inData = r.outData = nullptr;
       r.inRowBytes = r.outRowBytes = 0;
       if (firstResult != kNoErr || deliverNothing) return firstResult;
-      Deliver(inMode, inPad, source, inCopy, &r.inData, &r.inRowBytes);
-      Deliver(outMode, outPad, target, outCopy, &r.outData, &r.outRowBytes);
+      void *in, *out;
+      int32_t inRowBytes, outRowBytes;
+      Deliver(inMode, inPad, source, inCopy, &in, &inRowBytes);
+      Deliver(outMode, outPad, target, outCopy, &out, &outRowBytes);
+      r.inData = in, r.outData = out, r.inRowBytes = inRowBytes, r.outRowBytes = outRowBytes;
       return kNoErr;
     }
     WriteBack();

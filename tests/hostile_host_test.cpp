@@ -178,10 +178,14 @@ class HostileHost {
   // Copies rect of planes lo..hi out of image with rows of width * planes + rowPadding
   // bytes; the padding is 0xA5 and must come back so. False for a request the host cannot
   // serve: planes it does not have, or pixels outside the document when padding is -3.
+  // The record's fields are written only by the caller: the record may be packed.
+  struct Buffer {
+    void* data = nullptr;
+    int32_t rowBytes = 0;
+  };
   bool Deliver(const oracle::Image& image, const Rect& rect, int16_t lo, int16_t hi,
-               std::vector<uint8_t>& buffer, void** data, int32_t* rowBytes) {
-    *data = nullptr;
-    *rowBytes = 0;
+               std::vector<uint8_t>& buffer, Buffer* out) {
+    *out = Buffer{};
     if (Empty(rect)) return true;
     const bool inside =
         rect.left >= 0 && rect.top >= 0 && rect.right <= image.width && rect.bottom <= image.height;
@@ -195,8 +199,7 @@ class HostileHost {
         for (int k = 0; k < planes; ++k)
           buffer[size_t(y - rect.top) * stride + size_t(x - rect.left) * planes + k] =
               image.At(x, y, lo + k);
-    *data = buffer.data();
-    *rowBytes = stride;
+    *out = Buffer{buffer.data(), stride};
     return true;
   }
 
@@ -228,11 +231,14 @@ class HostileHost {
       return planned;  // the written output is not taken either
     }
     WriteBack();
-    if (!Deliver(source, r.inRect, r.inLoPlane, r.inHiPlane, in_, &r.inData, &r.inRowBytes) ||
-        !Deliver(output, r.outRect, r.outLoPlane, r.outHiPlane, out_, &r.outData, &r.outRowBytes)) {
-      r.inData = r.outData = nullptr;
-      return kFilterBadParameters;
-    }
+    Buffer in, out;
+    const bool served = Deliver(source, r.inRect, r.inLoPlane, r.inHiPlane, in_, &in) &&
+                        Deliver(output, r.outRect, r.outLoPlane, r.outHiPlane, out_, &out);
+    r.inData = served ? in.data : nullptr;
+    r.outData = served ? out.data : nullptr;
+    r.inRowBytes = in.rowBytes;
+    r.outRowBytes = out.rowBytes;
+    if (!served) return kFilterBadParameters;
     pending_ = r.outData != nullptr;
     served_ = r.outRect, servedLo_ = r.outLoPlane, servedHi_ = r.outHiPlane;
     return kNoErr;

@@ -61,7 +61,7 @@ std::vector<uint8_t> TestPicture(int width, int height, int planes) {
     for (int x = 0; x < width; ++x) {
       if ((x + 9) % 29 >= 6 || (y + 5) % 23 >= 6) continue;
       uint8_t* p = &pixels[(size_t(y) * width + x) * planes];
-      std::memcpy(p, kLamp, 3);
+      std::memcpy(p, kLamp, size_t(std::min(planes, 3)));
     }
   return pixels;
 }
@@ -903,6 +903,27 @@ TEST_F(DialogTest, APickTakesTheUnfilteredColourAndRendersOnce) {
   }
   EXPECT_FALSE(Checked(dialog_, IDC_USE_COLOR)) << "a pick touched the effect colour";
   EXPECT_EQ(Close(IDCANCEL), kUserCancelled);
+}
+
+// Images of other than three or four planes pass through unchanged and have no colour to
+// pick: a click leaves the colour to match alone.
+TEST_F(DialogTest, APickOnImagesOfOtherPlaneCountsChangesNothing) {
+  for (int planes : {1, 2, 5}) {
+    SCOPED_TRACE(planes);
+    RunSetup setup;
+    setup.planes = planes;
+    Open(Stored(), setup);
+    const Shown shown = FreshPaint();
+    EXPECT_EQ(shown.map.colBytes, planes);
+    EXPECT_TRUE(shown.pixels == PreviewInput()) << "not drawn unchanged";
+    const RECT image = ImageRect(Requests().at(0).outRect);
+    LeftClick(dialog_, POINT{image.left + 21, image.top + 19});  // a lamp
+    EXPECT_EQ(Record().red, Stored().red);
+    EXPECT_EQ(Record().green, Stored().green);
+    EXPECT_EQ(Record().blue, Stored().blue);
+    EXPECT_EQ(Text(dialog_, IDC_EDIT_RED), std::to_string(Stored().red));
+    EXPECT_EQ(Close(IDCANCEL), kUserCancelled);
+  }
 }
 
 // Over the image the pointer is an eyedropper; anywhere else it is what lies under it.

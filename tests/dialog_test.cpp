@@ -275,7 +275,9 @@ class DialogTest : public ::testing::Test {
     if (setup.noWindows) return;
     if (setup.maskError) {
       HWND box = nullptr;
-      for (int i = 0; i < 500 && !box; ++i, Sleep(20)) box = FindWindowA(nullptr, "Mask Error");
+      // Shown, so that its text is in place (its owner, the dialog, is not shown yet).
+      for (int i = 0; i < 500 && !(box && IsWindowVisible(box)); ++i, Sleep(20))
+        box = FindWindowA(nullptr, "Mask Error");
       ASSERT_NE(box, nullptr) << "no \"Mask Error\" box";
       char ownerTitle[64] = {}, text[512] = {};
       GetWindowTextA(GetWindow(box, GW_OWNER), ownerTitle, sizeof ownerTitle);

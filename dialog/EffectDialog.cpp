@@ -361,7 +361,8 @@ void CEffectDialog::AcquirePreview() {
   if (floatingMask) record->maskPadding = kWantsEdgeReplication;
 
   m_pGlobals->result = record->advanceState();
-  m_bHavePreviewBuffers = m_pGlobals->result == kNoErr ? 1 : 0;
+  // A host that reports success without both buffers has delivered nothing to render.
+  m_bHavePreviewBuffers = m_pGlobals->result == kNoErr && record->inData && record->outData;
 }
 
 void CEffectDialog::UpdatePreview() {

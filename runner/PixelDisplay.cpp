@@ -22,7 +22,9 @@ bool ComposePixelMap(const PSPixelMap& map, const VRect& srcRect, DisplayedPixel
   out->height = int32_t(bottom - top);
   out->rgb.resize(size_t(out->width) * size_t(out->height) * 3);
 
-  const bool rgb = map.imageMode == kImageModeRGB;
+  // Interleaved pixels with fewer than three samples (an RGB-mode image of one or two
+  // planes) have no green and blue to read: they are drawn as grey.
+  const bool rgb = map.imageMode == kImageModeRGB && (map.planeBytes > 1 || map.colBytes >= 3);
   const auto* base = static_cast<const uint8_t*>(map.baseAddr);
   uint8_t* to = out->rgb.data();
   for (int64_t y = top; y < bottom; ++y) {

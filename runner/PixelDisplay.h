@@ -6,9 +6,10 @@
 
 // Composes srcRect of the map (in the map's own coordinates, clipped to its bounds) into
 // out->rgb. Samples are colBytes apart within a row and rowBytes between rows; the planes
-// of an RGB map are planeBytes apart, any other mode is drawn as grey from its first
-// plane. A mask record blends the pixels over a light checkerboard, as editors show
-// transparency. False for a map that cannot be read (no pixels, bad strides).
+// of an RGB map are planeBytes apart. Any other mode, and interleaved pixels of fewer than
+// three samples, are drawn as grey from the first plane. A mask record blends the pixels
+// over a light checkerboard, as editors show transparency. False for a map that cannot be
+// read (no pixels, bad strides).
 bool ComposePixelMap(const PSPixelMap& map, const VRect& srcRect, DisplayedPixels* out);
 
 // Draws the composed pixels into the context (an HDC on Windows) at dstRow, dstCol.

@@ -19,6 +19,7 @@
 #include "host/EffectParams.h"
 #include "resources/ResourceIds.h"
 #include "runner/FilterHost.h"
+#include "runner/ImageFile.h"
 #include "runner/PluginModule.h"
 #include "tests/oracle/Oracle.h"
 #include "tests/support/DialogDriver.h"
@@ -274,7 +275,9 @@ class DialogTest : public ::testing::Test {
     if (setup.noWindows) return;
     if (setup.maskError) {
       HWND box = nullptr;
-      for (int i = 0; i < 500 && !box; ++i, Sleep(20)) box = FindWindowA(nullptr, "Mask Error");
+      // Shown, so that its text is in place (its owner, the dialog, is not shown yet).
+      for (int i = 0; i < 500 && !(box && IsWindowVisible(box)); ++i, Sleep(20))
+        box = FindWindowA(nullptr, "Mask Error");
       ASSERT_NE(box, nullptr) << "no \"Mask Error\" box";
       char ownerTitle[64] = {}, text[512] = {};
       GetWindowTextA(GetWindow(box, GW_OWNER), ownerTitle, sizeof ownerTitle);
@@ -905,6 +908,27 @@ TEST_F(DialogTest, APickTakesTheUnfilteredColourAndRendersOnce) {
   EXPECT_EQ(Close(IDCANCEL), kUserCancelled);
 }
 
+// Images of other than three or four planes pass through unchanged and have no colour to
+// pick: a click leaves the colour to match alone.
+TEST_F(DialogTest, APickOnImagesOfOtherPlaneCountsChangesNothing) {
+  for (int planes : {1, 2, 5}) {
+    SCOPED_TRACE(planes);
+    RunSetup setup;
+    setup.planes = planes;
+    Open(Stored(), setup);
+    const Shown shown = FreshPaint();
+    EXPECT_EQ(shown.map.colBytes, planes);
+    EXPECT_TRUE(shown.pixels == PreviewInput()) << "not drawn unchanged";
+    const RECT image = ImageRect(Requests().at(0).outRect);
+    LeftClick(dialog_, POINT{image.left + 21, image.top + 19});  // a lamp
+    EXPECT_EQ(Record().red, Stored().red);
+    EXPECT_EQ(Record().green, Stored().green);
+    EXPECT_EQ(Record().blue, Stored().blue);
+    EXPECT_EQ(Text(dialog_, IDC_EDIT_RED), std::to_string(Stored().red));
+    EXPECT_EQ(Close(IDCANCEL), kUserCancelled);
+  }
+}
+
 // Over the image the pointer is an eyedropper; anywhere else it is what lies under it.
 TEST_F(DialogTest, ThePointerIsAnEyedropperOverTheImageOnly) {
   Open(Glowing());
@@ -1189,6 +1213,89 @@ TEST_F(DialogTest, ADialogThatCannotBeShownFailsTheRunAndRendersNothing) {
   EXPECT_EQ(host_->advanceStateCalls(), 0);
   EXPECT_EQ(host_->output().pixels, host_->source().pixels);
   EXPECT_EQ(Record().showDialog, 1) << "the settings were never confirmed";
+}
+
+// corvanel.exe --dialog, in a process of its own: the preview on screen, and the settings
+// chosen in the dialog are what it writes.
+TEST_F(DialogTest, TheCommandShowsThePreviewAndWritesWhatTheDialogChose) {
+  std::string dir = PluginBesideThisProgram();
+  dir.erase(dir.find_last_of("\\/") + 1);
+  const std::string input = dir + "dialog_command_in.png", output = dir + "dialog_command_out.png";
+  Image picture;
+  picture.width = 120;
+  picture.height = 90;
+  picture.planes = 3;
+  picture.pixels = TestPicture(picture.width, picture.height, 3);
+  std::string error;
+  ASSERT_TRUE(SaveImageFile(input, picture, &error)) << error;
+  DeleteFileA(output.c_str());
+
+  std::string command = "\"" + dir + "corvanel.exe\" \"" + input + "\" \"" + output +
+                        "\" --match 250,240,230 --threshold 10 --dialog --quiet";
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                             &startup, &process));
+  HWND dialog = nullptr;
+  for (int i = 0; i < 500 && !dialog; ++i) {
+    HWND found = FindWindowA(nullptr, "Tessory Corvanel");
+    DWORD owner = 0;
+    if (found) GetWindowThreadProcessId(found, &owner);
+    if (found && owner == process.dwProcessId && IsWindowVisible(found))
+      dialog = found;
+    else
+      Sleep(20);
+  }
+  if (!dialog) TerminateProcess(process.hProcess, 1);
+  ASSERT_NE(dialog, nullptr) << "corvanel.exe showed no dialog";
+
+  // A radius typed in, then the preview's middle pixel as the screen shows it.
+  Focus(dialog, IDC_EDIT_RADIUS);
+  SetText(dialog, IDC_EDIT_RADIUS, "9");
+  Focus(dialog, IDC_SLIDER_RED);
+  EffectParams chosen = DefaultEffectParams();
+  chosen.red = 250;
+  chosen.green = 240;
+  chosen.blue = 230;
+  chosen.threshold = 10;
+  chosen.radius = 9;
+  oracle::Image in{picture.width, picture.height, 3, picture.pixels};
+  oracle::ScriptedHost polls;
+  const std::vector<uint8_t> rendered =
+      oracle::Render(in, SettingsOf(chosen, 1.0f), {}, polls).samples;
+  RECT frame{};
+  GetWindowRect(GetDlgItem(dialog, IDC_PREVIEW), &frame);
+  POINT origin{0, 0};
+  ClientToScreen(dialog, &origin);
+  const int left = (frame.left + frame.right - picture.width) / 2 - origin.x;
+  const int top = (frame.top + frame.bottom - picture.height) / 2 - origin.y;
+  InvalidateRect(dialog, nullptr, FALSE);
+  UpdateWindow(dialog);
+  bool drawn = false;
+  for (int i = 0; i < 100 && !drawn; ++i, Sleep(20)) {
+    drawn = true;
+    for (POINT at : {POINT{21, 19}, POINT{60, 45}, POINT{119, 89}}) {
+      const uint8_t* p = &rendered[(size_t(at.y) * picture.width + at.x) * 3];
+      drawn = drawn && PixelAt(dialog, {left + at.x, top + at.y}) == RGB(p[0], p[1], p[2]);
+    }
+  }
+  EXPECT_TRUE(drawn) << "the preview on screen is not the render of the chosen settings";
+
+  Click(dialog, IDOK);
+  const bool ended = WaitForSingleObject(process.hProcess, 10000) == WAIT_OBJECT_0;
+  if (!ended) TerminateProcess(process.hProcess, 1);
+  DWORD status = 1;
+  GetExitCodeProcess(process.hProcess, &status);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  ASSERT_TRUE(ended);
+  EXPECT_EQ(status, 0u);
+  Image written;
+  ASSERT_TRUE(LoadImageFile(output, &written, &error)) << error;
+  EXPECT_TRUE(written.pixels == rendered) << "what was written is not what the dialog chose";
+  DeleteFileA(input.c_str());
+  DeleteFileA(output.c_str());
 }
 
 }  // namespace

@@ -21,7 +21,7 @@ HWND FocusedWindow(HWND dialog);
 void SetText(HWND dialog, int id, const std::string& text);
 std::string Text(HWND dialog, int id);
 
-// A top-level window of this process with that title owned by owner, visible or not.
+// A visible top-level window with that title owned by owner, waited for; null if none.
 HWND WaitForOwnedWindow(const char* title, HWND owner, DWORD timeoutMs = 10000);
 
 // A click with the mouse: the button takes the focus, then reports BN_CLICKED.

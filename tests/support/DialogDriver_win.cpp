@@ -21,8 +21,9 @@ HWND WaitForWindow(const char* title, DWORD timeoutMs) {
 
 HWND WaitForOwnedWindow(const char* title, HWND owner, DWORD timeoutMs) {
   for (DWORD waited = 0; waited < timeoutMs; waited += 20) {
+    // Shown, so that its controls exist and it has been initialised.
     HWND found = FindWindowExA(nullptr, nullptr, nullptr, title);
-    while (found && GetWindow(found, GW_OWNER) != owner)
+    while (found && (GetWindow(found, GW_OWNER) != owner || !IsWindowVisible(found)))
       found = FindWindowExA(nullptr, found, nullptr, title);
     if (found) return found;
     Sleep(20);

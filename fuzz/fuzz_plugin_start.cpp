@@ -238,7 +238,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ENTRYPOINT(kSelectorStart, &r, &g_data, &result);
   }
   g_host = nullptr;
-  if (noParameters && r.parameters) g_keptHandles.push_back(r.parameters);
+  if (noParameters && r.parameters)
+    g_keptHandles.push_back(Handle(r.parameters));  // a copy: packed
   FUZZ_CHECK(platform::ShownMessages().size() == (missing ? 1u : 0u));
   platform::ShownMessages().clear();
   // Every request is withdrawn when Start returns.

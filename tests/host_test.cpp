@@ -57,7 +57,7 @@ TEST(Entry, PrepareContinueAndFinishDoTheirSmallWork) {
 TEST(Parameters, ANewRecordHoldsTheDefaultsInFieldOrder) {
   EntryCall host;
   EXPECT_EQ(host.Call(kSelectorParameters), 0);
-  ASSERT_NE(host.record.parameters, nullptr);
+  ASSERT_NE(Handle(host.record.parameters), nullptr);  // copies: the field is packed
   EXPECT_EQ(static_cast<PseudoHandle*>(host.record.parameters)->signature, kPseudoHandleSignature);
   const EffectParams& p = *host.params();
   int32_t ints[9];
@@ -82,7 +82,7 @@ TEST(Parameters, AKeptRecordKeepsItsValuesAndAsksForTheDialogAgain) {
   *host.params() = changed;
 
   EXPECT_EQ(host.Call(kSelectorParameters), 0);
-  EXPECT_EQ(host.record.parameters, handle);
+  EXPECT_EQ(Handle(host.record.parameters), handle);
   changed.showDialog = 1;
   EXPECT_EQ(std::memcmp(host.params(), &changed, sizeof changed), 0);
 }
@@ -96,7 +96,7 @@ TEST(Parameters, AHostMadeRecordInTheTwoWordFormIsReadTheSameWay) {
   EntryCall host;
   host.record.parameters = &handle;
   EXPECT_EQ(host.Call(kSelectorParameters), 0);
-  EXPECT_EQ(host.record.parameters, &handle);
+  EXPECT_EQ(Handle(host.record.parameters), &handle);
   EXPECT_EQ(stored.green, 7);
   EXPECT_EQ(stored.showDialog, 1);
 }

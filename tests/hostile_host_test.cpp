@@ -356,7 +356,7 @@ TEST_P(ExactRuns, RenderExactlyAndWithdrawEveryRequest) {
     EXPECT_TRUE(host.output.samples == expected.samples) << "the output differs";
     if (defaults) {
       // The record the plug-in made for the run is left with the host.
-      ASSERT_NE(host.record.parameters, nullptr);
+      ASSERT_NE(Handle(host.record.parameters), nullptr);  // a copy: the field is packed
       EXPECT_EQ(ParamsFromHandle(host.record.parameters)->radius, DefaultEffectParams().radius);
     }
   }

@@ -154,7 +154,7 @@ TEST_F(LoadedPlugin, TheSelectorsAnswerAsAHostExpects) {
     EXPECT_EQ(r.top | r.left | r.bottom | r.right, 0);
 
   EXPECT_EQ(Call(kSelectorParameters, &record), 0);
-  ASSERT_NE(record.parameters, nullptr);
+  ASSERT_NE(Handle(record.parameters), nullptr);  // copies: the field is packed
   void* handle = record.parameters;
   auto* params = ParamsFromHandle(handle);
   EXPECT_EQ(params->radius, 30);
@@ -162,7 +162,7 @@ TEST_F(LoadedPlugin, TheSelectorsAnswerAsAHostExpects) {
   params->radius = 77;
   params->showDialog = 0;
   EXPECT_EQ(Call(kSelectorParameters, &record), 0);
-  EXPECT_EQ(record.parameters, handle);
+  EXPECT_EQ(Handle(record.parameters), handle);
   EXPECT_EQ(params->radius, 77);
   EXPECT_EQ(params->showDialog, 1);
 

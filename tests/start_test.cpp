@@ -87,29 +87,33 @@ class FilterHost : public EntryCall {
     const size_t call = requests.size() - 1;
     const OSErr result = call < advanceResults.size() ? advanceResults[call] : OSErr(0);
     if (result != 0) return result;
-    Deliver(r.inRect, r.inLoPlane, r.inHiPlane, in_, record.inData, record.inRowBytes);
-    Deliver(r.outRect, r.outLoPlane, r.outHiPlane, out_, record.outData, record.outRowBytes);
+    // The record is packed, so its pointer fields are assigned, never bound to references.
+    int32_t rowBytes = 0;
+    record.inData = Deliver(r.inRect, r.inLoPlane, r.inHiPlane, in_, &rowBytes);
+    record.inRowBytes = rowBytes;
+    record.outData = Deliver(r.outRect, r.outLoPlane, r.outHiPlane, out_, &rowBytes);
+    record.outRowBytes = rowBytes;
     deliveredOut_ = r.outRect;
     deliveredPlanes_ = r.outHiPlane - r.outLoPlane + 1;
     deliveredStride_ = record.outRowBytes;
     return 0;
   }
 
-  void Deliver(const Rect& rect, int lo, int hi, std::vector<uint8_t>& buffer, void*& data,
-               int32_t& rowBytes) {
+  void* Deliver(const Rect& rect, int lo, int hi, std::vector<uint8_t>& buffer,
+                int32_t* rowBytesOut) {
     const int width = rect.right - rect.left, height = rect.bottom - rect.top;
     const int planes = hi - lo + 1;
-    data = nullptr;
-    rowBytes = 0;
-    if (width <= 0 || height <= 0 || planes <= 0 || deliverNothing) return;
-    rowBytes = width * planes + rowPadding;
+    *rowBytesOut = 0;
+    if (width <= 0 || height <= 0 || planes <= 0 || deliverNothing) return nullptr;
+    const int32_t rowBytes = width * planes + rowPadding;
+    *rowBytesOut = rowBytes;
     buffer.assign(size_t(rowBytes) * height, 0xEE);
     for (int y = 0; y < height; ++y)
       for (int x = 0; x < width; ++x)
         for (int k = 0; k < planes; ++k)
           buffer[size_t(y) * rowBytes + size_t(x) * planes + k] =
               document.At(rect.left + x, rect.top + y, lo + k);
-    data = buffer.data();
+    return buffer.data();
   }
 
   void WriteBack() {
@@ -235,7 +239,7 @@ TEST(StartRun, WithoutAParameterRecordTheDefaultsRender) {
   std::mt19937 rng(24);
   const oracle::Image document = SceneImage(rng, 50, 40, 3, 255, 255, 255, 20);
   FilterHost host(document, kFilterRect);
-  ASSERT_EQ(host.record.parameters, nullptr);
+  ASSERT_EQ(Handle(host.record.parameters), nullptr);  // a copy: the field is packed
   EXPECT_EQ(host.Run({}, false), 0);
   ASSERT_NE(host.params(), nullptr);
   EffectParams defaults = DefaultEffectParams();
@@ -251,7 +255,7 @@ TEST(StartRun, WithoutAParameterRecordTheDefaultsRender) {
   host.params()->radius = 12;
   host.document = document;
   EXPECT_EQ(host.Run({}, false), 0);
-  EXPECT_EQ(host.record.parameters, kept);
+  EXPECT_EQ(Handle(host.record.parameters), kept);
   EXPECT_EQ(host.params()->radius, 12);
 }
 

@@ -1,6 +1,7 @@
 #!/bin/sh
 # Native corvanel and corvanel.exe with the real Corvanel.8bf under Wine must write
-# byte-identical files: three and four channels, Glow and Sparkle.
+# byte-identical files: three and four channels, Glow and Sparkle. TGA, written by the same
+# stb code in both builds (the native PNG encoder is libvips's).
 # runner_cross_check.sh NATIVE_BUILD WINDOWS_BUILD WINE_ARCH WORKDIR
 set -eu
 native=$1 windows=$2 arch=$3 work=$4
@@ -15,9 +16,9 @@ for image in rgb rgba; do
   for mode in glow sparkle; do
     set -- --mode "$mode" --match 255,200,90 --threshold 40 --radius 12 --quiet
     out="$image-$mode"
-    "$native/runner/corvanel" "$image.png" "$out-native.png" "$@"
-    "$here/cmake/wine-run" "$arch" "$windows/corvanel.exe" "$image.png" "$out-wine.png" "$@"
-    if cmp -s "$out-native.png" "$out-wine.png"; then
+    "$native/runner/corvanel" "$image.png" "$out-native.tga" "$@"
+    "$here/cmake/wine-run" "$arch" "$windows/corvanel.exe" "$image.png" "$out-wine.tga" "$@"
+    if cmp -s "$out-native.tga" "$out-wine.tga"; then
       echo "$out: identical"
     else
       echo "$out: native and Wine outputs differ" >&2

@@ -30,5 +30,10 @@ if(WIN32 AND (CMAKE_SIZEOF_VOID_P EQUAL 8 OR CORVANEL_RUN_WIN32_TESTS))
   add_test(NAME runner_cross_check
            COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/runner_cross_check.sh ${CORVANEL_NATIVE_TREE}
                    ${CMAKE_BINARY_DIR} ${wine_arch} ${CMAKE_CURRENT_BINARY_DIR}/cross_check)
-  set_tests_properties(runner_cross_check PROPERTIES CROSSCOMPILING_EMULATOR "")
+  add_test(NAME runner_windows_command_check
+           COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/runner_windows_command_check.sh
+                   ${CORVANEL_NATIVE_TREE} ${CMAKE_BINARY_DIR} ${wine_arch}
+                   ${CMAKE_CURRENT_BINARY_DIR}/windows_command_check)
+  set_tests_properties(runner_cross_check runner_windows_command_check
+                       PROPERTIES CROSSCOMPILING_EMULATOR "")
 endif()

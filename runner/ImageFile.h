@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -36,8 +37,13 @@ const ImageFormatInfo* FindImageFormat(const std::string& name);
 // "libvips 8.14.1", "stb_image": for --version.
 std::string ImageLibraryVersions();
 
+// Told how far decoding or encoding has come, 0 to 100, where the library says.
+using ProgressFunction = std::function<void(int percent)>;
+
 struct LoadOptions {
-  uint64_t maxPixels = 0;  // of all frames together; 0: DefaultPixelLimit()
+  uint64_t maxPixels = 0;    // of all frames together; 0: DefaultPixelLimit()
+  bool (*stop)() = nullptr;  // polled while decoding; true ends it
+  ProgressFunction progress;
 };
 // A limit on decoded pixels that suits this machine's memory.
 uint64_t DefaultPixelLimit();
@@ -48,6 +54,7 @@ constexpr int kDefaultQuality = 90;
 struct SaveOptions {
   int quality = 0;           // 1-100 for lossy formats; 0: the format's default
   bool (*stop)() = nullptr;  // polled while encoding; true ends it
+  ProgressFunction progress;
 };
 
 // The format that a file name's extension, or a bare extension ("jpeg", ".TIF"), names,

@@ -175,14 +175,22 @@ bool ToFilterFormat(ImagePtr* image, ImageFile* file, bool* keepProfile) {
   return true;
 }
 
-// Runs libvips' work under the caller's stop(): an interruption ends it early.
-void WatchForStop(VipsImage* image, bool (*stop)()) {
-  if (!stop) return;
+// What libvips' work on an image answers to: the caller's stop(), which ends it early,
+// and its progress display. Lives as long as the work.
+struct Watch {
+  bool (*stop)() = nullptr;
+  const ProgressFunction* progress = nullptr;
+};
+
+void WatchWork(VipsImage* image, Watch* watch) {
+  if (!watch->stop && !(watch->progress && *watch->progress)) return;
   vips_image_set_progress(image, TRUE);
-  g_signal_connect(image, "eval", G_CALLBACK(+[](VipsImage* im, VipsProgress*, gpointer data) {
-                     if (reinterpret_cast<bool (*)()>(data)()) vips_image_set_kill(im, TRUE);
+  g_signal_connect(image, "eval", G_CALLBACK(+[](VipsImage* im, VipsProgress* p, gpointer data) {
+                     const Watch* w = static_cast<const Watch*>(data);
+                     if (w->stop && w->stop()) vips_image_set_kill(im, TRUE);
+                     if (w->progress && *w->progress) (*w->progress)(p->percent);
                    }),
-                   reinterpret_cast<gpointer>(stop));
+                   watch);
 }
 
 }  // namespace
@@ -270,6 +278,8 @@ bool DecodeImage(const std::string& bytes, const std::string& name, const LoadOp
     return false;
   }
   size_t size = 0;
+  Watch watch{options.stop, &options.progress};
+  WatchWork(image.get(), &watch);
   void* pixels = vips_image_write_to_memory(image.get(), &size);
   if (!pixels) {
     *error = name + " is damaged or unsupported (" + LibraryError() + ")";
@@ -350,7 +360,8 @@ bool EncodeImage(const ImageFile& file, const std::string& format, const SaveOpt
   if (vips_image_get_typeof(image.get(), VIPS_META_EXIF_NAME))
     vips_image_set_int(image.get(), VIPS_META_ORIENTATION, 1);  // the pixels are upright now
   if (frames > 1) vips_image_set_int(image.get(), VIPS_META_PAGE_HEIGHT, first.height);
-  WatchForStop(image.get(), options.stop);
+  Watch watch{options.stop, &options.progress};
+  WatchWork(image.get(), &watch);
 
   const int q = options.quality > 0 ? options.quality : kDefaultQuality;
   void* buffer = nullptr;

@@ -363,15 +363,19 @@ int main(int argc, char** argv) {
   ProgressBar bar(!quiet && StderrIsTerminal());
   LoadOptions loadOptions;
   loadOptions.maxPixels = uint64_t(megapixels * 1e6);
+  loadOptions.stop = &FilterHost::AbortRequested;
+  loadOptions.progress = [&bar](int percent) { bar.Phase("loading", percent); };
   SaveOptions saveOptions;
   saveOptions.quality = quality;
   saveOptions.stop = &FilterHost::AbortRequested;
+  saveOptions.progress = [&bar](int percent) { bar.Phase("saving", percent); };
   std::set<std::string> said;  // notes already given
   Totals all;
   int written = 0, failed = 0;
   const double start = NowMilliseconds();
   EffectParams used = params;
 
+  std::string current;  // the output being made, for the message when interrupted
   // One file at a time: the filter itself uses both cores.
   for (Job& job : jobs) {
     const double fileStart = NowMilliseconds();
@@ -386,6 +390,7 @@ int main(int argc, char** argv) {
       fileFailed(job.refused);
       continue;
     }
+    current = outName;
     bar.Phase("loading", 0);
     ImageFile image;
     if (!LoadImageFile(job.input, loadOptions, &image, &error)) {
@@ -468,7 +473,7 @@ int main(int argc, char** argv) {
 
   if (FilterHost::AbortRequested()) {
     const std::string rest = written ? " (" + std::to_string(written) + " written before)" : "";
-    return Fail(kExitInterrupted, "interrupted; the file being made was not written" + rest);
+    return Fail(kExitInterrupted, "interrupted; " + current + " not written" + rest);
   }
   // The settings are saved once they have made an image (with --dialog: once chosen).
   if (!settingsOut.empty() && written > 0 && !WriteSettingsFile(settingsFile, used, &error))

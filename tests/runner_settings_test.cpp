@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <fstream>
 
+#include "runner/FileSystem.h"
 #include "runner/ImageFile.h"
 #include "runner/SafeWrite.h"
 #include "runner/Settings.h"
@@ -141,6 +142,26 @@ TEST(ImageFile, RefusesBadImagesAndLeavesAnExistingOutputWhole) {
   std::string text((std::istreambuf_iterator<char>(kept)), std::istreambuf_iterator<char>());
   EXPECT_EQ(text.substr(8), "not really");
   std::remove("corvanel_bad.png");
+}
+
+// The temporary files an interruption must not leave behind: unique names beside the
+// output, removed by what the interrupt handler calls.
+TEST(SafeWrite, TemporaryFilesAreNewAndAnInterruptionRemovesThem) {
+  TempFile a, b;
+  std::string error;
+  ASSERT_TRUE(CreateTempBeside("corvanel_out.png", &a, &error)) << error;
+  ASSERT_TRUE(CreateTempBeside("corvanel_out.png", &b, &error)) << error;
+  EXPECT_NE(a.name, b.name);
+  EXPECT_NE(a.name, "corvanel_out.png.part");
+  ASSERT_TRUE(WriteAll(a, "x", &error)) << error;
+  ASSERT_TRUE(CloseTemp(a, "", &error)) << error;
+  ASSERT_TRUE(CloseTemp(b, "", &error)) << error;
+  EXPECT_TRUE(std::ifstream(a.name).good());
+  RemoveTempFilesNow();
+  EXPECT_FALSE(std::ifstream(a.name).good());
+  EXPECT_FALSE(std::ifstream(b.name).good());
+  DiscardTemp(a);
+  DiscardTemp(b);
 }
 
 }  // namespace

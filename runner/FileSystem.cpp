@@ -67,3 +67,9 @@ void ForEachTempName(void (*remove)(const char*)) {
   for (int i = 0; i < kSlots; ++i)
     if (g_used[i].load()) remove(g_names[i]);
 }
+
+void ForgetTemp(TempFile& temp) {
+  ReleaseTempName(temp.slot);
+  temp.slot = -1;
+  temp.name.clear();
+}

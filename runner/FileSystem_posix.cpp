@@ -111,9 +111,7 @@ void DiscardTemp(TempFile& temp) {
   if (temp.handle >= 0) close(int(temp.handle));
   temp.handle = -1;
   if (!temp.name.empty()) unlink(temp.name.c_str());
-  ReleaseTempName(temp.slot);
-  temp.slot = -1;
-  temp.name.clear();
+  ForgetTemp(temp);
 }
 
 bool ReplaceWith(TempFile& temp, const std::string& path, std::string* error) {
@@ -121,9 +119,7 @@ bool ReplaceWith(TempFile& temp, const std::string& path, std::string* error) {
     *error = std::strerror(errno);
     return false;
   }
-  ReleaseTempName(temp.slot);
-  temp.slot = -1;
-  temp.name.clear();
+  ForgetTemp(temp);
   return true;
 }
 

@@ -127,9 +127,7 @@ void DiscardTemp(TempFile& temp) {
   if (temp.handle != -1) CloseHandle(HANDLE(temp.handle));
   temp.handle = -1;
   if (!temp.name.empty()) DeleteFileA(temp.name.c_str());
-  ReleaseTempName(temp.slot);
-  temp.slot = -1;
-  temp.name.clear();
+  ForgetTemp(temp);
 }
 
 bool ReplaceWith(TempFile& temp, const std::string& path, std::string* error) {
@@ -142,9 +140,7 @@ bool ReplaceWith(TempFile& temp, const std::string& path, std::string* error) {
     *error = Describe(GetLastError());
     return false;
   }
-  ReleaseTempName(temp.slot);
-  temp.slot = -1;
-  temp.name.clear();
+  ForgetTemp(temp);
   return true;
 }
 

@@ -130,10 +130,17 @@ void DiscardTemp(TempFile& temp) {
   ForgetTemp(temp);
 }
 
+std::string FullPath(const std::string& path) {
+  char full[MAX_PATH * 2] = {};
+  const DWORD n = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
+  return n > 0 && n < sizeof full ? std::string(full, n) : path;
+}
+
 bool ReplaceWith(TempFile& temp, const std::string& path, std::string* error) {
   const bool exists = GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+  // Wine's ReplaceFile wants full paths.
   const bool ok = exists
-                      ? ReplaceFileA(path.c_str(), temp.name.c_str(), nullptr,
+                      ? ReplaceFileA(FullPath(path).c_str(), FullPath(temp.name).c_str(), nullptr,
                                      REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != 0
                       : MoveFileExA(temp.name.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
   if (!ok) {

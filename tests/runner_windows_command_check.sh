@@ -24,6 +24,7 @@ expect() {
 }
 expect 0 "in the colour window" "$PWD/in.png" "$PWD/abs.png"
 [ -s abs.png ] || { echo "an absolute path starting with / was not written" >&2; fail=1; }
+expect 0 "" in.png abs.png --quiet --mode sparkle  # replaces an existing file
 expect 1 "cannot open /quiet" /quiet out.png
 expect 2 "several inputs need --out-dir" in.png out.png /mode sparkle
 expect 1 "is the input in.png" in.png ./in.png

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "runner/FileSystem.h"
 #include "runner/SafeWrite.h"
 
 namespace {
@@ -141,18 +142,23 @@ std::string FormatSettings(const EffectParams& params) {
 }
 
 bool ReadSettingsFile(const std::string& path, EffectParams* params, std::string* error) {
-  std::string identity;
-  if (!CheckInput(path, "the settings file " + path, &identity, error)) return false;
-  errno = 0;
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
-    *error = "cannot open the settings file " + path + ": " +
-             (errno ? std::strerror(errno) : "unreadable");
-    return false;
+  std::string s;
+  if (path == "-") {
+    if (!ReadStandardInput(&s, error)) return false;
+  } else {
+    std::string identity;
+    if (!CheckInput(path, "the settings file " + path, &identity, error)) return false;
+    errno = 0;
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+      *error = "cannot open the settings file " + path + ": " +
+               (errno ? std::strerror(errno) : "unreadable");
+      return false;
+    }
+    std::ostringstream text;
+    text << file.rdbuf();
+    s = text.str();
   }
-  std::ostringstream text;
-  text << file.rdbuf();
-  const std::string s = text.str();
   if (s.find('\0') != std::string::npos) {
     *error = path + " is not a settings file (it is not text)";
     return false;

@@ -182,7 +182,8 @@ int main(int argc, char** argv) {
                        " (default " + std::to_string(r.defaultValue) + ")")
         ->type_name("N");
   }
-  app.add_option("--settings", settingsIn, "read settings from FILE; options given override it")
+  app.add_option("--settings", settingsIn,
+                 "read settings from FILE (- standard input); options given override it")
       ->type_name("FILE");
   app.add_option("--save-settings", settingsOut,
                  "write the settings used to FILE (- standard output)")
@@ -257,6 +258,9 @@ int main(int argc, char** argv) {
   if (!formatName.empty() && !OutputFormatFor(formatName, &forcedFormat, &error))
     return Fail(kExitUsage, "--format " + formatName + ": " + error);
 
+  if (settingsIn == "-" && !batch && files[0] == "-")
+    return Fail(kExitUsage, "standard input cannot give both the image and the settings");
+
   // Settings: the defaults of a new record, then the file, then the options.
   EffectParams params = DefaultEffectParams();
   if (!settingsIn.empty() && !ReadSettingsFile(settingsIn, &params, &error))
@@ -324,6 +328,12 @@ int main(int argc, char** argv) {
     }
     inputs.emplace(identity, job.input);
   }
+  std::string settingsIdentity;
+  if (!settingsIn.empty() && CheckInput(settingsIn, settingsIn, &settingsIdentity, &error)) {
+    if (inputs.count(settingsIdentity))
+      return Fail(kExitUsage, "standard input cannot give both the image and the settings");
+    inputs.emplace(settingsIdentity, settingsIn);
+  }
   std::map<std::string, std::string> outputs;  // identity -> name
   auto claim = [&](const OutputFile& out) -> bool {
     const auto input = inputs.find(out.identity);
@@ -348,10 +358,8 @@ int main(int argc, char** argv) {
   for (const Job& job : jobs)
     if (job.refused.empty() && !claim(job.output)) return Fail(kExitFailure, error);
   if (!settingsOut.empty()) {
-    std::string settingsIdentity;
     // Rewriting the settings file that was read is allowed: it was read in full already.
-    if (!settingsIn.empty() && CheckInput(settingsIn, settingsIn, &settingsIdentity, &error))
-      inputs.erase(settingsIdentity);
+    if (settingsIdentity != "stdin") inputs.erase(settingsIdentity);
     if (!claim(settingsFile)) return Fail(kExitFailure, error);
   }
 

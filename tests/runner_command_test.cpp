@@ -123,6 +123,7 @@ TEST_F(Command, RefusesBadArgumentsWithStatus2AndAReason) {
       {{"cmd_night.png", "o.png", "--settings", "a_dir"}, "a_dir is a directory"},
       {{"cmd_night.png", "--out-dir", "no_such_dir"}, "no_such_dir: no such folder"},
       {{"cmd_night.png", "-", "--out-dir", "."}, "standard input cannot be part of a batch"},
+      {{"-", "o.png", "--settings", "-"}, "standard input cannot give both"},
   };
   for (const auto& c : cases) {
     Outcome o = Invoke(c.args);
@@ -172,11 +173,22 @@ TEST_F(Command, SettingsSavedAndReadBackGiveTheSameRender) {
   ASSERT_EQ(o.status, 0) << o.err;
   EXPECT_NE(Slurp("c.txt").find("radius = 3\n"), std::string::npos);
   EXPECT_NE(Slurp("c.txt").find("red = 255\ngreen = 200\nblue = 90\n"), std::string::npos);
-  // "-" writes the settings to standard output, and nothing named "-".
+  // "-" writes the settings to standard output, and nothing named "-"; and reads them.
   o = Invoke({"cmd_night.png", "d.png", "--threshold", "12", "--save-settings", "-", "-q"});
   ASSERT_EQ(o.status, 0) << o.err;
   EXPECT_NE(o.out.find("threshold = 12\n"), std::string::npos);
   EXPECT_FALSE(Exists("-"));
+  Put("d.txt", o.out);
+  o = Invoke({"cmd_night.png", "d2.png", "--settings", "-", "--save-settings", "d2.txt"}, CORVANEL,
+             "d.txt");
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(Slurp("d2.txt"), Slurp("d.txt"));
+  // The settings file read is an input like the image: no image may be written over it.
+  Put("s.png", "radius = 3\n");
+  o = Invoke({"cmd_night.png", "s.png", "--settings", "s.png"});
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(o.err.find("s.png is the input s.png"), std::string::npos) << o.err;
+  EXPECT_EQ(Slurp("s.png"), "radius = 3\n");
 }
 
 TEST_F(Command, StandardInputAndOutput) {

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <memory>
+#include <mutex>
 
 #include "runner/ImageFile.h"
 #include "runner/StbCodec.h"
@@ -31,10 +32,20 @@ constexpr Loader kLoaders[] = {
 
 // libvips' warnings (a damaged file's details) are kept to explain a failure, never
 // printed as they come: every line the command prints is its own.
-thread_local std::string g_lastWarning;
+// They come from libvips' worker threads too.
+std::mutex g_warningLock;
+std::string g_lastWarning;
 
 void KeepWarning(const gchar*, GLogLevelFlags, const gchar* message, gpointer) {
+  std::lock_guard<std::mutex> lock(g_warningLock);
   g_lastWarning = message ? message : "";
+}
+
+std::string TakeWarning() {
+  std::lock_guard<std::mutex> lock(g_warningLock);
+  std::string warning;
+  warning.swap(g_lastWarning);
+  return warning;
 }
 
 bool Started() {
@@ -54,8 +65,8 @@ bool Started() {
 std::string LibraryError() {
   std::string s = vips_error_buffer();
   vips_error_clear();
-  if (s.empty()) s = g_lastWarning;
-  g_lastWarning.clear();
+  const std::string warning = TakeWarning();
+  if (s.empty()) s = warning;
   while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
   const size_t newline = s.find('\n');
   if (newline != std::string::npos) s = s.substr(0, newline);  // the first says most
@@ -232,6 +243,7 @@ bool DecodeImage(const std::string& bytes, const std::string& name, const LoadOp
     *error = "libvips could not start: " + LibraryError();
     return false;
   }
+  TakeWarning();  // only this file's warnings explain its failure
   const Loader* loader = FindLoader(bytes);
   if (!loader) {
     if (StbDecode(bytes, name, limit, file, error)) return true;
@@ -319,6 +331,7 @@ bool EncodeImage(const ImageFile& file, const std::string& format, const SaveOpt
     *error = "libvips could not start: " + LibraryError();
     return false;
   }
+  TakeWarning();
   std::vector<uint8_t> all;
   for (const Image& frame : file.frames) {
     if (frame.width != first.width || frame.height != first.height ||

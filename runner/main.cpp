@@ -250,9 +250,15 @@ int main(int argc, char** argv) {
   if (files.empty()) return Fail(kExitUsage, "INPUT and OUTPUT are required (see corvanel --help)");
   if (!batch && files.size() == 1)
     return Fail(kExitUsage, "OUTPUT is required, or --out-dir DIR for a batch");
+  // A folder last, as cp takes it, is named with --out-dir: a directory given as OUTPUT
+  // is refused, never filled.
+  const bool folderLast = InspectPath(files.back()).kind == PathInfo::kDirectory;
+  const std::string useOutDir = folderLast ? " (to write into the folder " + files.back() +
+                                                 ", give --out-dir " + files.back() + ")"
+                                           : "";
   if (!batch && files.size() > 2)
     return Fail(kExitUsage, "several inputs need --out-dir DIR: " + std::to_string(files.size()) +
-                                " files were given");
+                                " files were given" + useOutDir);
   std::string error;
   std::string forcedFormat;
   if (!formatName.empty() && !OutputFormatFor(formatName, &forcedFormat, &error))
@@ -306,7 +312,7 @@ int main(int argc, char** argv) {
     const std::string& out = files[1];
     if (out == "-" && forcedFormat.empty())
       return Fail(kExitUsage, "standard output as OUTPUT needs --format EXT");
-    if (!CheckOutput(out, out, &job.output, &error)) return Fail(kExitFailure, error);
+    if (!CheckOutput(out, out, &job.output, &error)) return Fail(kExitFailure, error + useOutDir);
     job.format = forcedFormat;
     if (job.format.empty() && !OutputFormatFor(out, &job.format, &error))
       return Fail(kExitUsage, "cannot write " + out + ": " + error);

@@ -108,6 +108,7 @@ TEST_F(Command, RefusesBadArgumentsWithStatus2AndAReason) {
   } cases[] = {
       {{"cmd_night.png"}, "OUTPUT is required"},
       {{"cmd_night.png", "o.png", "o2.png"}, "several inputs need --out-dir"},
+      {{"cmd_night.png", "cmd_night.png", "a_dir"}, "give --out-dir a_dir"},
       {{"cmd_night.png", "o.png", "--threshold", "101"}, "from 0 to 100 (got 101)"},
       {{"cmd_night.png", "o.png", "--streaks", "-1"},
        "Streaks must be a whole number from 0 to 40"},

@@ -44,6 +44,9 @@ struct LoadOptions {
   uint64_t maxPixels = 0;    // of all frames together; 0: DefaultPixelLimit()
   bool (*stop)() = nullptr;  // polled while decoding; true ends it
   ProgressFunction progress;
+  // The format the image will be written in: one that holds a single image refuses an
+  // animation before it is decoded. Empty: any.
+  std::string outputFormat;
 };
 // A limit on decoded pixels that suits this machine's memory.
 uint64_t DefaultPixelLimit();

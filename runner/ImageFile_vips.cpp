@@ -109,12 +109,11 @@ struct Metadata {
 };
 
 bool Skipped(const std::string& name, bool keepProfile) {
-  static const char* const kStale[] = {
-      "vips-",           "heif-",           "jpeg-",
-      "png-bitdepth",    "bits-per-sample", "palette-bit-depth",
-      "bitdepth",        "interlaced",      "n-pages",
-      "page-height",     "orientation",     "exif-ifd0-Orientation",
-      "resolution-unit", "gif-palette"};
+  static const char* const kStale[] = {"vips-",        "heif-",           "jpeg-",
+                                       "png-bitdepth", "bits-per-sample", "palette-bit-depth",
+                                       "bitdepth",     "interlaced",      "n-pages",
+                                       "page-height",  "orientation",     "exif-ifd0-Orientation",
+                                       "gif-palette"};
   for (const char* prefix : kStale)
     if (name.rfind(prefix, 0) == 0) return true;
   return !keepProfile && name == VIPS_META_ICC_NAME;
@@ -131,13 +130,6 @@ std::shared_ptr<const Metadata> KeepMetadata(VipsImage* image, bool keepProfile)
     if (vips_image_get(image, *name, &value) == 0) meta->fields.emplace_back(*name, value);
   }
   g_strfreev(names);
-  // The unit goes with the resolution.
-  const char* unit = nullptr;
-  if (vips_image_get_string(image, VIPS_META_RESOLUTION_UNIT, &unit) == 0) {
-    GValue value = G_VALUE_INIT;
-    vips_image_get(image, VIPS_META_RESOLUTION_UNIT, &value);
-    meta->fields.emplace_back(VIPS_META_RESOLUTION_UNIT, value);
-  }
   vips_error_clear();
   return meta;
 }
@@ -260,6 +252,10 @@ bool DecodeImage(const std::string& bytes, const std::string& name, const LoadOp
   if (loader->pages && vips_image_get_typeof(image.get(), VIPS_META_N_PAGES))
     pages = std::max(1, vips_image_get_n_pages(image.get()));
   const uint64_t width = uint64_t(image->Xsize), height = uint64_t(image->Ysize);
+  if (!options.outputFormat.empty() && !HoldsFrames(options.outputFormat, size_t(pages), error)) {
+    *error = name + ": " + *error;
+    return false;
+  }
   if (width * height * uint64_t(pages) > limit) {
     *error = TooLargeMessage(name, width, height, uint64_t(pages), limit);
     return false;

@@ -406,6 +406,7 @@ int main(int argc, char** argv) {
     }
     current = outName;
     bar.Phase("loading", 0);
+    loadOptions.outputFormat = job.format;
     ImageFile image;
     if (!LoadImageFile(job.input, loadOptions, &image, &error)) {
       if (FilterHost::AbortRequested()) break;

@@ -254,9 +254,15 @@ TEST(ImageFiles, AnimationsAreFilteredFrameByFrameAndKept) {
       ASSERT_EQ(n, 3);
       EXPECT_EQ(got[2], 300);
     }
-    // A format of one image refuses them, saying which would keep them.
+    // A format of one image refuses them, saying which would keep them: when writing, and
+    // when reading for it, before the frames are decoded.
     EXPECT_FALSE(EncodeImage(file, "png", SaveOptions{}, &bytes, &error));
     EXPECT_NE(error.find("3 frames and .png holds one; write"), std::string::npos) << error;
+    LoadOptions forPng;
+    forPng.outputFormat = "png";
+    EXPECT_FALSE(DecodeImage(bytes, "anim", forPng, &file, &error));
+    EXPECT_NE(error.find("anim: the image has 3 frames and .png holds one"), std::string::npos)
+        << error;
   }
 }
 

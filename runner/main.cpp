@@ -313,9 +313,14 @@ int main(int argc, char** argv) {
     if (out == "-" && forcedFormat.empty())
       return Fail(kExitUsage, "standard output as OUTPUT needs --format EXT");
     if (!CheckOutput(out, out, &job.output, &error)) return Fail(kExitFailure, error + useOutDir);
-    job.format = forcedFormat;
-    if (job.format.empty() && !OutputFormatFor(out, &job.format, &error))
-      return Fail(kExitUsage, "cannot write " + out + ": " + error);
+    std::string named;
+    const bool hasFormat = out != "-" && OutputFormatFor(out, &named, &error);
+    if (!forcedFormat.empty() && hasFormat && named != forcedFormat)
+      return Fail(kExitUsage,
+                  out + " names the ." + named + " format but --format says ." + forcedFormat);
+    job.format = forcedFormat.empty() ? named : forcedFormat;
+    if (job.format.empty())
+      return Fail(kExitUsage, "cannot write " + out + ": " + error + "; --format EXT chooses one");
     jobs.push_back(job);
   }
   OutputFile settingsFile;

@@ -117,6 +117,7 @@ TEST_F(Command, RefusesBadArgumentsWithStatus2AndAReason) {
       {{"cmd_night.png", "o.xyz"}, "unknown output format '.xyz'"},
       {{"cmd_night.png", "-"}, "standard output as OUTPUT needs --format"},
       {{"cmd_night.png", "o.png", "--format", "doc"}, "--format doc: unknown output format"},
+      {{"cmd_night.png", "o.png", "--format", "jpeg"}, "o.png names the .png format but --format"},
       {{"cmd_night.png", "o.png", "--quality", "0"}, "--quality"},
       {{"cmd_night.png", "o.png", "--bogus"}, "--bogus"},
       {{"cmd_night.png", "o.png", "--dialog"}, "Windows"},

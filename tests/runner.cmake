@@ -13,7 +13,8 @@ if(NOT WIN32)
   add_executable(runner_command_tests runner_command_test.cpp)
   target_compile_definitions(runner_command_tests PRIVATE CORVANEL="$<TARGET_FILE:corvanel>"
                                                           SAMPLE="$<TARGET_FILE:corvanel_sample>")
-  target_link_libraries(runner_command_tests PRIVATE corvanel_files ${GTEST_MAIN_TARGET})
+  target_link_libraries(runner_command_tests PRIVATE corvanel_files PkgConfig::VIPS
+                                                     ${GTEST_MAIN_TARGET})
   add_dependencies(runner_command_tests corvanel corvanel_sample)
   gtest_discover_tests(runner_command_tests DISCOVERY_TIMEOUT 60)
 endif()

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+#include <vips/vips.h>
 
 #include <fstream>
 #include <functional>
@@ -458,6 +459,32 @@ TEST_F(Command, BatchGoesOnPastAFailedFile) {
   EXPECT_EQ(o.status, 1);
   EXPECT_NE(o.err.find("written twice"), std::string::npos) << o.err;
   EXPECT_FALSE(Exists("batch_out/a.png"));
+}
+
+TEST_F(Command, SaysEachNoteOnceAndQualityApplies) {
+  // Two 16-bit inputs: the conversion is said once, not per file.
+  std::vector<uint16_t> deep(16 * 8 * 3, 40000);
+  VipsImage* image =
+      vips_image_new_from_memory_copy(deep.data(), deep.size() * 2, 16, 8, 3, VIPS_FORMAT_USHORT);
+  ASSERT_TRUE(image);
+  VipsImage* rgb16 = nullptr;
+  ASSERT_EQ(vips_copy(image, &rgb16, "interpretation", VIPS_INTERPRETATION_RGB16, NULL), 0);
+  g_object_unref(image);
+  image = rgb16;
+  mkdir("deep", 0755);
+  mkdir("deep/out", 0755);
+  ASSERT_EQ(vips_image_write_to_file(image, "deep/a.png", NULL), 0);
+  ASSERT_EQ(vips_image_write_to_file(image, "deep/b.png", NULL), 0);
+  g_object_unref(image);
+  Outcome o = Invoke({"deep/a.png", "deep/b.png", "--out-dir", "deep/out"});
+  EXPECT_EQ(o.status, 0) << o.err;
+  const size_t first = o.err.find("more than 8 bits");
+  ASSERT_NE(first, std::string::npos) << o.err;
+  EXPECT_EQ(o.err.find("more than 8 bits", first + 1), std::string::npos) << o.err;
+
+  ASSERT_EQ(Invoke({"cmd_night.png", "q30.jpg", "--quality", "30", "-q"}).status, 0);
+  ASSERT_EQ(Invoke({"cmd_night.png", "q95.jpg", "--quality", "95", "-q"}).status, 0);
+  EXPECT_LT(Slurp("q30.jpg").size() * 3 / 2, Slurp("q95.jpg").size());
 }
 
 // Ctrl-C while the command waits on a named pipe: it ends with 130 and leaves no file.

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cinttypes>
 #include <cstdio>
 #include <iostream>
 #include <map>
@@ -209,7 +208,8 @@ int main(int argc, char** argv) {
   app.add_option("--plugin", pluginPath,
                  "the Corvanel.8bf to load (Windows; default: the one beside corvanel.exe)")
       ->type_name("PATH");
-  app.add_flag("-q,--quiet", quiet, "no progress bar, no line per file and no summary");
+  app.add_flag("-q,--quiet", quiet,
+               "no progress bar, no line per image and no summary; warnings and errors still");
   app.set_version_flag("--version",
                        std::string("corvanel ") + CORVANEL_VERSION + " (the Corvanel plug-in " +
                            CORVANEL_VERSION + ")\n" + ImageLibraryVersions() + ", CLI11 " +
@@ -221,8 +221,8 @@ int main(int argc, char** argv) {
       "Sparkle turns some of them into stars; a star's streaks can brighten further pixels into\n"
       "the window, so stars can spread. Unless --quiet, a line after each image says how many\n"
       "pixels lay in the window (count and share) and the time taken; when none did, a warning\n"
-      "says the image is unchanged. Files of a batch are filtered one at a time (the filter\n"
-      "uses both cores); a file that fails is reported and the rest go on.\n\n" +
+      "says the image is unchanged (even with --quiet). Files of a batch are filtered one at\n"
+      "a time (the filter uses both cores); a file that fails is reported and the rest go on.\n\n" +
       FormatsHelp() +
       "\nSettings file: lines 'name = value' with the names mode, red, green, blue, match,\n"
       "threshold, radius, streaks, angle; '#' starts a comment. --save-settings writes one.\n\n"

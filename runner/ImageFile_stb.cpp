@@ -8,7 +8,7 @@ const std::vector<ImageFormatInfo>& ImageFormats() {
       {"png", "png", true, true, false, true, false},
       {"bmp", "bmp", true, true, false, true, false},
       {"tga", "tga", true, true, false, true, false},
-      {"gif", "gif (first frame of one)", true, false, false, true, false},
+      {"gif", "gif (single-frame)", true, false, false, true, false},
       {"psd", "psd (composite)", true, false, false, true, false},
       {"pnm", "ppm pgm", true, false, false, false, false},
   };

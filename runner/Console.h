@@ -20,6 +20,10 @@ class HardExitGuard {
 
 bool StderrIsTerminal();
 
+// Whether this session can show a window at all (Windows; never elsewhere), so that
+// --dialog fails before any work where no dialog could appear.
+bool CanShowWindows();
+
 // The folder of the running program, with a trailing separator.
 std::string ProgramDirectory();
 

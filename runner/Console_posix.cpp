@@ -32,6 +32,10 @@ bool StderrIsTerminal() {
   return isatty(STDERR_FILENO) == 1;
 }
 
+bool CanShowWindows() {
+  return false;
+}
+
 std::string ProgramDirectory() {
   char path[4096] = {};
   ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);

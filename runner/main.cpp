@@ -242,6 +242,10 @@ int main(int argc, char** argv) {
   if (dialog && !kHasDialog)
     return Fail(kExitUsage,
                 "--dialog needs the Windows build: the plug-in's dialog is a Windows dialog");
+  if (dialog && !CanShowWindows())
+    return Fail(kExitFailure,
+                "the plug-in's dialog could not be shown: no window can be created here "
+                "(is there a display?); nothing written");
   if (!pluginPath.empty() && !kHasDialog)
     return Fail(kExitUsage, "--plugin needs the Windows build: here the plug-in is built in");
 

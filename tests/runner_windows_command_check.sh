@@ -1,6 +1,7 @@
 #!/bin/sh
 # corvanel.exe under Wine keeps the command's promises on Windows too: arguments that
-# start with / are paths, and outputs that would lose data are refused.
+# start with / are paths, outputs that would lose data are refused, and a dialog that could
+# not be shown writes nothing.
 # runner_windows_command_check.sh NATIVE_BUILD WINDOWS_BUILD WINE_ARCH WORKDIR
 set -u
 native=$1 windows=$2 arch=$3 work=$4
@@ -34,6 +35,9 @@ cmp -s in.png ro.png || { echo "a read-only output was changed" >&2; fail=1; }
 expect 1 "would be written twice" in.png same.png --save-settings same.png
 expect 0 "" in.png - --format bmp --quiet
 [ "$(head -c 2 out.txt)" = BM ] || { echo "standard output did not get a BMP" >&2; fail=1; }
+# With no display the dialog cannot be shown: that is a failure, and nothing is written.
+DISPLAY= expect 1 "dialog could not be shown" in.png dialog.png --dialog
+[ ! -e dialog.png ] || { echo "dialog.png was written with settings nobody confirmed" >&2; fail=1; }
 [ -z "$(ls | grep corvanel)" ] || { echo "temporary files were left: $(ls)" >&2; fail=1; }
 [ ! -e out.png ] || { echo "out.png was written by a refused run" >&2; fail=1; }
 exit $fail

@@ -1,16 +1,31 @@
-// What the command needs from the operating system beside the plug-in.
+// What the command needs from the operating system beside the plug-in and the files.
 #pragma once
 
 #include <string>
 
-// Ctrl-C (and, on Windows, Ctrl-Break) sets the host's abort flag; a second Ctrl-C ends
-// the program at once.
+// Ctrl-C (and, on Windows, Ctrl-Break) sets the host's abort flag, so the work stops at
+// the next row; a second Ctrl-C, or a request to terminate, ends the program at once,
+// removing any temporary file first.
 void InstallInterruptHandler();
+
+// While one exists, an interruption that would end the program only sets the abort flag:
+// for the few steps that must not be cut short.
+class HardExitGuard {
+ public:
+  HardExitGuard();
+  ~HardExitGuard();
+  HardExitGuard(const HardExitGuard&) = delete;
+  HardExitGuard& operator=(const HardExitGuard&) = delete;
+};
 
 bool StderrIsTerminal();
 
-// Puts the file `from` in place of `to` in one step, so `to` is never half-written.
-bool MoveIntoPlace(const std::string& from, const std::string& to, std::string* error);
+// Whether this session can show a window at all (Windows; never elsewhere), so that
+// --dialog fails before any work where no dialog could appear.
+bool CanShowWindows();
 
 // The folder of the running program, with a trailing separator.
 std::string ProgramDirectory();
+
+// Milliseconds from an arbitrary start, for saying how long a run took.
+double NowMilliseconds();

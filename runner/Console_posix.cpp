@@ -1,34 +1,38 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
+#include <atomic>
 
 #include "runner/Console.h"
+#include "runner/FileSystem.h"
 #include "runner/FilterHost.h"
 
+extern std::atomic<int> g_hardExitDeferred;
+
 namespace {
-void OnInterrupt(int) {
-  FilterHost::RequestAbort();
+void OnSignal(int signal) {
+  if ((signal == SIGINT && !FilterHost::AbortRequested()) || g_hardExitDeferred.load() > 0) {
+    FilterHost::RequestAbort();
+    return;
+  }
+  RemoveTempFilesNow();
+  _exit(128 + signal);
 }
 }  // namespace
 
 void InstallInterruptHandler() {
   struct sigaction action {};
-  action.sa_handler = OnInterrupt;
+  action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESETHAND | SA_RESTART;
-  sigaction(SIGINT, &action, nullptr);
+  action.sa_flags = SA_RESTART;
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
 }
 
 bool StderrIsTerminal() {
   return isatty(STDERR_FILENO) == 1;
 }
 
-bool MoveIntoPlace(const std::string& from, const std::string& to, std::string* error) {
-  if (std::rename(from.c_str(), to.c_str()) == 0) return true;
-  *error = std::strerror(errno);
+bool CanShowWindows() {
   return false;
 }
 

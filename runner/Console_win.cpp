@@ -1,17 +1,24 @@
 #include <io.h>
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
 
 #include "runner/Console.h"
+#include "runner/FileSystem.h"
 #include "runner/FilterHost.h"
+
+extern std::atomic<int> g_hardExitDeferred;
 
 namespace {
 BOOL WINAPI OnConsoleEvent(DWORD event) {
-  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
-  if (FilterHost::AbortRequested()) return FALSE;  // the second one ends the program
-  FilterHost::RequestAbort();
-  return TRUE;
+  const bool interrupt = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
+  if ((interrupt && !FilterHost::AbortRequested()) || g_hardExitDeferred.load() > 0) {
+    FilterHost::RequestAbort();
+    return TRUE;
+  }
+  RemoveTempFilesNow();
+  return FALSE;  // the default handler ends the program
 }
 }  // namespace
 
@@ -23,11 +30,12 @@ bool StderrIsTerminal() {
   return _isatty(_fileno(stderr)) != 0;
 }
 
-bool MoveIntoPlace(const std::string& from, const std::string& to, std::string* error) {
-  if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-    return true;
-  *error = "error " + std::to_string(GetLastError());
-  return false;
+bool CanShowWindows() {
+  HWND probe = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                               GetModuleHandleA(nullptr), nullptr);
+  if (!probe) return false;
+  DestroyWindow(probe);
+  return true;
 }
 
 std::string ProgramDirectory() {

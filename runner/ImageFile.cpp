@@ -1,15 +1,19 @@
 #include "runner/ImageFile.h"
 
-#include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 
+#include "runner/FileSystem.h"
 #include "runner/SafeWrite.h"
-#include "stb_image.h"
-#include "stb_image_write.h"
+#include "runner/StbCodec.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -18,155 +22,112 @@ std::string Lower(std::string s) {
   return s;
 }
 
-void AppendBytes(void* context, void* data, int size) {
-  auto* out = static_cast<std::vector<uint8_t>*>(context);
-  auto* bytes = static_cast<const uint8_t*>(data);
-  out->insert(out->end(), bytes, bytes + size);
-}
-
-// stb_image as Debian ships it trusts the code counts of a JPEG's Huffman tables and writes
-// past its tables when a table counts more than 256 codes. Such a file is damaged: it is
-// found here, walking the markers as stb does, before stb reads it.
-bool JpegHuffmanTablesFit(const std::vector<uint8_t>& b) {
-  if (b.size() < 2 || b[0] != 0xFF || b[1] != 0xD8) return true;         // not a JPEG
-  auto at = [&](size_t i) { return i < b.size() ? b[i] : uint8_t(0); };  // stb reads 0 at the end
-  for (size_t i = 2; i + 1 < b.size();) {
-    const uint8_t m = b[i + 1];
-    if (b[i] != 0xFF || m == 0xFF) {  // entropy-coded data and fill bytes
-      ++i;
-    } else if (m == 0x00 || m == 0x01 || (m >= 0xD0 && m <= 0xD9)) {  // no length
-      i += 2;
-    } else {
-      const size_t length = size_t(at(i + 2)) << 8 | at(i + 3);
-      if (m == 0xC4) {
-        long left = long(length) - 2;
-        for (size_t t = i + 4; left > 0;) {
-          size_t codes = 0;
-          for (size_t k = 1; k <= 16; ++k) codes += at(t + k);
-          if (codes > 256) return false;
-          t += 17 + codes;
-          left -= long(17 + codes);
-        }
-      }
-      i += 2 + std::max<size_t>(length, 2);
-    }
-  }
-  return true;
+bool KnownBy(const ImageFormatInfo& format, const std::string& ext) {
+  const std::string list = std::string(" ") + format.extensions + " ";
+  return list.find(" " + ext + " ") != std::string::npos;
 }
 
 }  // namespace
 
-bool OutputFormatFor(const std::string& path, ImageFormat* format, std::string* error) {
-  const size_t dot = path.find_last_of('.');
-  const size_t slash = path.find_last_of("/\\");
-  std::string ext = dot == std::string::npos || (slash != std::string::npos && dot < slash)
-                        ? std::string()
-                        : Lower(path.substr(dot + 1));
-  if (ext == "png")
-    *format = ImageFormat::kPng;
-  else if (ext == "jpg" || ext == "jpeg")
-    *format = ImageFormat::kJpeg;
-  else if (ext == "bmp")
-    *format = ImageFormat::kBmp;
-  else if (ext == "tga")
-    *format = ImageFormat::kTga;
-  else {
-    *error = "cannot write " + path + ": unknown output format" +
-             (ext.empty() ? std::string() : " '." + ext + "'") +
-             " (use .png, .jpg, .jpeg, .bmp or .tga)";
-    return false;
+uint64_t DefaultPixelLimit() {
+  // 256 megapixels (1 GiB for one RGBA copy); less where the runner's few copies of the
+  // image (about 24 bytes a pixel in all) would not fit in memory.
+  constexpr uint64_t kMost = 256ull * 1000 * 1000;
+#ifdef _WIN32
+  MEMORYSTATUSEX status{};
+  status.dwLength = sizeof status;
+  const uint64_t memory = GlobalMemoryStatusEx(&status) ? status.ullTotalPhys : 0;
+#else
+  const long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGESIZE);
+  const uint64_t memory = pages > 0 && pageSize > 0 ? uint64_t(pages) * uint64_t(pageSize) : 0;
+#endif
+  if (memory == 0) return kMost;
+  return std::max<uint64_t>(16ull * 1000 * 1000, std::min(kMost, memory / 24));
+}
+
+const ImageFormatInfo* FindImageFormat(const std::string& name) {
+  for (const ImageFormatInfo& info : ImageFormats())
+    if (name == info.name) return &info;
+  return nullptr;
+}
+
+bool HoldsFrames(const std::string& format, size_t frames, std::string* error) {
+  if (frames <= 1) return true;
+  for (const ImageFormatInfo& info : ImageFormats())
+    if (format == info.name && info.frames) return true;
+  std::string which;
+  for (const ImageFormatInfo& info : ImageFormats())
+    if (info.writes && info.frames)
+      which += std::string(which.empty() ? "" : ", ") + "." + info.name;
+  *error = "the image has " + std::to_string(frames) + " frames and ." + format + " holds one" +
+           (which.empty() ? std::string() : "; write " + which + " to keep them all");
+  return false;
+}
+
+bool OutputFormatFor(const std::string& nameOrExtension, std::string* format, std::string* error) {
+  const std::string& s = nameOrExtension;
+  const size_t dot = s.find_last_of('.');
+  const size_t slash = s.find_last_of("/\\");
+  std::string ext;
+  if (dot == std::string::npos)
+    ext = slash == std::string::npos ? Lower(s) : "";  // a bare extension
+  else if (slash == std::string::npos || dot > slash)
+    ext = Lower(s.substr(dot + 1));
+  std::string writable;
+  for (const ImageFormatInfo& info : ImageFormats()) {
+    if (!info.writes) continue;
+    if (KnownBy(info, ext)) {
+      *format = info.name;
+      return true;
+    }
+    writable += std::string(writable.empty() ? "" : ", ") + "." + info.name;
   }
-  return true;
+  *error = "unknown output format" + (ext.empty() ? std::string() : " '." + ext + "'") +
+           " (this build writes " + writable + ")";
+  return false;
+}
+
+bool LoadImageFile(const std::string& path, const LoadOptions& options, ImageFile* file,
+                   std::string* error) {
+  std::string bytes;
+  const std::string name = path == "-" ? "standard input" : path;
+  if (path == "-") {
+    if (!ReadStandardInput(&bytes, error)) return false;
+  } else {
+    std::string identity;
+    if (!CheckInput(path, path, &identity, error)) return false;
+    errno = 0;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+      *error = "cannot open " + path + ": " + (errno ? std::strerror(errno) : "unreadable");
+      return false;
+    }
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (in.bad()) {
+      *error = "cannot read " + path;
+      return false;
+    }
+  }
+  return DecodeImage(bytes, name, options, file, error);
 }
 
 bool LoadImageFile(const std::string& path, Image* image, std::string* error) {
-  errno = 0;
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
-    *error = "cannot open " + path + ": " + (errno ? std::strerror(errno) : "unreadable");
-    return false;
-  }
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)),
-                             std::istreambuf_iterator<char>());
-  if (file.bad()) {
-    *error = "cannot read " + path;
-    return false;
-  }
-  if (bytes.empty() || bytes.size() > size_t(INT32_MAX)) {
-    *error = path + " is not an image file (" + (bytes.empty() ? "empty" : "too large") + ")";
-    return false;
-  }
-  if (!JpegHuffmanTablesFit(bytes)) {
-    *error = path + " is damaged (a JPEG Huffman table with more than 256 codes)";
-    return false;
-  }
-  int width = 0, height = 0, channels = 0;
-  const int size = int(bytes.size());
-  if (!stbi_info_from_memory(bytes.data(), size, &width, &height, &channels)) {
-    *error = path + " is not an image this program reads (" + stbi_failure_reason() + ")";
-    return false;
-  }
-  if (width < 1 || height < 1) {  // stb takes a PNM header without digits for size 0
-    *error = path + " is damaged (an image of " + std::to_string(width) + " x " +
-             std::to_string(height) + " pixels)";
-    return false;
-  }
-  if (width > INT16_MAX || height > INT16_MAX) {
-    *error = path + " is " + std::to_string(width) + " x " + std::to_string(height) +
-             " pixels; the filter takes at most 32767 in each direction";
-    return false;
-  }
-  // Grey becomes RGB so the effect applies; alpha, with or without colour, stays.
-  // stb is asked for the file's own channels and they are expanded here: its own conversion
-  // of 16-bit PNM files reads past the end of its buffer.
-  const int planes = (channels == 2 || channels == 4) ? 4 : 3;
-  stbi_uc* pixels = stbi_load_from_memory(bytes.data(), size, &width, &height, &channels, 0);
-  if (!pixels) {
-    *error = path + " is damaged or unsupported (" + stbi_failure_reason() + ")";
-    return false;
-  }
-  const size_t count = size_t(width) * size_t(height);
-  image->width = width;
-  image->height = height;
-  image->planes = planes;
-  image->pixels.resize(count * size_t(planes));
-  for (size_t i = 0; i < count; ++i) {
-    const stbi_uc* from = pixels + i * size_t(channels);
-    uint8_t* to = image->pixels.data() + i * size_t(planes);
-    const bool grey = channels < 3;
-    for (int k = 0; k < 3; ++k) to[k] = from[grey ? 0 : k];
-    if (planes == 4) to[3] = from[channels - 1];
-  }
-  stbi_image_free(pixels);
+  ImageFile file;
+  if (!LoadImageFile(path, LoadOptions{}, &file, error)) return false;
+  *image = std::move(file.frames.front());
   return true;
 }
 
-bool SaveImageFile(const std::string& path, const Image& image, std::string* error,
-                   bool (*stop)()) {
-  ImageFormat format;
-  if (!OutputFormatFor(path, &format, error)) return false;
-  std::vector<uint8_t> encoded;
-  const int w = image.width, h = image.height, c = image.planes;
-  const void* px = image.pixels.data();
-  int ok = 0;
-  switch (format) {
-    case ImageFormat::kPng:
-      ok = stbi_write_png_to_func(AppendBytes, &encoded, w, h, c, px, int(image.rowBytes()));
-      break;
-    case ImageFormat::kJpeg:
-      ok = stbi_write_jpg_to_func(AppendBytes, &encoded, w, h, c, px, 95);
-      break;
-    case ImageFormat::kBmp:
-      ok = stbi_write_bmp_to_func(AppendBytes, &encoded, w, h, c, px);
-      break;
-    case ImageFormat::kTga:
-      ok = stbi_write_tga_to_func(AppendBytes, &encoded, w, h, c, px);
-      break;
-  }
-  if (!ok || encoded.empty()) {
-    *error = "cannot encode the image for " + path;
+bool SaveImageFile(const std::string& path, const Image& image, std::string* error) {
+  std::string format, bytes;
+  OutputFile out;
+  if (!OutputFormatFor(path, &format, error)) {
+    *error = "cannot write " + path + ": " + *error;
     return false;
   }
-
-  return WriteFileBeside(path, std::string(encoded.begin(), encoded.end()), path, stop, error);
+  if (!CheckOutput(path, path, &out, error)) return false;
+  ImageFile file;
+  file.frames.push_back(image);
+  if (!EncodeImage(file, format, SaveOptions{}, &bytes, error)) return false;
+  return WriteOutput(out, bytes, path, nullptr, error);
 }

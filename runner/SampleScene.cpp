@@ -1,6 +1,8 @@
 // Draws the demo's sample picture: a small night street with coloured lights. The same
 // picture every time, so the demo and the tests never need a file from elsewhere.
-//   corvanel_sample OUTPUT.png [WIDTH HEIGHT] [--alpha | --grey]
+//   corvanel_sample OUTPUT [WIDTH HEIGHT] [--alpha | --grey]
+#include <CLI/CLI.hpp>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -39,26 +41,32 @@ constexpr Light kLamps[] = {{255, 200, 90}, {255, 60, 80}, {60, 220, 255}, {120,
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
-    std::fprintf(stderr, "usage: corvanel_sample OUTPUT [WIDTH HEIGHT] [--alpha|--grey]\n");
-    return 2;
-  }
-  int width = 320, height = 200;
+  CLI::App app{
+      "Draws the sample picture, a night street with coloured lights: the same "
+      "picture every time.",
+      "corvanel_sample"};
+  app.allow_windows_style_options(false);
+  app.option_defaults()->take_last();
+  std::string output;
+  std::vector<int> size;
   bool alpha = false, grey = false;
-  for (int i = 2; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "--alpha"))
-      alpha = true;
-    else if (!std::strcmp(argv[i], "--grey"))
-      grey = true;
-    else if (i + 1 < argc) {
-      width = std::atoi(argv[i]);
-      height = std::atoi(argv[++i]);
-    }
-  }
-  if (width < 8 || height < 8 || width > 4096 || height > 4096) {
-    std::fprintf(stderr, "corvanel_sample: the size must be 8 to 4096 pixels each way\n");
+  app.add_option("OUTPUT", output, "the image to write, in the format its extension names")
+      ->required();
+  app.add_option("SIZE", size, "WIDTH HEIGHT in pixels, 8-4096 each (default 320 200)")
+      ->expected(2)
+      ->type_name("WIDTH HEIGHT")
+      ->check(CLI::Range(8, 4096));
+  auto* alphaFlag = app.add_flag("--alpha", alpha, "add an alpha channel fading left to right");
+  app.add_flag("--grey", grey, "write a one-channel grey image")->excludes(alphaFlag);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    std::fprintf(stderr, "corvanel_sample: %s (see corvanel_sample --help)\n", e.what());
     return 2;
   }
+  const int width = size.empty() ? 320 : size[0], height = size.empty() ? 200 : size[1];
 
   Canvas c;
   c.image.width = width;
@@ -116,7 +124,7 @@ int main(int argc, char** argv) {
     for (size_t i = 0; i < g.pixels.size(); ++i) g.pixels[i] = out.pixels[i * 3];
     out = g;
   }
-  if (!SaveImageFile(argv[1], out, &error)) {
+  if (!SaveImageFile(output, out, &error)) {
     std::fprintf(stderr, "corvanel_sample: %s\n", error.c_str());
     return 1;
   }

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "runner/FileSystem.h"
 #include "runner/SafeWrite.h"
 
 namespace {
@@ -15,6 +16,8 @@ std::string Lower(std::string s) {
   for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
   return s;
 }
+
+constexpr const char* kByteOrderMark = "\xEF\xBB\xBF";
 
 std::string Trim(const std::string& s) {
   size_t first = s.find_first_not_of(" \t\r");
@@ -89,8 +92,9 @@ bool ParseSettings(const std::string& text, EffectParams* params, std::string* e
   std::string line;
   for (int number = 1; std::getline(lines, line); ++number) {
     const std::string where = "line " + std::to_string(number) + ": ";
-    const std::string t = Trim(line);
-    if (t.empty() || t[0] == '#') continue;
+    if (number == 1 && line.rfind(kByteOrderMark, 0) == 0) line.erase(0, 3);
+    const std::string t = Trim(line.substr(0, line.find('#')));  // '#' to the end is a comment
+    if (t.empty()) continue;
     const size_t eq = t.find('=');
     if (eq == std::string::npos) {
       *error = where + "expected 'name = value'";
@@ -102,19 +106,24 @@ bool ParseSettings(const std::string& text, EffectParams* params, std::string* e
     for (int i = 0; i < kParamCount; ++i)
       if (name == Lower(kParamRanges[i].label)) index = i;
     if (name == "mode") index = kParamCount;
-    if (index < 0) {
+    const bool match = name == "match";  // red, green and blue at once, as --match
+    if (index < 0 && !match) {
       *error = where + "unknown setting '" + Trim(t.substr(0, eq)) + "'";
       return false;
     }
-    if (seen[index]) {
-      *error = where + "'" + name + "' is given twice";
-      return false;
+    for (int i = match ? kParamRed : index; i <= (match ? kParamBlue : index); ++i) {
+      if (seen[i]) {
+        *error = where + "'" + (match ? Lower(kParamRanges[i].label) : name) + "' is given twice" +
+                 (match ? " (match sets red, green and blue)" : "");
+        return false;
+      }
+      seen[i] = true;
     }
-    seen[index] = true;
     std::string why;
-    bool ok = index == kParamCount ? ParseMode(value, &copy.mode, &why)
-                                   : ParseParamValue(ParamIndex(index), value,
-                                                     &(copy.*kParamRanges[index].field), &why);
+    bool ok = match                  ? ParseMatchColour(value, &copy, &why)
+              : index == kParamCount ? ParseMode(value, &copy.mode, &why)
+                                     : ParseParamValue(ParamIndex(index), value,
+                                                       &(copy.*kParamRanges[index].field), &why);
     if (!ok) {
       *error = where + why;
       return false;
@@ -133,16 +142,23 @@ std::string FormatSettings(const EffectParams& params) {
 }
 
 bool ReadSettingsFile(const std::string& path, EffectParams* params, std::string* error) {
-  errno = 0;
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
-    *error = "cannot open the settings file " + path + ": " +
-             (errno ? std::strerror(errno) : "unreadable");
-    return false;
+  std::string s;
+  if (path == "-") {
+    if (!ReadStandardInput(&s, error)) return false;
+  } else {
+    std::string identity;
+    if (!CheckInput(path, "the settings file " + path, &identity, error)) return false;
+    errno = 0;
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+      *error = "cannot open the settings file " + path + ": " +
+               (errno ? std::strerror(errno) : "unreadable");
+      return false;
+    }
+    std::ostringstream text;
+    text << file.rdbuf();
+    s = text.str();
   }
-  std::ostringstream text;
-  text << file.rdbuf();
-  const std::string s = text.str();
   if (s.find('\0') != std::string::npos) {
     *error = path + " is not a settings file (it is not text)";
     return false;
@@ -155,6 +171,10 @@ bool ReadSettingsFile(const std::string& path, EffectParams* params, std::string
   return true;
 }
 
-bool WriteSettingsFile(const std::string& path, const EffectParams& params, std::string* error) {
-  return WriteFileBeside(path, FormatSettings(params), "the settings file " + path, nullptr, error);
+bool WriteSettingsFile(const OutputFile& out, const EffectParams& params, std::string* error) {
+  return WriteOutput(out, FormatSettings(params), SettingsFileName(out.name), nullptr, error);
+}
+
+std::string SettingsFileName(const std::string& path) {
+  return path == "-" ? "the settings (standard output)" : "the settings file " + path;
 }

@@ -1,14 +1,16 @@
 // The effect's settings as the command takes them: checked against the dialog's ranges,
 // and kept in a small text file.
 //
-// Settings file: one "name = value" per line, names as below (case ignored), blank lines
-// and lines starting with '#' ignored. A name may appear once; names left out keep their
-// value (the defaults, unless the command line says otherwise).
+// Settings file: one "name = value" per line, names as below (case ignored); '#' starts a
+// comment that runs to the end of the line; blank lines and a leading UTF-8 byte-order
+// mark are ignored. A name may appear once; names left out keep their value (the
+// defaults, unless the command line says otherwise).
 //
 //   mode = glow          glow or sparkle
 //   red = 255            the colour to match, 0-255 each
 //   green = 255
 //   blue = 255
+//   match = 255,255,255  red, green and blue at once
 //   threshold = 5        0-100
 //   radius = 30          0-100
 //   streaks = 4          0-40
@@ -18,6 +20,7 @@
 #include <string>
 
 #include "host/EffectParams.h"
+#include "runner/SafeWrite.h"
 
 // Reads a whole number for the setting of kParamRanges[index]; false, naming the range,
 // when it is not a number or lies outside it.
@@ -35,4 +38,7 @@ bool ParseSettings(const std::string& text, EffectParams* params, std::string* e
 std::string FormatSettings(const EffectParams& params);
 
 bool ReadSettingsFile(const std::string& path, EffectParams* params, std::string* error);
-bool WriteSettingsFile(const std::string& path, const EffectParams& params, std::string* error);
+// Writes to an output that CheckOutput accepted ("-": standard output).
+bool WriteSettingsFile(const OutputFile& out, const EffectParams& params, std::string* error);
+// How messages name a settings output.
+std::string SettingsFileName(const std::string& path);

@@ -4,10 +4,17 @@ target_link_libraries(runner_tests PRIVATE corvanel_files ${GTEST_MAIN_TARGET})
 corvanel_add_test(runner_tests)
 
 if(NOT WIN32)
+  # Image files through libvips, read back with libvips itself.
+  add_executable(runner_image_tests runner_image_test.cpp)
+  target_link_libraries(runner_image_tests PRIVATE corvanel_files PkgConfig::VIPS
+                                                   ${GTEST_MAIN_TARGET})
+  corvanel_add_test(runner_image_tests)
+
   add_executable(runner_command_tests runner_command_test.cpp)
   target_compile_definitions(runner_command_tests PRIVATE CORVANEL="$<TARGET_FILE:corvanel>"
                                                           SAMPLE="$<TARGET_FILE:corvanel_sample>")
-  target_link_libraries(runner_command_tests PRIVATE corvanel_warnings ${GTEST_MAIN_TARGET})
+  target_link_libraries(runner_command_tests PRIVATE corvanel_files PkgConfig::VIPS
+                                                     ${GTEST_MAIN_TARGET})
   add_dependencies(runner_command_tests corvanel corvanel_sample)
   gtest_discover_tests(runner_command_tests DISCOVERY_TIMEOUT 120
                        PROPERTIES TIMEOUT ${CORVANEL_CASE_TIMEOUT})
@@ -25,6 +32,10 @@ if(WIN32 AND (CMAKE_SIZEOF_VOID_P EQUAL 8 OR CORVANEL_RUN_WIN32_TESTS))
   add_test(NAME runner_cross_check
            COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/runner_cross_check.sh ${CORVANEL_NATIVE_TREE}
                    ${CMAKE_BINARY_DIR} ${wine_arch} ${CMAKE_CURRENT_BINARY_DIR}/cross_check)
-  set_tests_properties(runner_cross_check PROPERTIES CROSSCOMPILING_EMULATOR "" TIMEOUT
-                                                    ${CORVANEL_PROGRAM_TIMEOUT})
+  add_test(NAME runner_windows_command_check
+           COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/runner_windows_command_check.sh
+                   ${CORVANEL_NATIVE_TREE} ${CMAKE_BINARY_DIR} ${wine_arch}
+                   ${CMAKE_CURRENT_BINARY_DIR}/windows_command_check)
+  set_tests_properties(runner_cross_check runner_windows_command_check
+                       PROPERTIES CROSSCOMPILING_EMULATOR "" TIMEOUT ${CORVANEL_PROGRAM_TIMEOUT})
 endif()

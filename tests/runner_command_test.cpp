@@ -1,4 +1,5 @@
 // The corvanel command as a user runs it: exit statuses, messages, files left behind.
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -6,41 +7,87 @@
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+#include <vips/vips.h>
 
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <set>
+#include <sstream>
+
+#include "runner/ImageFile.h"
 
 namespace {
 
 struct Outcome {
   int status;  // exit status, or 128 + signal
   std::string err;
+  std::string out;
 };
 
 std::string Slurp(const std::string& path) {
   std::ifstream f(path, std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
 }
+void Put(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
 bool Exists(const std::string& path) {
   struct stat s;
-  return stat(path.c_str(), &s) == 0;
+  return lstat(path.c_str(), &s) == 0;
+}
+mode_t Mode(const std::string& path) {
+  struct stat s {};
+  stat(path.c_str(), &s);
+  return s.st_mode & 07777;
+}
+std::set<std::string> Entries(const std::string& dir) {
+  std::set<std::string> names;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (dirent* e = readdir(d)) names.insert(e->d_name);
+    closedir(d);
+  }
+  return names;
 }
 
-Outcome Invoke(const std::vector<std::string>& args, const std::string& program = CORVANEL) {
-  const std::string errFile = "command_test.err";
+pid_t Start(const std::vector<std::string>& args, const std::string& in, const std::string& out,
+            const std::string& err, const std::string& program = CORVANEL) {
   pid_t pid = fork();
   if (pid == 0) {
-    int fd = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(fd, 2);
+    auto redirect = [](const std::string& path, int fd, int flags) {
+      if (path.empty()) return;
+      int f = open(path.c_str(), flags, 0644);
+      dup2(f, fd);
+    };
+    redirect(in, 0, O_RDONLY);
+    redirect(out, 1, O_WRONLY | O_CREAT | O_TRUNC);
+    redirect(err, 2, O_WRONLY | O_CREAT | O_TRUNC);
     std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     execv(program.c_str(), argv.data());
     _exit(127);
   }
+  return pid;
+}
+
+int Wait(pid_t pid) {
   int status = 0;
   waitpid(pid, &status, 0);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), Slurp(errFile)};
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+Outcome Invoke(const std::vector<std::string>& args, const std::string& program = CORVANEL,
+               const std::string& in = "/dev/null") {
+  const int status = Wait(Start(args, in, "command_test.out", "command_test.err", program));
+  return {status, Slurp("command_test.err"), Slurp("command_test.out")};
+}
+
+// Every line the command writes to stderr is its own.
+void ExpectOwnMessages(const Outcome& o) {
+  std::istringstream lines(o.err);
+  for (std::string line; std::getline(lines, line);)
+    EXPECT_EQ(line.rfind("corvanel: ", 0), 0u) << line;
 }
 
 class Command : public ::testing::Test {
@@ -55,26 +102,58 @@ class Command : public ::testing::Test {
 };
 
 TEST_F(Command, RefusesBadArgumentsWithStatus2AndAReason) {
+  mkdir("a_dir", 0755);
   const struct {
     std::vector<std::string> args;
     const char* says;
   } cases[] = {
       {{"cmd_night.png"}, "OUTPUT is required"},
+      {{"cmd_night.png", "o.png", "o2.png"}, "several inputs need --out-dir"},
+      {{"cmd_night.png", "cmd_night.png", "a_dir"}, "give --out-dir a_dir"},
       {{"cmd_night.png", "o.png", "--threshold", "101"}, "from 0 to 100 (got 101)"},
       {{"cmd_night.png", "o.png", "--streaks", "-1"},
        "Streaks must be a whole number from 0 to 40"},
       {{"cmd_night.png", "o.png", "--match", "1,2,300"}, "Blue must be"},
       {{"cmd_night.png", "o.png", "--mode", "blur"}, "glow or sparkle"},
-      {{"cmd_night.png", "o.gif"}, "unknown output format '.gif'"},
+      {{"cmd_night.png", "o.xyz"}, "unknown output format '.xyz'"},
+      {{"cmd_night.png", "-"}, "standard output as OUTPUT needs --format"},
+      {{"cmd_night.png", "o.png", "--format", "doc"}, "--format doc: unknown output format"},
+      {{"cmd_night.png", "o.png", "--format", "jpeg"}, "o.png names the .png format but --format"},
+      {{"cmd_night.png", "o.png", "--quality", "0"}, "--quality"},
+      {{"cmd_night.png", "o.png", "--bogus"}, "--bogus"},
       {{"cmd_night.png", "o.png", "--dialog"}, "Windows"},
       {{"cmd_night.png", "o.png", "--settings", "missing.txt"}, "missing.txt"},
+      {{"cmd_night.png", "o.png", "--settings", "a_dir"}, "a_dir is a directory"},
+      {{"cmd_night.png", "--out-dir", "no_such_dir"}, "no_such_dir: no such folder"},
+      {{"cmd_night.png", "-", "--out-dir", "."}, "standard input cannot be part of a batch"},
+      {{"-", "o.png", "--settings", "-"}, "standard input cannot give both"},
   };
   for (const auto& c : cases) {
     Outcome o = Invoke(c.args);
     EXPECT_EQ(o.status, 2) << c.says;
     EXPECT_NE(o.err.find(c.says), std::string::npos) << o.err;
+    ExpectOwnMessages(o);
   }
   EXPECT_FALSE(Exists("o.png"));
+}
+
+TEST_F(Command, HelpAndVersionSayWhatUsersNeed) {
+  Outcome o = Invoke({"--help"});
+  EXPECT_EQ(o.status, 0);
+  for (const char* says :
+       {"--out-dir DIR", "Exit status", "130 interrupted", "0-100 (default 5)", "in degrees",
+        "Formats of this build", "stars can spread", "filtered one at"})
+    EXPECT_NE(o.out.find(says), std::string::npos) << says;
+  o = Invoke({"--version"});
+  EXPECT_EQ(o.status, 0);
+  EXPECT_NE(o.out.find("corvanel 2."), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find(ImageLibraryVersions()), std::string::npos) << o.out;
+  o = Invoke({"--help"}, SAMPLE);
+  EXPECT_EQ(o.status, 0);
+  EXPECT_FALSE(Exists("--help"));
+  o = Invoke({"s.png", "--unknown"}, SAMPLE);
+  EXPECT_EQ(o.status, 2);
+  EXPECT_FALSE(Exists("s.png"));
 }
 
 TEST_F(Command, SettingsSavedAndReadBackGiveTheSameRender) {
@@ -89,54 +168,364 @@ TEST_F(Command, SettingsSavedAndReadBackGiveTheSameRender) {
   EXPECT_NE(Slurp("a.txt").find("mode = sparkle\n"), std::string::npos);
   EXPECT_NE(Slurp("a.txt").find("radius = 9\n"), std::string::npos);
   EXPECT_EQ(Slurp("a.png"), Slurp("b.png"));
-  // An option given beside the file wins.
-  ASSERT_EQ(Invoke({"cmd_night.png", "c.png", "--settings", "a.txt", "--radius", "2",
-                    "--save-settings", "c.txt"})
-                .status,
-            0);
-  EXPECT_NE(Slurp("c.txt").find("radius = 2\n"), std::string::npos);
+  // An option given beside the file wins, and of a repeated option the last one; the
+  // settings file read may be rewritten.
+  Put("c.txt", "\xEF\xBB\xBFmode = sparkle  # stars\nmatch = 255,200,90\nradius = 7 # small\n");
+  Outcome o = Invoke({"cmd_night.png", "c.png", "--settings", "c.txt", "--radius", "2", "--radius",
+                      "3", "-q", "-q", "--save-settings", "c.txt"});
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_NE(Slurp("c.txt").find("radius = 3\n"), std::string::npos);
+  EXPECT_NE(Slurp("c.txt").find("red = 255\ngreen = 200\nblue = 90\n"), std::string::npos);
+  // "-" writes the settings to standard output, and nothing named "-"; and reads them.
+  o = Invoke({"cmd_night.png", "d.png", "--threshold", "12", "--save-settings", "-", "-q"});
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_NE(o.out.find("threshold = 12\n"), std::string::npos);
+  EXPECT_FALSE(Exists("-"));
+  Put("d.txt", o.out);
+  o = Invoke({"cmd_night.png", "d2.png", "--settings", "-", "--save-settings", "d2.txt"}, CORVANEL,
+             "d.txt");
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(Slurp("d2.txt"), Slurp("d.txt"));
+  // The settings file read is an input like the image: no image may be written over it.
+  Put("s.png", "radius = 3\n");
+  o = Invoke({"cmd_night.png", "s.png", "--settings", "s.png"});
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(o.err.find("s.png is the input s.png"), std::string::npos) << o.err;
+  EXPECT_EQ(Slurp("s.png"), "radius = 3\n");
+}
+
+TEST_F(Command, StandardInputAndOutput) {
+  Outcome o = Invoke({"-", "-", "--format", "png", "-q"}, CORVANEL, "cmd_night.png");
+  ASSERT_EQ(o.status, 0) << o.err;
+  ASSERT_EQ(Invoke({"cmd_night.png", "e.png", "-q"}).status, 0);
+  EXPECT_EQ(o.out, Slurp("e.png"));
+  o = Invoke({"-", "-", "--format", "jpg", "--save-settings", "-"}, CORVANEL, "cmd_night.png");
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(o.err.find("standard output cannot take both"), std::string::npos) << o.err;
+}
+
+// What a run says: the pixels in the colour window, or a warning when there are none.
+TEST_F(Command, SaysHowManyPixelsLieInTheColourWindow) {
+  // White, near white, black, red: with Threshold 5 around white, two of four.
+  std::string error;
+  ASSERT_TRUE(SaveImageFile(
+      "four.png", Image{4, 1, 3, {255, 255, 255, 250, 251, 252, 0, 0, 0, 255, 0, 0}}, &error));
+  Outcome o = Invoke({"four.png", "f.png", "--threshold", "5"});
+  EXPECT_EQ(o.status, 0);
+  EXPECT_NE(o.err.find("corvanel: 2 of 4 pixels (50.00 %) in the colour window, "),
+            std::string::npos)
+      << o.err;
+  o = Invoke({"four.png", "g.png", "--match", "1,2,3", "--threshold", "0", "--mode", "sparkle"});
+  EXPECT_EQ(o.status, 0);
+  EXPECT_NE(o.err.find("no pixel lies within Threshold of 1,2,3: the image is unchanged"),
+            std::string::npos)
+      << o.err;
+  o = Invoke({"four.png", "h.png", "-q"});
+  EXPECT_EQ(o.err, "");
+}
+
+// Each case of a command that must lose nothing: what is set up, what is run, what it
+// must say, and what must hold afterwards.
+struct SafetyCase {
+  const char* name;
+  std::function<void()> setUp;
+  std::vector<std::string> args;
+  int status;
+  const char* says;
+  std::function<void()> check;
+};
+
+TEST_F(Command, LosesNothing) {
+  const std::string night = Slurp("cmd_night.png");
+  mkdir("safe", 0755);
+  ASSERT_EQ(chdir("safe"), 0);
+  auto fresh = [&](const char* name) { Put(name, night); };
+  const SafetyCase cases[] = {
+      {"settings over the input",
+       [&] { fresh("in.png"); },
+       {"in.png", "in.png", "--save-settings", "in.png"},
+       1,
+       "destroy the input",
+       [&] { EXPECT_EQ(Slurp("in.png"), night); }},
+      {"output is the input by another name",
+       [&] { fresh("in.png"); },
+       {"in.png", "./in.png"},
+       1,
+       "is the input in.png",
+       [&] { EXPECT_EQ(Slurp("in.png"), night); }},
+      {"output is a link to the input",
+       [&] {
+         fresh("in.png");
+         unlink("ln.png");
+         symlink("in.png", "ln.png");
+       },
+       {"in.png", "ln.png"},
+       1,
+       "is the input",
+       [&] { EXPECT_EQ(Slurp("in.png"), night); }},
+      {"output is a hard link of the input",
+       [&] {
+         fresh("in.png");
+         unlink("hard.png");
+         link("in.png", "hard.png");
+       },
+       {"in.png", "hard.png"},
+       1,
+       "is the input",
+       [&] { EXPECT_EQ(Slurp("in.png"), night); }},
+      {"settings and image the same output",
+       [&] { fresh("in.png"); },
+       {"in.png", "out.png", "--save-settings", "out.png"},
+       1,
+       "would be written twice",
+       [&] { EXPECT_FALSE(Exists("out.png")); }},
+      {"settings folder missing: checked before any work",
+       [&] { fresh("in.png"); },
+       {"in.png", "out.png", "--save-settings", "nodir/s.txt"},
+       1,
+       "the folder nodir does not exist",
+       [&] { EXPECT_FALSE(Exists("out.png")); }},
+      {"a folder that takes no new files (even from root)",
+       [&] { fresh("in.png"); },
+       {"in.png", "/proc/out.png"},
+       1,
+       "cannot write /proc/out.png: cannot create files in /proc",
+       [] {}},
+      {"image folder missing",
+       [&] { fresh("in.png"); },
+       {"in.png", "nodir/x.png"},
+       1,
+       "cannot write nodir/x.png: the folder nodir does not exist",
+       [] {}},
+      {"a private output stays private",
+       [&] {
+         fresh("in.png");
+         Put("priv.png", "old");
+         chmod("priv.png", 0600);
+       },
+       {"in.png", "priv.png", "-q"},
+       0,
+       "",
+       [&] {
+         EXPECT_EQ(Mode("priv.png"), 0600u);
+         EXPECT_NE(Slurp("priv.png"), "old");
+       }},
+      {"a symbolic link is written through",
+       [&] {
+         fresh("in.png");
+         Put("target.png", "old");
+         unlink("link.png");
+         symlink("target.png", "link.png");
+       },
+       {"in.png", "link.png", "-q"},
+       0,
+       "",
+       [&] {
+         struct stat s;
+         ASSERT_EQ(lstat("link.png", &s), 0);
+         EXPECT_TRUE(S_ISLNK(s.st_mode));
+         EXPECT_EQ(Slurp("target.png").substr(1, 3), "PNG");
+       }},
+      {"hard links keep seeing the file",
+       [&] {
+         fresh("in.png");
+         Put("one.png", "old");
+         unlink("two.png");
+         link("one.png", "two.png");
+       },
+       {"in.png", "one.png", "-q"},
+       0,
+       "",
+       [&] {
+         EXPECT_EQ(Slurp("two.png").substr(1, 3), "PNG");
+         EXPECT_EQ(Slurp("two.png"), Slurp("one.png"));
+       }},
+      {"a file named like a temporary one survives",
+       [&] {
+         fresh("in.png");
+         Put("keep.png.part", "mine");
+       },
+       {"in.png", "keep.png", "-q"},
+       0,
+       "",
+       [&] { EXPECT_EQ(Slurp("keep.png.part"), "mine"); }},
+      {"a directory as input",
+       [] { mkdir("dir_in", 0755); },
+       {"dir_in", "out.png"},
+       1,
+       "dir_in is a directory",
+       [] {}},
+      {"a directory as output",
+       [&] { fresh("in.png"); },
+       {"in.png", "dir_in"},
+       1,
+       "cannot write dir_in: it is a directory",
+       [] {}},
+      {"a directory named like an image as output",
+       [&] {
+         fresh("in.png");
+         mkdir("dir.png", 0755);
+       },
+       {"in.png", "dir.png"},
+       1,
+       "cannot write dir.png: it is a directory",
+       [] {}},
+      {"a read-only output is refused",
+       [&] {
+         fresh("in.png");
+         Put("ro.png", "old");
+         chmod("ro.png", 0444);
+       },
+       {"in.png", "ro.png"},
+       1,
+       "ro.png: it is read-only",
+       [&] { EXPECT_EQ(Slurp("ro.png"), "old"); }},
+      {"a link to nothing is not written through",
+       [&] {
+         fresh("in.png");
+         unlink("dangling.png");
+         symlink("nowhere/x.png", "dangling.png");
+       },
+       {"in.png", "dangling.png"},
+       1,
+       "symbolic link to a missing file",
+       [] {}},
+      {"an image too large to decode is refused, naming its size and the limit",
+       [] {
+         // A PNG that claims 20000 x 20000 pixels and holds almost none.
+         Put("huge.png",
+             std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\x4e\x20\0\0\x4e\x20\x08\x02"
+                         "\0\0\0\x6c\x12\xd1\x6e\0\0\0\x0bIDAT\x78\x9c\x63\x60\x40\x05"
+                         "\0\0\x10\0\x01\x39\xbd\x8f\x65\0\0\0\0IEND\xae\x42\x60\x82",
+                         68));
+       },
+       {"huge.png", "out.png", "--max-megapixels", "100"},
+       1,
+       "huge.png is 20000 x 20000 pixels (400.0 megapixels), more than the limit of 100.0 "
+       "megapixels; --max-megapixels raises it",
+       [] { EXPECT_FALSE(Exists("out.png")); }},
+  };
+  for (const SafetyCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    c.setUp();
+    const std::set<std::string> before = Entries(".");
+    Outcome o = Invoke(c.args);
+    EXPECT_EQ(o.status, c.status) << o.err;
+    EXPECT_NE(o.err.find(c.says), std::string::npos) << o.err;
+    ExpectOwnMessages(o);
+    c.check();
+    // Nothing new but the output (and the files the harness itself writes).
+    for (const std::string& name : Entries(".")) {
+      if (before.count(name) || name.rfind("command_test.", 0) == 0) continue;
+      EXPECT_EQ(c.status, 0) << "left behind: " << name;
+      EXPECT_EQ(name.find("corvanel"), std::string::npos) << "left behind: " << name;
+    }
+    unlink("out.png");
+  }
+  ASSERT_EQ(chdir(".."), 0);
 }
 
 TEST_F(Command, RefusesBadImagesAndLeavesNoOutput) {
-  { std::ofstream("cmd_bad.png") << "GIF89a broken"; }
+  Put("cmd_bad.png", "GIF89a broken");
   Outcome o = Invoke({"cmd_bad.png", "x.png"});
   EXPECT_EQ(o.status, 1);
   EXPECT_NE(o.err.find("cmd_bad.png"), std::string::npos);
   o = Invoke({"no_such.png", "x.png"});
   EXPECT_EQ(o.status, 1);
   EXPECT_NE(o.err.find("cannot open no_such.png"), std::string::npos);
-  o = Invoke({"cmd_night.png", "no_dir/x.png"});
-  EXPECT_EQ(o.status, 1);
-  EXPECT_NE(o.err.find("cannot write no_dir/x.png"), std::string::npos);
   EXPECT_FALSE(Exists("x.png"));
 }
 
-TEST_F(Command, CtrlCEndsWith130AndLeavesTheOutputAlone) {
-  // The input is a pipe, so the interrupt surely arrives while the command runs.
-  unlink("cmd_pipe.png");
-  ASSERT_EQ(mkfifo("cmd_pipe.png", 0600), 0);
-  { std::ofstream("kept.png") << "old contents"; }
-  pid_t pid = fork();
-  if (pid == 0) {
-    int fd = open("/dev/null", O_WRONLY);
-    dup2(fd, 2);
-    execl(CORVANEL, CORVANEL, "cmd_pipe.png", "kept.png", static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  int fd = open("cmd_pipe.png", O_WRONLY);  // waits until the command opens it
+TEST_F(Command, BatchGoesOnPastAFailedFile) {
+  mkdir("batch_in", 0755);
+  mkdir("batch_out", 0755);
+  Put("batch_in/a.png", Slurp("cmd_night.png"));
+  Put("batch_in/broken.png", "not an image");
+  Put("batch_in/c.png", Slurp("cmd_night.png"));
+  Outcome o = Invoke({"batch_in/a.png", "batch_in/broken.png", "batch_in/c.png", "--out-dir",
+                      "batch_out", "--format", "jpg"});
+  EXPECT_EQ(o.status, 1);
+  ExpectOwnMessages(o);
+  EXPECT_NE(o.err.find("batch_in/a.png -> batch_out/a.jpg: "), std::string::npos) << o.err;
+  EXPECT_NE(o.err.find("broken.png"), std::string::npos) << o.err;
+  EXPECT_NE(o.err.find("corvanel: 2 of 3 files written, 1 failed; "), std::string::npos) << o.err;
+  EXPECT_TRUE(Exists("batch_out/a.jpg"));
+  EXPECT_TRUE(Exists("batch_out/c.jpg"));
+  EXPECT_FALSE(Exists("batch_out/broken.jpg"));
+  // Two inputs of one name would meet in the folder: refused before any work.
+  mkdir("batch_in/sub", 0755);
+  Put("batch_in/sub/a.png", Slurp("cmd_night.png"));
+  o = Invoke({"batch_in/a.png", "batch_in/sub/a.png", "--out-dir", "batch_out"});
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(o.err.find("written twice"), std::string::npos) << o.err;
+  EXPECT_FALSE(Exists("batch_out/a.png"));
+}
+
+TEST_F(Command, SaysEachNoteOnceAndQualityApplies) {
+  // Two 16-bit inputs: the conversion is said once, not per file.
+  std::vector<uint16_t> deep(16 * 8 * 3, 40000);
+  VipsImage* image =
+      vips_image_new_from_memory_copy(deep.data(), deep.size() * 2, 16, 8, 3, VIPS_FORMAT_USHORT);
+  ASSERT_TRUE(image);
+  VipsImage* rgb16 = nullptr;
+  ASSERT_EQ(vips_copy(image, &rgb16, "interpretation", VIPS_INTERPRETATION_RGB16, NULL), 0);
+  g_object_unref(image);
+  image = rgb16;
+  mkdir("deep", 0755);
+  mkdir("deep/out", 0755);
+  ASSERT_EQ(vips_image_write_to_file(image, "deep/a.png", NULL), 0);
+  ASSERT_EQ(vips_image_write_to_file(image, "deep/b.png", NULL), 0);
+  g_object_unref(image);
+  Outcome o = Invoke({"deep/a.png", "deep/b.png", "--out-dir", "deep/out"});
+  EXPECT_EQ(o.status, 0) << o.err;
+  const size_t first = o.err.find("more than 8 bits");
+  ASSERT_NE(first, std::string::npos) << o.err;
+  EXPECT_EQ(o.err.find("more than 8 bits", first + 1), std::string::npos) << o.err;
+
+  ASSERT_EQ(Invoke({"cmd_night.png", "q30.jpg", "--quality", "30", "-q"}).status, 0);
+  ASSERT_EQ(Invoke({"cmd_night.png", "q95.jpg", "--quality", "95", "-q"}).status, 0);
+  EXPECT_LT(Slurp("q30.jpg").size() * 3 / 2, Slurp("q95.jpg").size());
+}
+
+// Ctrl-C while the command waits on a named pipe: it ends with 130 and leaves no file.
+void InterruptWhileReading(const std::vector<std::string>& args, const std::string& pipe,
+                           int sent = SIGINT, int status = 130) {
+  unlink(pipe.c_str());
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  pid_t pid = Start(args, "/dev/null", "/dev/null", "command_test.err");
+  int fd = open(pipe.c_str(), O_WRONLY);  // waits until the command opens it
   ASSERT_GE(fd, 0);
-  kill(pid, SIGINT);
+  kill(pid, sent);
   usleep(100000);
   const std::string image = Slurp("cmd_night.png");
-  ASSERT_EQ(write(fd, image.data(), image.size()), ssize_t(image.size()));
+  signal(SIGPIPE, SIG_IGN);  // a command that ended at once has closed its end
+  const bool read = write(fd, image.data(), image.size()) == ssize_t(image.size());
+  EXPECT_TRUE(read || sent != SIGINT);
   close(fd);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 130);
+  EXPECT_EQ(Wait(pid), status) << Slurp("command_test.err");
+  unlink(pipe.c_str());
+}
+
+TEST_F(Command, CtrlCEndsWith130AndLeavesTheOutputAlone) {
+  Put("kept.png", "old contents");
+  const std::set<std::string> before = Entries(".");
+  InterruptWhileReading({"cmd_pipe.png", "kept.png"}, "cmd_pipe.png");
   EXPECT_EQ(Slurp("kept.png"), "old contents");
-  EXPECT_FALSE(Exists("kept.png.part"));
-  unlink("cmd_pipe.png");
+  EXPECT_EQ(Entries("."), before);
+  // A request to terminate ends it at once, as a second Ctrl-C does.
+  InterruptWhileReading({"cmd_pipe.png", "kept.png"}, "cmd_pipe.png", SIGTERM, 128 + SIGTERM);
+  EXPECT_EQ(Slurp("kept.png"), "old contents");
+  EXPECT_EQ(Entries("."), before);
+
+  // In a batch the files before are written, the rest not begun.
+  mkdir("ctrlc", 0755);
+  mkdir("ctrlc/out", 0755);
+  Put("ctrlc/first.png", Slurp("cmd_night.png"));
+  Put("ctrlc/last.png", Slurp("cmd_night.png"));
+  InterruptWhileReading(
+      {"ctrlc/first.png", "ctrlc/pipe.png", "ctrlc/last.png", "--out-dir", "ctrlc/out"},
+      "ctrlc/pipe.png");
+  EXPECT_EQ(Entries("ctrlc/out"), (std::set<std::string>{".", "..", "first.png"}));
 }
 
 }  // namespace

@@ -2,7 +2,8 @@
 # Native corvanel and corvanel.exe with the real Corvanel.8bf under Wine must write
 # byte-identical files: three and four channels, Glow and Sparkle, on a small image and on
 # one large enough for every path of the engine, with few matching pixels and with many.
-# Each Windows tree runs this against the native tree, so the 32-bit and the 64-bit
+# TGA is compared, written by the same stb code in both builds (the native PNG encoder is
+# libvips's). Each Windows tree runs this against the native tree, so the 32-bit and the 64-bit
 # plug-in are both held to the native output.
 # runner_cross_check.sh NATIVE_BUILD WINDOWS_BUILD WINE_ARCH WORKDIR
 set -eu
@@ -23,10 +24,10 @@ check() {  # image mode settings-name settings...
   image=$1 mode=$2 name=$3
   shift 3
   out="$image-$mode-$name"
-  "$native/runner/corvanel" "$image.png" "$out-native.png" --mode "$mode" "$@" --quiet
-  "$here/cmake/wine-run" "$arch" "$windows/corvanel.exe" "$image.png" "$out-wine.png" \
+  "$native/runner/corvanel" "$image.png" "$out-native.tga" --mode "$mode" "$@" --quiet
+  "$here/cmake/wine-run" "$arch" "$windows/corvanel.exe" "$image.png" "$out-wine.tga" \
     --mode "$mode" "$@" --quiet
-  if cmp -s "$out-native.png" "$out-wine.png"; then
+  if cmp -s "$out-native.tga" "$out-wine.tga"; then
     echo "$out: identical"
   else
     echo "$out: native and Wine outputs differ" >&2

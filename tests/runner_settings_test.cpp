@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <fstream>
 
+#include "runner/FileSystem.h"
 #include "runner/ImageFile.h"
+#include "runner/SafeWrite.h"
 #include "runner/Settings.h"
 
 namespace {
@@ -31,6 +33,15 @@ TEST(Settings, RoundTripThroughTheTextForm) {
   EXPECT_EQ(back.radius, 12);
   EXPECT_EQ(back.mode, kModeSparkle);
   EXPECT_EQ(back.threshold, 5);
+
+  // A byte-order mark, comments after values, and match for the three colours at once.
+  back = DefaultEffectParams();
+  ASSERT_TRUE(
+      ParseSettings("\xEF\xBB\xBFradius = 5 # small\nmatch = 10, 20,30#lamps\n", &back, &error))
+      << error;
+  EXPECT_EQ(back.radius, 5);
+  EXPECT_EQ(back.red, 10);
+  EXPECT_EQ(back.blue, 30);
 }
 
 TEST(Settings, RefusesMalformedFilesAndValuesOutsideTheRanges) {
@@ -47,6 +58,10 @@ TEST(Settings, RefusesMalformedFilesAndValuesOutsideTheRanges) {
       {"radius = 1\nradius = 2\n", "given twice"},
       {"mode = blur\n", "glow or sparkle"},
       {"threshold =\n", "Threshold"},
+      {"threshold = # none\n", "Threshold"},
+      {"green = 3\nmatch = 1,2,3\n", "line 2: 'green' is given twice (match sets"},
+      {"match = 1,2\n", "three numbers"},
+      {"x\xEF\xBB\xBFradius = 1\n", "unknown setting"},
   };
   for (const auto& c : bad) {
     EffectParams p = DefaultEffectParams();
@@ -64,18 +79,26 @@ TEST(Settings, RefusesMalformedFilesAndValuesOutsideTheRanges) {
   EXPECT_EQ(p.red, 10);
 }
 
-TEST(ImageFile, WritesAndReadsBackEveryOutputFormat) {
+TEST(ImageFile, WritesAndReadsBackEveryFormatOfThisBuild) {
   Image rgba{3, 2, 4, {}};
   for (int i = 0; i < 24; ++i) rgba.pixels.push_back(uint8_t(i * 10));
-  for (const char* name : {"corvanel_t.png", "corvanel_t.bmp", "corvanel_t.TGA"}) {
+  int tried = 0;
+  for (const ImageFormatInfo& f : ImageFormats()) {
+    if (!f.writes) continue;
+    const std::string name = std::string("corvanel_t.") + f.name;
     std::string error;
     ASSERT_TRUE(SaveImageFile(name, rgba, &error)) << error;
     Image back;
     ASSERT_TRUE(LoadImageFile(name, &back, &error)) << error;
-    EXPECT_EQ(back.planes, 4) << name;
-    EXPECT_EQ(back.pixels, rgba.pixels) << name;
-    std::remove(name);
+    EXPECT_EQ(back.width, 3) << name;
+    EXPECT_EQ(back.planes, f.alpha ? 4 : 3) << name;
+    if (f.alpha && !f.lossy && std::string(f.name) != "gif") {  // GIF has a palette
+      EXPECT_EQ(back.pixels, rgba.pixels) << name;
+    }
+    std::remove(name.c_str());
+    ++tried;
   }
+  EXPECT_GE(tried, 4);  // PNG, JPEG, BMP and TGA at least
   // Grey comes in as RGB.
   Image grey{2, 1, 1, {7, 200}};
   std::string error;
@@ -97,23 +120,49 @@ TEST(ImageFile, RefusesBadImagesAndLeavesAnExistingOutputWhole) {
   EXPECT_NE(error.find("corvanel_bad.png"), std::string::npos);
   { std::ofstream("corvanel_empty.png"); }
   EXPECT_FALSE(LoadImageFile("corvanel_empty.png", &image, &error));
+  EXPECT_NE(error.find("empty"), std::string::npos);
   std::remove("corvanel_empty.png");
 
-  ImageFormat format;
-  EXPECT_FALSE(OutputFormatFor("out.gif", &format, &error));
-  EXPECT_NE(error.find(".gif"), std::string::npos);
+  std::string format;
+  EXPECT_FALSE(OutputFormatFor("out.xyz", &format, &error));
+  EXPECT_NE(error.find(".xyz"), std::string::npos);
+  EXPECT_NE(error.find(".png"), std::string::npos);  // says what it writes
   EXPECT_FALSE(OutputFormatFor("dir.png/out", &format, &error));
   EXPECT_TRUE(OutputFormatFor("OUT.JPEG", &format, &error));
+  EXPECT_EQ(format, "jpg");
+  EXPECT_TRUE(OutputFormatFor(".Png", &format, &error));
+  EXPECT_EQ(format, "png");
 
-  // A stop before the rename leaves the old file as it was.
-  Image small{1, 1, 3, {1, 2, 3}};
-  EXPECT_FALSE(SaveImageFile("corvanel_bad.png", small, &error, [] { return true; }));
+  // A stop before the rename leaves the old file as it was, and no temporary file.
+  OutputFile out;
+  ASSERT_TRUE(CheckOutput("corvanel_bad.png", "it", &out, &error)) << error;
+  EXPECT_FALSE(WriteOutput(
+      out, "new", "it", [] { return true; }, &error));
+  EXPECT_NE(error.find("stopped"), std::string::npos);
   std::ifstream kept("corvanel_bad.png", std::ios::binary);
   std::string text((std::istreambuf_iterator<char>(kept)), std::istreambuf_iterator<char>());
   EXPECT_EQ(text.substr(8), "not really");
-  std::ifstream partial("corvanel_bad.png.part");
-  EXPECT_FALSE(partial.good());
   std::remove("corvanel_bad.png");
+}
+
+// The temporary files an interruption must not leave behind: unique names beside the
+// output, removed by what the interrupt handler calls.
+TEST(SafeWrite, TemporaryFilesAreNewAndAnInterruptionRemovesThem) {
+  TempFile a, b;
+  std::string error;
+  ASSERT_TRUE(CreateTempBeside("corvanel_out.png", &a, &error)) << error;
+  ASSERT_TRUE(CreateTempBeside("corvanel_out.png", &b, &error)) << error;
+  EXPECT_NE(a.name, b.name);
+  EXPECT_NE(a.name, "corvanel_out.png.part");
+  ASSERT_TRUE(WriteAll(a, "x", &error)) << error;
+  ASSERT_TRUE(CloseTemp(a, "", &error)) << error;
+  ASSERT_TRUE(CloseTemp(b, "", &error)) << error;
+  EXPECT_TRUE(std::ifstream(a.name).good());
+  RemoveTempFilesNow();
+  EXPECT_FALSE(std::ifstream(a.name).good());
+  EXPECT_FALSE(std::ifstream(b.name).good());
+  DiscardTemp(a);
+  DiscardTemp(b);
 }
 
 }  // namespace

@@ -1,0 +1,43 @@
+#!/bin/sh
+# corvanel.exe under Wine keeps the command's promises on Windows too: arguments that
+# start with / are paths, outputs that would lose data are refused, and a dialog that could
+# not be shown writes nothing.
+# runner_windows_command_check.sh NATIVE_BUILD WINDOWS_BUILD WINE_ARCH WORKDIR
+set -u
+native=$1 windows=$2 arch=$3 work=$4
+here=$(cd "$(dirname "$0")/.." && pwd)
+rm -rf "$work"
+mkdir -p "$work"
+cd "$work" || exit 1
+"$native/runner/corvanel_sample" in.png 32 24 || exit 1
+fail=0
+# expect STATUS TEXT ARGS...: the exit status and a piece of what it says.
+expect() {
+  want=$1 text=$2
+  shift 2
+  "$here/cmake/wine-run" "$arch" "$windows/corvanel.exe" "$@" >out.txt 2>err.txt
+  got=$?
+  if [ "$got" -ne "$want" ] || { [ -n "$text" ] && ! grep -qF -- "$text" err.txt; }; then
+    echo "corvanel.exe $*: status $got (wanted $want), said:" >&2
+    cat err.txt >&2
+    fail=1
+  fi
+}
+expect 0 "in the colour window" "$PWD/in.png" "$PWD/abs.png"
+[ -s abs.png ] || { echo "an absolute path starting with / was not written" >&2; fail=1; }
+expect 0 "" in.png abs.png --quiet --mode sparkle  # replaces an existing file
+expect 1 "cannot open /quiet" /quiet out.png
+expect 2 "several inputs need --out-dir" in.png out.png /mode sparkle
+expect 1 "is the input in.png" in.png ./in.png
+cp in.png ro.png && chmod 444 ro.png
+expect 1 "read-only" in.png ro.png
+cmp -s in.png ro.png || { echo "a read-only output was changed" >&2; fail=1; }
+expect 1 "would be written twice" in.png same.png --save-settings same.png
+expect 0 "" in.png - --format bmp --quiet
+[ "$(head -c 2 out.txt)" = BM ] || { echo "standard output did not get a BMP" >&2; fail=1; }
+# With no display the dialog cannot be shown: that is a failure, and nothing is written.
+DISPLAY= expect 1 "dialog could not be shown" in.png dialog.png --dialog
+[ ! -e dialog.png ] || { echo "dialog.png was written with settings nobody confirmed" >&2; fail=1; }
+[ -z "$(ls | grep corvanel)" ] || { echo "temporary files were left: $(ls)" >&2; fail=1; }
+[ ! -e out.png ] || { echo "out.png was written by a refused run" >&2; fail=1; }
+exit $fail

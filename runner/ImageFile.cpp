@@ -117,8 +117,14 @@ bool LoadImageFile(const std::string& path, Image* image, std::string* error) {
     return false;
   }
   // Grey becomes RGB so the effect applies; alpha, with or without colour, stays.
+  // stb reads the samples of 16-bit PNM files in the wrong byte order.
+  if (bytes.size() > 2 && bytes[0] == 'P' && (bytes[1] == '5' || bytes[1] == '6') &&
+      stbi_is_16_bit_from_memory(bytes.data(), size)) {
+    *error = path + " is a 16-bit PNM image, which this program does not read (save it as PNG)";
+    return false;
+  }
   // stb is asked for the file's own channels and they are expanded here: its own conversion
-  // of 16-bit PNM files reads past the end of its buffer.
+  // reads past the end of its buffer for some files.
   const int planes = (channels == 2 || channels == 4) ? 4 : 3;
   stbi_uc* pixels = stbi_load_from_memory(bytes.data(), size, &width, &height, &channels, 0);
   if (!pixels) {

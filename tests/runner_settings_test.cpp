@@ -87,6 +87,35 @@ TEST(ImageFile, WritesAndReadsBackEveryOutputFormat) {
   std::remove("corvanel_g.png");
 }
 
+TEST(ImageFile, EveryChannelLayoutComesInAsRgbOrRgba) {
+  std::string error;
+  Image greyAlpha{2, 1, 2, {7, 70, 200, 20}};
+  ASSERT_TRUE(SaveImageFile("corvanel_ga.png", greyAlpha, &error)) << error;
+  { std::ofstream("corvanel_16.pgm", std::ios::binary) << "P5\n2 1\n65535\n\x12\x34\xAB\xCD"; }
+  { std::ofstream("corvanel_8.ppm", std::ios::binary) << "P6\n1 1\n255\n\x01\x02\x03"; }
+  { std::ofstream("corvanel_0.pgm", std::ios::binary) << "P5\nP5\n3 2\n255\n\x7f\x7f"; }
+  const struct {
+    const char* name;
+    int planes;
+    std::vector<uint8_t> pixels;  // empty: refused
+  } cases[] = {
+      {"corvanel_ga.png", 4, {7, 7, 7, 70, 200, 200, 200, 20}},
+      {"corvanel_16.pgm", 0, {}},  // stb would read its samples in the wrong byte order
+      {"corvanel_8.ppm", 3, {1, 2, 3}},
+      {"corvanel_0.pgm", 0, {}},  // a size without digits
+  };
+  for (const auto& c : cases) {
+    Image back;
+    const bool loaded = LoadImageFile(c.name, &back, &error);
+    EXPECT_EQ(loaded, !c.pixels.empty()) << c.name << ": " << error;
+    if (loaded) {
+      EXPECT_EQ(back.planes, c.planes) << c.name;
+      EXPECT_EQ(back.pixels, c.pixels) << c.name;
+    }
+    std::remove(c.name);
+  }
+}
+
 TEST(ImageFile, RefusesBadImagesAndLeavesAnExistingOutputWhole) {
   std::string error;
   Image image;

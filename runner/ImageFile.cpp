@@ -106,43 +106,22 @@ bool LoadImageFile(const std::string& path, Image* image, std::string* error) {
     *error = path + " is not an image this program reads (" + stbi_failure_reason() + ")";
     return false;
   }
-  if (width < 1 || height < 1) {  // stb takes a PNM header without digits for size 0
-    *error = path + " is damaged (an image of " + std::to_string(width) + " x " +
-             std::to_string(height) + " pixels)";
-    return false;
-  }
   if (width > INT16_MAX || height > INT16_MAX) {
     *error = path + " is " + std::to_string(width) + " x " + std::to_string(height) +
              " pixels; the filter takes at most 32767 in each direction";
     return false;
   }
   // Grey becomes RGB so the effect applies; alpha, with or without colour, stays.
-  // stb reads the samples of 16-bit PNM files in the wrong byte order.
-  if (bytes.size() > 2 && bytes[0] == 'P' && (bytes[1] == '5' || bytes[1] == '6') &&
-      stbi_is_16_bit_from_memory(bytes.data(), size)) {
-    *error = path + " is a 16-bit PNM image, which this program does not read (save it as PNG)";
-    return false;
-  }
-  // stb is asked for the file's own channels and they are expanded here: its own conversion
-  // reads past the end of its buffer for some files.
   const int planes = (channels == 2 || channels == 4) ? 4 : 3;
-  stbi_uc* pixels = stbi_load_from_memory(bytes.data(), size, &width, &height, &channels, 0);
+  stbi_uc* pixels = stbi_load_from_memory(bytes.data(), size, &width, &height, &channels, planes);
   if (!pixels) {
     *error = path + " is damaged or unsupported (" + stbi_failure_reason() + ")";
     return false;
   }
-  const size_t count = size_t(width) * size_t(height);
   image->width = width;
   image->height = height;
   image->planes = planes;
-  image->pixels.resize(count * size_t(planes));
-  for (size_t i = 0; i < count; ++i) {
-    const stbi_uc* from = pixels + i * size_t(channels);
-    uint8_t* to = image->pixels.data() + i * size_t(planes);
-    const bool grey = channels < 3;
-    for (int k = 0; k < 3; ++k) to[k] = from[grey ? 0 : k];
-    if (planes == 4) to[3] = from[channels - 1];
-  }
+  image->pixels.assign(pixels, pixels + size_t(width) * size_t(height) * size_t(planes));
   stbi_image_free(pixels);
   return true;
 }

@@ -100,9 +100,9 @@ TEST(ImageFile, EveryChannelLayoutComesInAsRgbOrRgba) {
     std::vector<uint8_t> pixels;  // empty: refused
   } cases[] = {
       {"corvanel_ga.png", 4, {7, 7, 7, 70, 200, 200, 200, 20}},
-      {"corvanel_16.pgm", 0, {}},  // stb would read its samples in the wrong byte order
-      {"corvanel_8.ppm", 3, {1, 2, 3}},
-      {"corvanel_0.pgm", 0, {}},  // a size without digits
+      {"corvanel_16.pgm", 0, {}},  // PNM is not read: stb reads it unsafely
+      {"corvanel_8.ppm", 0, {}},
+      {"corvanel_0.pgm", 0, {}},
   };
   for (const auto& c : cases) {
     Image back;

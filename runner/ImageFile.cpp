@@ -28,9 +28,11 @@ void AppendBytes(void* context, void* data, int size) {
 // past its tables when a table counts more than 256 codes. Such a file is damaged: it is
 // found here, walking the markers as stb does, before stb reads it.
 bool JpegHuffmanTablesFit(const std::vector<uint8_t>& b) {
-  if (b.size() < 2 || b[0] != 0xFF || b[1] != 0xD8) return true;         // not a JPEG
+  size_t start = 0;  // stb lets fill bytes come before the start marker too
+  while (start < b.size() && b[start] == 0xFF) ++start;
+  if (start == 0 || start == b.size() || b[start] != 0xD8) return true;  // not a JPEG
   auto at = [&](size_t i) { return i < b.size() ? b[i] : uint8_t(0); };  // stb reads 0 at the end
-  for (size_t i = 2; i + 1 < b.size();) {
+  for (size_t i = start + 1; i + 1 < b.size();) {
     const uint8_t m = b[i + 1];
     if (b[i] != 0xFF || m == 0xFF) {  // entropy-coded data and fill bytes
       ++i;

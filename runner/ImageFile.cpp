@@ -108,6 +108,11 @@ bool LoadImageFile(const std::string& path, Image* image, std::string* error) {
     *error = path + " is not an image this program reads (" + stbi_failure_reason() + ")";
     return false;
   }
+  if (width < 1 || height < 1) {  // stb takes a BMP of height 0, for one
+    *error = path + " is damaged (an image of " + std::to_string(width) + " x " +
+             std::to_string(height) + " pixels)";
+    return false;
+  }
   if (width > INT16_MAX || height > INT16_MAX) {
     *error = path + " is " + std::to_string(width) + " x " + std::to_string(height) +
              " pixels; the filter takes at most 32767 in each direction";

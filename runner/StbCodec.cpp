@@ -1,5 +1,6 @@
 #include "runner/StbCodec.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
@@ -10,6 +11,40 @@ namespace {
 
 void AppendBytes(void* context, void* data, int size) {
   static_cast<std::string*>(context)->append(static_cast<const char*>(data), size_t(size));
+}
+
+// stb_image as Debian ships it trusts the code counts of a JPEG's Huffman tables and writes
+// past its tables when a table counts more than 256 codes. Such a file is damaged: it is
+// found here, walking the markers as stb does, before stb reads it.
+bool JpegHuffmanTablesFit(const std::string& bytes) {
+  const auto* b = reinterpret_cast<const uint8_t*>(bytes.data());
+  const size_t n = bytes.size();
+  size_t start = 0;  // stb lets fill bytes come before the start marker too
+  while (start < n && b[start] == 0xFF) ++start;
+  if (start == 0 || start == n || b[start] != 0xD8) return true;  // not a JPEG
+  auto at = [&](size_t i) { return i < n ? b[i] : uint8_t(0); };  // stb reads 0 at the end
+  for (size_t i = start + 1; i + 1 < n;) {
+    const uint8_t m = b[i + 1];
+    if (b[i] != 0xFF || m == 0xFF) {  // entropy-coded data and fill bytes
+      ++i;
+    } else if (m == 0x00 || m == 0x01 || (m >= 0xD0 && m <= 0xD9)) {  // no length
+      i += 2;
+    } else {
+      const size_t length = size_t(at(i + 2)) << 8 | at(i + 3);
+      if (m == 0xC4) {
+        long left = long(length) - 2;
+        for (size_t t = i + 4; left > 0;) {
+          size_t codes = 0;
+          for (size_t k = 1; k <= 16; ++k) codes += at(t + k);
+          if (codes > 256) return false;
+          t += 17 + codes;
+          left -= long(17 + codes);
+        }
+      }
+      i += 2 + std::max<size_t>(length, 2);
+    }
+  }
+  return true;
 }
 
 std::string Megapixels(uint64_t pixels) {
@@ -51,11 +86,20 @@ bool StbDecode(const std::string& bytes, const std::string& name, uint64_t maxPi
     *error = name + " is too large a file for this build to read";
     return false;
   }
+  if (!JpegHuffmanTablesFit(bytes)) {
+    *error = name + " is damaged (a JPEG Huffman table with more than 256 codes)";
+    return false;
+  }
   const auto* data = reinterpret_cast<const stbi_uc*>(bytes.data());
   const int size = int(bytes.size());
   int width = 0, height = 0, channels = 0;
   if (!stbi_info_from_memory(data, size, &width, &height, &channels)) {
     *error = name + " is not an image this program reads (" + stbi_failure_reason() + ")";
+    return false;
+  }
+  if (width < 1 || height < 1) {  // stb takes a BMP of height 0, for one
+    *error = name + " is damaged (an image of " + std::to_string(width) + " x " +
+             std::to_string(height) + " pixels)";
     return false;
   }
   if (uint64_t(width) * uint64_t(height) > maxPixels) {

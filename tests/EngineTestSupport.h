@@ -6,6 +6,7 @@
 
 #include "engine/Engine.h"
 #include "engine/RenderFrame.h"
+#include "host/HostTypes.h"
 #include "tests/oracle/Oracle.h"
 
 inline HostPolling PollingFor(oracle::ScriptedHost& host) {
@@ -88,4 +89,24 @@ inline oracle::Image SceneImage(std::mt19937& rng, int width, int height, int pl
       for (int k = 3; k < planes; ++k) image.At(x, y, k) = uint8_t(byte(rng));
     }
   return image;
+}
+
+// The document with the filter rectangle replaced by the plain rules' render of it.
+inline oracle::Image ExpectedDocument(const oracle::Image& document, Rect r,
+                                      const EffectSettings& s, oracle::ScriptedHost& calls,
+                                      int abortAtCall = -1) {
+  oracle::Image area = SolidImage(r.right - r.left, r.bottom - r.top, document.planes, 0);
+  for (int y = 0; y < area.height; ++y)
+    for (int x = 0; x < area.width; ++x)
+      for (int k = 0; k < area.planes; ++k)
+        area.At(x, y, k) = document.At(r.left + x, r.top + y, k);
+  EffectSettings full = s;
+  full.scale = 1.0f;
+  calls.abortAtCall = abortAtCall;
+  const oracle::Image done = oracle::Render(area, full, {}, calls);
+  oracle::Image result = document;
+  for (int y = 0; y < area.height; ++y)
+    for (int x = 0; x < area.width; ++x)
+      for (int k = 0; k < area.planes; ++k) result.At(r.left + x, r.top + y, k) = done.At(x, y, k);
+  return result;
 }

@@ -13,7 +13,7 @@
 
 #include "host/EffectParams.h"
 #include "runner/PluginModule.h"
-#include "tests/oracle/Oracle.h"
+#include "tests/EngineTestSupport.h"
 #ifdef _WIN32
 #include "tests/support/MessageBoxWatcher.h"
 #include "tests/support/PluginPath_win.h"
@@ -66,20 +66,10 @@ EffectParams Sparkle() {
 // comes at poll number abortAtPoll (-1: never).
 oracle::Image Expected(const oracle::Image& document, const Rect& r, const EffectParams& p,
                        int abortAtPoll = -1) {
-  oracle::Image area{r.right - r.left, r.bottom - r.top, document.planes, {}};
-  for (int y = r.top; y < r.bottom; ++y)
-    for (int x = r.left; x < r.right; ++x)
-      for (int k = 0; k < document.planes; ++k) area.samples.push_back(document.At(x, y, k));
   const EffectSettings s{p.red,   p.green,   p.blue, p.threshold, p.radius,
-                         p.angle, p.streaks, p.mode, 1.0f};
+                         p.angle, p.streaks, p.mode, p.scale};
   oracle::ScriptedHost polling;
-  polling.abortAtCall = abortAtPoll;
-  const oracle::Image done = oracle::Render(area, s, {}, polling);
-  oracle::Image result = document;
-  for (int y = 0; y < area.height; ++y)
-    for (int x = 0; x < area.width; ++x)
-      for (int k = 0; k < area.planes; ++k) result.At(r.left + x, r.top + y, k) = done.At(x, y, k);
-  return result;
+  return ExpectedDocument(document, r, s, polling, abortAtPoll);
 }
 
 // Garbage that a host leaves above a callback's result: the Boolean is the low byte, the
@@ -157,7 +147,7 @@ class HostileHost {
     OSErr result = Call(kSelectorPrepare);
     if (result == kNoErr) result = Call(kSelectorStart);
     while (result == kNoErr && !(Empty(record.inRect) && Empty(record.outRect))) {
-      result = record.advanceState();
+      result = AdvanceState();
       if (result == kNoErr) result = Call(kSelectorContinue);
     }
     if (result == kNoErr && callFinish) result = Call(kSelectorFinish);
@@ -306,6 +296,11 @@ const ExactCase kExactCases[] = {
     {"parameters null at every Start: the defaults render", nullptr, 2,
      [](HostileHost& h, int) { h.record.parameters = nullptr; }},
     {"the data word reset to 0 between runs", nullptr, 3, [](HostileHost& h, int) { h.data = 0; }},
+    {"data word 0 and parameters null at every run", nullptr, 2,
+     [](HostileHost& h, int) {
+       h.data = 0;
+       h.record.parameters = nullptr;
+     }},
     {"garbage above the Boolean and OSErr results",
      [](HostileHost& h) { h.garbageInResults = true; }, 2, nullptr},
     {"padded rows", [](HostileHost& h) { h.rowPadding = 5; }, 1, nullptr},

@@ -110,6 +110,47 @@ TEST(ImageFile, WritesAndReadsBackEveryFormatOfThisBuild) {
   std::remove("corvanel_g.png");
 }
 
+TEST(ImageFile, EveryChannelLayoutComesInAsRgbOrRgbaAndDamagedFilesAreRefused) {
+  std::string error;
+  Image greyAlpha{2, 1, 2, {7, 70, 200, 20}};
+  ASSERT_TRUE(SaveImageFile("corvanel_ga.png", greyAlpha, &error)) << error;
+  { std::ofstream("corvanel_16.pgm", std::ios::binary) << "P5\n2 1\n65535\n\x12\x34\xAB\xCD"; }
+  { std::ofstream("corvanel_8.ppm", std::ios::binary) << "P6\n1 1\n255\n\x01\x02\x03"; }
+  { std::ofstream("corvanel_0.pgm", std::ios::binary) << "P5\nP5\n3 2\n255\n\x7f\x7f"; }
+  {  // a bitmap header of 2 x 0 pixels
+    std::string bmp = "BM";
+    for (uint32_t v : {54u, 0u, 54u, 40u, 2u, 0u}) bmp.append(reinterpret_cast<char*>(&v), 4);
+    bmp += std::string("\x01\x00\x18\x00", 4) + std::string(24, '\0');
+    std::ofstream("corvanel_0.bmp", std::ios::binary) << bmp;
+  }
+  {  // a Huffman table of 16 x 17 codes, where stb has room for 256
+    std::ofstream("corvanel_huff.jpg", std::ios::binary)
+        << std::string("\xFF\xD8\xFF\xC4\x00\x13\x00", 7) + std::string(16, '\x11');
+  }
+  const struct {
+    const char* name;
+    int planes;
+    std::vector<uint8_t> pixels;  // empty: refused
+  } cases[] = {
+      {"corvanel_ga.png", 4, {7, 7, 7, 70, 200, 200, 200, 20}},
+      {"corvanel_16.pgm", 0, {}},  // PNM is not read: stb reads it unsafely
+      {"corvanel_8.ppm", 0, {}},
+      {"corvanel_0.pgm", 0, {}},
+      {"corvanel_0.bmp", 0, {}},
+      {"corvanel_huff.jpg", 0, {}},
+  };
+  for (const auto& c : cases) {
+    Image back;
+    const bool loaded = LoadImageFile(c.name, &back, &error);
+    EXPECT_EQ(loaded, !c.pixels.empty()) << c.name << ": " << error;
+    if (loaded) {
+      EXPECT_EQ(back.planes, c.planes) << c.name;
+      EXPECT_EQ(back.pixels, c.pixels) << c.name;
+    }
+    std::remove(c.name);
+  }
+}
+
 TEST(ImageFile, RefusesBadImagesAndLeavesAnExistingOutputWhole) {
   std::string error;
   Image image;

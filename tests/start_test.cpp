@@ -130,25 +130,6 @@ class FilterHost : public EntryCall {
 
 FilterHost* FilterHost::current = nullptr;
 
-// The document with the filter rectangle replaced by the plain rules' render of it.
-oracle::Image Expected(const oracle::Image& document, Rect r, const EffectSettings& s,
-                       oracle::ScriptedHost& calls, int abortAtCall = -1) {
-  oracle::Image area = SolidImage(r.right - r.left, r.bottom - r.top, document.planes, 0);
-  for (int y = 0; y < area.height; ++y)
-    for (int x = 0; x < area.width; ++x)
-      for (int k = 0; k < area.planes; ++k)
-        area.At(x, y, k) = document.At(r.left + x, r.top + y, k);
-  EffectSettings full = s;
-  full.scale = 1.0f;
-  calls.abortAtCall = abortAtCall;
-  const oracle::Image done = oracle::Render(area, full, {}, calls);
-  oracle::Image result = document;
-  for (int y = 0; y < area.height; ++y)
-    for (int x = 0; x < area.width; ++x)
-      for (int k = 0; k < area.planes; ++k) result.At(r.left + x, r.top + y, k) = done.At(x, y, k);
-  return result;
-}
-
 const Rect kFilterRect{4, 6, 34, 46};  // top, left, bottom, right
 
 TEST(StartRun, RendersTheWholeFilterRectangleInOnePass) {
@@ -168,7 +149,7 @@ TEST(StartRun, RendersTheWholeFilterRectangleInOnePass) {
 
         EXPECT_EQ(host.Run(s), 0);
         oracle::ScriptedHost expectedCalls;
-        const oracle::Image expected = Expected(document, kFilterRect, s, expectedCalls);
+        const oracle::Image expected = ExpectedDocument(document, kFilterRect, s, expectedCalls);
         EXPECT_EQ(host.document.samples, expected.samples) << planes << mode << padding;
         EXPECT_NE(expected.samples, document.samples);
         EXPECT_EQ(host.polling.calls, expectedCalls.calls);
@@ -200,7 +181,8 @@ TEST(StartRun, TheResultIsTheSecondAdvanceStateAndAnAbortStillHandsBack) {
   host.polling.abortAtCall = 10;  // stops before row 10
   EXPECT_EQ(host.Run(s), -30000);
   oracle::ScriptedHost expectedCalls;
-  EXPECT_EQ(host.document.samples, Expected(document, kFilterRect, s, expectedCalls, 10).samples);
+  EXPECT_EQ(host.document.samples,
+            ExpectedDocument(document, kFilterRect, s, expectedCalls, 10).samples);
   EXPECT_EQ(host.polling.calls, expectedCalls.calls);
   EXPECT_EQ(host.polling.calls.size(), 21u);
   EXPECT_EQ(host.requests.size(), 2u);
@@ -247,7 +229,8 @@ TEST(StartRun, WithoutAParameterRecordTheDefaultsRender) {
   EXPECT_EQ(std::memcmp(host.params(), &defaults, sizeof(EffectParams)), 0);
   oracle::ScriptedHost expectedCalls;
   const EffectSettings s = Settings(255, 255, 255, 5, 30, 0, 45, 4);
-  EXPECT_EQ(host.document.samples, Expected(document, kFilterRect, s, expectedCalls).samples);
+  EXPECT_EQ(host.document.samples,
+            ExpectedDocument(document, kFilterRect, s, expectedCalls).samples);
   EXPECT_EQ(host.polling.calls, expectedCalls.calls);
 
   // The record stays with the host: the next run reuses it.
@@ -268,7 +251,8 @@ TEST(StartRun, AHostWithoutAbortOrProgressStillRendersFully) {
   host.record.progressProc = nullptr;
   EXPECT_EQ(host.Run(s), 0);
   oracle::ScriptedHost expectedCalls;
-  EXPECT_EQ(host.document.samples, Expected(document, kFilterRect, s, expectedCalls).samples);
+  EXPECT_EQ(host.document.samples,
+            ExpectedDocument(document, kFilterRect, s, expectedCalls).samples);
 }
 
 }  // namespace

@@ -111,6 +111,10 @@ Directions g_directions;
 
 }  // namespace
 
+double SplatExp(double x) {
+  return g_fastExp(x);
+}
+
 void SplatPoint(double px, double py, int32_t c0, int32_t c1, int32_t c2) {
   const int32_t colour[3] = {c0 & 0xFF, c1 & 0xFF, c2 & 0xFF};
   const int32_t ix = int32_t(px);

@@ -55,16 +55,20 @@ struct Progress {
   std::mutex mutex;
   std::condition_variable changed;
   int32_t released = 0;  // rows polled
+  int32_t wanted = 0;    // rows the waiting worker waits for
   bool finished = false;
   int32_t end = 0;  // centre rows that count, once finished
 };
 
 struct Jobs {
-  int32_t rows;
   int32_t parity;  // of the rows this thread writes, -1 for all
   int32_t next;
   int32_t step;
 };
+
+// A worker that has caught up waits until this many more rows are ready, so that cheap
+// rows do not cost a wake-up each.
+constexpr int32_t kRowsPerWakeUp = 8;
 
 // Runs the jobs of the calling thread and of an optional worker. need(t): rows polled
 // before job t can run; work(parity, t, end): job t with the centres of rows before end;
@@ -77,13 +81,16 @@ void RunRows(RowLoop& loop, bool poll, int32_t threads, bool splitRows, Need nee
   progress.end = rows;
 
   auto worker = [&] {
-    Jobs jobs{rows, 1, splitRows ? 1 : 0, splitRows ? 2 : 1};
+    Jobs jobs{1, splitRows ? 1 : 0, splitRows ? 2 : 1};
     for (; jobs.next < rows; jobs.next += jobs.step) {
       int32_t end;
       {
         std::unique_lock lock(progress.mutex);
-        progress.changed.wait(
-            lock, [&] { return progress.finished || progress.released >= need(jobs.next); });
+        if (!progress.finished && progress.released < need(jobs.next)) {
+          progress.wanted = std::min(rows, need(jobs.next) + kRowsPerWakeUp);
+          progress.changed.wait(
+              lock, [&] { return progress.finished || progress.released >= progress.wanted; });
+        }
         end = progress.finished ? progress.end : rows;
       }
       if (jobs.next >= limit(end)) break;
@@ -99,7 +106,7 @@ void RunRows(RowLoop& loop, bool poll, int32_t threads, bool splitRows, Need nee
     }
   }
   const bool shared = helper.joinable();
-  Jobs mine{rows, shared ? 0 : -1, 0, shared && splitRows ? 2 : 1};
+  Jobs mine{shared ? 0 : -1, 0, shared && splitRows ? 2 : 1};
 
   int32_t end = rows;
   for (int32_t y = 0; y < rows; ++y) {
@@ -108,11 +115,13 @@ void RunRows(RowLoop& loop, bool poll, int32_t threads, bool splitRows, Need nee
       break;
     }
     if (shared) {
+      bool wake;
       {
         std::lock_guard lock(progress.mutex);
         progress.released = y + 1;
+        wake = progress.released >= progress.wanted;
       }
-      progress.changed.notify_one();
+      if (wake) progress.changed.notify_one();
     }
     for (; mine.next < rows && need(mine.next) <= y + 1; mine.next += mine.step)
       work(mine.parity, mine.next, rows);

@@ -104,8 +104,10 @@ void PrepareGlowStamp(int32_t e, int32_t planes) {
   GlowStamp& s = g_stamp;
   s.e = std::clamp(e, 0, kMaxRadius);
   s.planes = planes;
-  std::memset(s.pixelRows, 0, sizeof(s.pixelRows));
-  std::memset(s.sampleRows, 0, sizeof(s.sampleRows));
+  // Only the rows of this reach are read.
+  const int32_t used = 2 * s.e + 1;
+  std::memset(s.pixelRows, 0, sizeof(s.pixelRows[0]) * used);
+  for (auto& sample : s.sampleRows) std::memset(sample, 0, sizeof(sample[0]) * used);
   int32_t nearest[3][kWeights + 1];
   for (auto& k : nearest) std::fill(k, k + kWeights + 1, -1);
   for (int32_t dy = -s.e; dy <= s.e; ++dy) {

@@ -33,7 +33,7 @@ enum class GlowPath {
 };
 struct EngineTuning {
   GlowPath glow = GlowPath::Automatic;
-  int32_t threads = 0;        // 1 or 2; 0: two where the machine has two cores
+  int32_t threads = 0;        // for the gather, 1 or 2; 0: two on a machine of two cores
   bool noWorkMemory = false;  // behave as if the gather's centre map could not be had
 };
 extern EngineTuning g_engineTuning;

@@ -136,17 +136,12 @@ void PrepareGlowStamp(int32_t e, int32_t planes) {
 
 void StampGlow(int32_t x, int32_t y, int32_t e) {
   EnsureStamp(std::clamp(e, 0, kMaxRadius), g_renderFrame.planes);
-  StampGlowParity(x, y, -1);
-}
-
-void StampGlowParity(int32_t x, int32_t y, int32_t parity) {
   const RenderFrame& f = g_renderFrame;
   const GlowStamp& s = g_stamp;
   const int32_t planes = s.planes;
   for (int32_t dy = -s.e; dy <= s.e; ++dy) {
     const int32_t row = y + dy;
     if (row <= f.firstRow || row >= f.endRow) continue;
-    if (parity >= 0 && (row & 1) != parity) continue;
     // Each row of the stamp is blended only where some sample weighs 2 or more.
     const int32_t half = HalfWidth(s.stampReach, dy, s.e);
     const int32_t first = std::max(x - half, f.firstColumn + 1);

@@ -44,11 +44,11 @@ const FastExp g_fastExp;
 inline void SplatValues(const int32_t colour[3], double x, double fast, int32_t v[3]) {
   constexpr double kMargin = 1e-8;
   bool clear = x >= -1.0 && x <= 0.0;
-  for (int k = 0; k < 3 && clear; ++k) {
+  for (int k = 0; k < 3; ++k) {
     const double product = colour[k] * fast;
     v[k] = int32_t(product);
     const double fraction = product - v[k];
-    clear = colour[k] == 0 || (fraction > kMargin && fraction < 1.0 - kMargin);
+    clear &= (colour[k] == 0) | ((fraction > kMargin) & (fraction < 1.0 - kMargin));
   }
   if (clear) return;
   const double w = std::exp(x);

@@ -225,7 +225,7 @@ void GatherGroup(const CentreMap& centres, uint8_t* line, int32_t x0, int32_t y,
   alignas(16) uint16_t samples[3 * kGroup] = {};
   for (int32_t i = live; i < count; ++i)
     for (int k = 0; k < 3; ++k)
-      samples[k * kGroup + i] = uint16_t(255 - line[(x0 + i) * Planes + k]);
+      samples[k * kGroup + i] = uint16_t(255 - line[size_t(x0 + i) * Planes + k]);
   Gaps gaps;
   for (int r = 0; r < 6; ++r) gaps.lane[r] = lanes::Load(samples + 8 * r);
 
@@ -270,7 +270,7 @@ void GatherGroup(const CentreMap& centres, uint8_t* line, int32_t x0, int32_t y,
   for (int r = 0; r < 6; ++r) lanes::Store(samples + 8 * r, gaps.lane[r]);
   for (int32_t i = live; i < count; ++i)
     for (int k = 0; k < 3; ++k)
-      line[(x0 + i) * Planes + k] = uint8_t(255 - samples[k * kGroup + i]);
+      line[size_t(x0 + i) * Planes + k] = uint8_t(255 - samples[k * kGroup + i]);
 }
 
 }  // namespace

@@ -198,7 +198,7 @@ void RenderGlow(const ColourWindow& window, int32_t e, RowLoop& loop, bool poll)
 
   // The centre map takes one bit per pixel; without it the stamps give the same bytes.
   std::unique_ptr<uint64_t[]> bits;
-  const int32_t wordsPerRow = (f.width + 63) / 64;
+  const int32_t wordsPerRow = int32_t((int64_t(f.width) + 63) / 64);
   const uint64_t words = uint64_t(wordsPerRow) * uint64_t(f.endRow);
   if (!g_engineTuning.noWorkMemory && words < uint64_t(SIZE_MAX / sizeof(uint64_t)))
     bits.reset(new (std::nothrow) uint64_t[size_t(words)]());

@@ -134,6 +134,12 @@ void PrepareGlowStamp(int32_t e, int32_t planes) {
   s.stampReach = std::max({s.farthest[0][2], s.farthest[1][2], s.farthest[2][2]});
 }
 
+int64_t GlowStampArea() {
+  const int32_t half = HalfWidth(g_stamp.stampReach, 0, g_stamp.e);
+  if (half < 0) return 0;
+  return (2 * int64_t(half) + 1) * (2 * int64_t(half) + 1);
+}
+
 void StampGlow(int32_t x, int32_t y, int32_t e) {
   EnsureStamp(std::clamp(e, 0, kMaxRadius), g_renderFrame.planes);
   const RenderFrame& f = g_renderFrame;

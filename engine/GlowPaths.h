@@ -33,6 +33,10 @@ struct CentreMap {
 // The layout is only read while rows are drawn, so two threads may share it.
 void PrepareGlowStamp(int32_t e, int32_t planes);
 
+// The pixels one stamp of the prepared layout blends (a square around its disc of weights
+// that change samples); 0 when none changes anything.
+int64_t GlowStampArea();
+
 // Computes output row y of the frame from its copied input and the centres of rows before
 // centreEnd, as their stamps in raster order would have left it.
 void GatherGlowRow(const CentreMap& centres, int32_t y, int32_t centreEnd);

@@ -36,19 +36,23 @@ class FastExp {
 
 const FastExp g_fastExp;
 
-// The splat values trunc(colour[k] * w) for w = exp(x), exactly as with the library's exp.
-// The fast value lies within 1e-14 of exp(x) and the library's within a few units in the
-// last place (below 1e-15 here), so the two products colour * w differ by less than 1e-11:
-// where the fast product lies farther than kMargin from every integer, both truncate to
-// the same integer. Where it does not (rarely, and always at w = 1), the library decides.
+// The splat values trunc(colour[k] * w) for w = exp(x), exactly as with the library's exp,
+// in integers: W = floor(fast * 2^30), so that colour * fast lies in [P, P + colour) / 2^30
+// for P = colour * W. The fast value lies within 1e-14 of exp(x) and the library's within a
+// few units in the last place, so the plain product colour * w (rounded) lies within 1e-11
+// (below 16 / 2^30) of colour * fast. Where the low 30 bits of P keep that far from both
+// ends of their range, the plain product truncates to P >> 30 as well. Where they do not
+// (rarely, and always at w = 1), the library decides.
 inline void SplatValues(const int32_t colour[3], double x, double fast, int32_t v[3]) {
-  constexpr double kMargin = 1e-8;
+  constexpr int32_t kOne = int32_t(1) << 30;
+  constexpr int32_t kMargin = 16;
   bool clear = x >= -1.0 && x <= 0.0;
+  const int32_t W = int32_t(fast * kOne);  // fast is at most 1 + 1e-14
   for (int k = 0; k < 3; ++k) {
-    const double product = colour[k] * fast;
-    v[k] = int32_t(product);
-    const double fraction = product - v[k];
-    clear &= (colour[k] == 0) | ((fraction > kMargin) & (fraction < 1.0 - kMargin));
+    const int64_t P = int64_t(colour[k]) * W;
+    v[k] = int32_t(P >> 30);
+    const int32_t low = int32_t(P & (kOne - 1));
+    clear &= (colour[k] == 0) | ((low >= kMargin) & (low <= kOne - 256 - kMargin));
   }
   if (clear) return;
   const double w = std::exp(x);
@@ -62,14 +66,11 @@ inline void Deposit(uint8_t* pixel, const int32_t v[3]) {
   }
 }
 
-inline uint8_t* PixelAt(int32_t x, int32_t y) {
-  const RenderFrame& f = g_renderFrame;
-  return f.output + size_t(y) * size_t(f.outRowBytes) + size_t(x) * size_t(f.planes);
-}
-
 // One half of a streak: from the centre along (sx, sy) until the squared distance reaches S.
 void WalkStreak(int32_t x, int32_t y, double sx, double sy, double S, const int32_t colour[3]) {
+  // The bounds in locals: the splats' byte stores could otherwise alias the frame.
   const RenderFrame& f = g_renderFrame;
+  const double left = f.firstColumn, right = f.width - 1, top = f.firstRow, bottom = f.endRow - 1;
   double px = x;
   double py = y;
   for (;;) {
@@ -77,7 +78,7 @@ void WalkStreak(int32_t x, int32_t y, double sx, double sy, double S, const int3
     const double dyc = py - y;
     const int32_t D = int32_t(dxc * dxc + dyc * dyc);
     if (!(D < S)) break;
-    if (px > f.firstColumn && px < f.width - 1 && py > f.firstRow && py < f.endRow - 1) {
+    if (px > left && px < right && py > top && py < bottom) {
       const double fade = 1 - D / S;
       SplatPoint(px, py, int32_t(colour[0] * fade), int32_t(colour[1] * fade),
                  int32_t(colour[2] * fade));
@@ -125,16 +126,19 @@ void SplatPoint(double px, double py, int32_t c0, int32_t c1, int32_t c2) {
   const double gy = py - (iy + 1);
   // The four pixels around the point, in their order; their weights first, so that the
   // four exponentials overlap.
-  const int32_t cornerX[4] = {ix, ix + 1, ix + 1, ix};
-  const int32_t cornerY[4] = {iy, iy, iy + 1, iy + 1};
   const double x[4] = {-0.5 * (fx * fx + fy * fy), -0.5 * (gx * gx + fy * fy),
                        -0.5 * (gx * gx + gy * gy), -0.5 * (fx * fx + gy * gy)};
   double fast[4];
   for (int n = 0; n < 4; ++n) fast[n] = g_fastExp(x[n] >= -1.0 && x[n] <= 0.0 ? x[n] : 0.0);
+  const RenderFrame& f = g_renderFrame;
+  const size_t stride = size_t(f.outRowBytes);
+  const size_t planes = size_t(f.planes);
+  uint8_t* const first = f.output + size_t(iy) * stride + size_t(ix) * planes;
+  uint8_t* const pixels[4] = {first, first + planes, first + stride + planes, first + stride};
   for (int n = 0; n < 4; ++n) {
     int32_t v[3];
     SplatValues(colour, x[n], fast[n], v);
-    Deposit(PixelAt(cornerX[n], cornerY[n]), v);
+    Deposit(pixels[n], v);
   }
 }
 

@@ -47,7 +47,7 @@ void DrawSparkle(int32_t x, int32_t y, int32_t red, int32_t green, int32_t blue,
 // Deposits one point of colour on the four pixels around (px, py).
 void SplatPoint(double px, double py, int32_t c0, int32_t c1, int32_t c2);
 
-// exp(x) for x in [-1, 0] within 1e-14 of the exact value: the fast path of the splat
+// exp(x) for x in [-1, 0] within 1e-12 of the exact value: the fast path of the splat
 // weights, used only where the truncated products cannot come out otherwise than with the
 // library's exp.
 double SplatExp(double x);

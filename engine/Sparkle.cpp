@@ -64,11 +64,49 @@ inline void Deposit(uint8_t* pixel, const int32_t v[3]) {
   }
 }
 
+// The output as the splats write it, read from the frame once: the splats' byte stores
+// could otherwise alias the frame and have it read again at every point.
+struct Canvas {
+  uint8_t* output;
+  size_t stride;
+  size_t planes;
+
+  static Canvas OfFrame() {
+    const RenderFrame& f = g_renderFrame;
+    return {f.output, size_t(f.outRowBytes), size_t(f.planes)};
+  }
+};
+
+// SplatPoint with its colour values already masked.
+inline void Splat(const Canvas& canvas, double px, double py, const int32_t colour[3]) {
+  const int32_t ix = int32_t(px);
+  const int32_t iy = int32_t(py);
+  const double fx = px - ix;
+  const double fy = py - iy;
+  const double gx = px - (ix + 1);
+  const double gy = py - (iy + 1);
+  // The four pixels around the point, in their order; their weights first, so that the
+  // four exponentials overlap.
+  const double x[4] = {-0.5 * (fx * fx + fy * fy), -0.5 * (gx * gx + fy * fy),
+                       -0.5 * (gx * gx + gy * gy), -0.5 * (fx * fx + gy * gy)};
+  double fast[4];
+  for (int n = 0; n < 4; ++n) fast[n] = g_fastExp(x[n] >= -1.0 && x[n] <= 0.0 ? x[n] : 0.0);
+  uint8_t* const first = canvas.output + size_t(iy) * canvas.stride + size_t(ix) * canvas.planes;
+  uint8_t* const pixels[4] = {first, first + canvas.planes, first + canvas.stride + canvas.planes,
+                              first + canvas.stride};
+  for (int n = 0; n < 4; ++n) {
+    int32_t v[3];
+    SplatValues(colour, x[n], fast[n], v);
+    Deposit(pixels[n], v);
+  }
+}
+
 // One half of a streak: from the centre along (sx, sy) until the squared distance reaches S.
 void WalkStreak(int32_t x, int32_t y, double sx, double sy, double S, const int32_t colour[3]) {
-  // The bounds in locals: the splats' byte stores could otherwise alias the frame.
+  // The frame in locals: the splats' byte stores could otherwise alias it.
   const RenderFrame& f = g_renderFrame;
   const double left = f.firstColumn, right = f.width - 1, top = f.firstRow, bottom = f.endRow - 1;
+  const Canvas canvas = Canvas::OfFrame();
   double px = x;
   double py = y;
   for (;;) {
@@ -78,8 +116,10 @@ void WalkStreak(int32_t x, int32_t y, double sx, double sy, double S, const int3
     if (!(D < S)) break;
     if (px > left && px < right && py > top && py < bottom) {
       const double fade = 1 - D / S;
-      SplatPoint(px, py, int32_t(colour[0] * fade), int32_t(colour[1] * fade),
-                 int32_t(colour[2] * fade));
+      // Faded colours stay within 0..255: no masking needed.
+      const int32_t faded[3] = {int32_t(colour[0] * fade), int32_t(colour[1] * fade),
+                                int32_t(colour[2] * fade)};
+      Splat(canvas, px, py, faded);
     }
     px = px + sx;
     py = py + sy;
@@ -116,28 +156,7 @@ double SplatExp(double x) {
 
 void SplatPoint(double px, double py, int32_t c0, int32_t c1, int32_t c2) {
   const int32_t colour[3] = {c0 & 0xFF, c1 & 0xFF, c2 & 0xFF};
-  const int32_t ix = int32_t(px);
-  const int32_t iy = int32_t(py);
-  const double fx = px - ix;
-  const double fy = py - iy;
-  const double gx = px - (ix + 1);
-  const double gy = py - (iy + 1);
-  // The four pixels around the point, in their order; their weights first, so that the
-  // four exponentials overlap.
-  const double x[4] = {-0.5 * (fx * fx + fy * fy), -0.5 * (gx * gx + fy * fy),
-                       -0.5 * (gx * gx + gy * gy), -0.5 * (fx * fx + gy * gy)};
-  double fast[4];
-  for (int n = 0; n < 4; ++n) fast[n] = g_fastExp(x[n] >= -1.0 && x[n] <= 0.0 ? x[n] : 0.0);
-  const RenderFrame& f = g_renderFrame;
-  const size_t stride = size_t(f.outRowBytes);
-  const size_t planes = size_t(f.planes);
-  uint8_t* const first = f.output + size_t(iy) * stride + size_t(ix) * planes;
-  uint8_t* const pixels[4] = {first, first + planes, first + stride + planes, first + stride};
-  for (int n = 0; n < 4; ++n) {
-    int32_t v[3];
-    SplatValues(colour, x[n], fast[n], v);
-    Deposit(pixels[n], v);
-  }
+  Splat(Canvas::OfFrame(), px, py, colour);
 }
 
 void DrawSparkle(int32_t x, int32_t y, int32_t red, int32_t green, int32_t blue, int32_t length,

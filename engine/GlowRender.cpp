@@ -22,8 +22,9 @@ namespace {
 // cost per pixel of this many stamps, measured over shares of centres from 0.2 to 8 % and
 // radii 10 to 100; the gather's cost hardly falls with fewer centres.
 constexpr int64_t kStampPixelsPerGatherStep = 3;
-// Smaller renders are not worth a second thread.
-constexpr int64_t kPixelsForTwoThreads = 64 * 64;
+// Smaller renders, such as the dialog's previews, are not worth a second thread: under Wine
+// starting and waking it cost more than it saved on a 267 x 200 preview.
+constexpr int64_t kPixelsForTwoThreads = 512 * 512;
 
 // Calls visit(x) for each centre of row y in order: a matching input pixel that does not
 // follow a centre in raster order. The skip state runs on across rows.

@@ -213,6 +213,18 @@ bool BlendRow(Gaps& gaps, const CentreMap& centres, int32_t cy, int32_t lo, int3
   return blended;
 }
 
+// BlendRow for each set of live samples; none live blends nothing.
+using RowBlend = bool (*)(Gaps&, const CentreMap&, int32_t, int32_t, int32_t, int32_t, int32_t);
+constexpr RowBlend kBlendRow[8] = {
+    [](Gaps&, const CentreMap&, int32_t, int32_t, int32_t, int32_t, int32_t) { return false; },
+    BlendRow<1>,
+    BlendRow<2>,
+    BlendRow<3>,
+    BlendRow<4>,
+    BlendRow<5>,
+    BlendRow<6>,
+    BlendRow<7>};
+
 // One group of kGroup pixels of row y, from column x0. Each output sample is its copied
 // value folded with the blends of the centres that reach it, in raster order of the
 // centres: that is what the stamps leave, because stamps touch each sample at most once and
@@ -246,30 +258,7 @@ void GatherGroup(const CentreMap& centres, uint8_t* line, int32_t x0, int32_t y,
     }
     const int32_t lo = std::max(0, x0 - half);
     const int32_t hi = std::min(f.width - 1, x0 + count - 1 + half);
-    bool blended = false;
-    switch (gaps.LiveSamples(dy)) {
-      case 1:
-        blended = BlendRow<1>(gaps, centres, cy, lo, hi, x0, dy);
-        break;
-      case 2:
-        blended = BlendRow<2>(gaps, centres, cy, lo, hi, x0, dy);
-        break;
-      case 3:
-        blended = BlendRow<3>(gaps, centres, cy, lo, hi, x0, dy);
-        break;
-      case 4:
-        blended = BlendRow<4>(gaps, centres, cy, lo, hi, x0, dy);
-        break;
-      case 5:
-        blended = BlendRow<5>(gaps, centres, cy, lo, hi, x0, dy);
-        break;
-      case 6:
-        blended = BlendRow<6>(gaps, centres, cy, lo, hi, x0, dy);
-        break;
-      case 7:
-        blended = BlendRow<7>(gaps, centres, cy, lo, hi, x0, dy);
-        break;
-    }
+    const bool blended = kBlendRow[gaps.LiveSamples(dy)](gaps, centres, cy, lo, hi, x0, dy);
     if (blended) reach = gaps.Update();
   }
 

@@ -11,6 +11,7 @@
 
 #include "engine/Effects.h"
 #include "engine/GlowPaths.h"
+#include "engine/Lanes.h"
 #include "engine/RenderFrame.h"
 #include "engine/RowLoop.h"
 
@@ -26,28 +27,70 @@ constexpr int64_t kStampPixelsPerGatherStep = 3;
 // starting and waking it cost more than it saved on a 267 x 200 preview.
 constexpr int64_t kPixelsForTwoThreads = 512 * 512;
 
+// The colour window laid out over 16 pixels of `planes` samples, to find blocks of 16
+// pixels of which none matches (the fourth sample always lies in its window).
+struct WindowBlock {
+  uint8_t low[64], high[64];
+  bool empty;  // no pixel can match
+
+  WindowBlock(const ColourWindow& w, int32_t planes) {
+    const int32_t lows[4] = {w.lowRed, w.lowGreen, w.lowBlue, 0};
+    const int32_t highs[4] = {w.highRed, w.highGreen, w.highBlue, 255};
+    empty = false;
+    for (int k = 0; k < 3; ++k) empty = empty || lows[k] > highs[k];
+    for (int i = 0; i < 64; ++i) {
+      low[i] = uint8_t(std::clamp(lows[i % planes], 0, 255));
+      high[i] = uint8_t(std::clamp(highs[i % planes], 0, 255));
+    }
+  }
+
+  // Whether one of the 16 pixels from `pixels` may match.
+  template <int Planes>
+  bool AnyMatch(const uint8_t* pixels) const {
+    const uint64_t in = lanes::InRange(pixels, low, high, Planes);
+    // A pixel matches when its three colour samples are in their windows; bit 0 of each
+    // pixel's run of Planes bits then survives.
+    constexpr uint64_t kFirstSamples = Planes == 3 ? 0x249249249249u : 0x1111111111111111u;
+    return (in & (in >> 1) & (in >> 2) & kFirstSamples) != 0;
+  }
+};
+
 // Calls visit(x) for each centre of row y in order: a matching input pixel that does not
 // follow a centre in raster order. The skip state runs on across rows.
 template <int Planes, typename Visit>
-void ForEachCentre(const ColourWindow& window, int32_t y, bool& skip, Visit visit) {
+void ForEachCentre(const WindowBlock& block, const ColourWindow& window, int32_t y, bool& skip,
+                   Visit visit) {
   const RenderFrame& f = g_renderFrame;
+  if (block.empty) {
+    if (f.width > f.firstColumn) skip = false;  // a row without a match passes over one pixel
+    return;
+  }
   const uint8_t* line = f.input + size_t(y) * size_t(f.inRowBytes);
-  for (int32_t x = f.firstColumn; x < f.width; ++x) {
-    if (skip) {
+  for (int32_t x = f.firstColumn; x < f.width;) {
+    // Sixteen pixels without a match hold no centre and leave the skip state clear.
+    if (x + 16 <= f.width && !block.AnyMatch<Planes>(line + size_t(x) * Planes)) {
       skip = false;
-    } else if (Matches(window, line + size_t(x) * Planes)) {
-      visit(x);
-      skip = true;
+      x += 16;
+      continue;
+    }
+    for (const int32_t end = std::min(f.width, x + 16); x < end; ++x) {
+      if (skip) {
+        skip = false;
+      } else if (Matches(window, line + size_t(x) * Planes)) {
+        visit(x);
+        skip = true;
+      }
     }
   }
 }
 
 template <typename Visit>
-void ForEachCentreIn(const ColourWindow& window, int32_t y, bool& skip, Visit visit) {
+void ForEachCentreIn(const WindowBlock& block, const ColourWindow& window, int32_t y, bool& skip,
+                     Visit visit) {
   if (g_renderFrame.planes == 3)
-    ForEachCentre<3>(window, y, skip, visit);
+    ForEachCentre<3>(block, window, y, skip, visit);
   else
-    ForEachCentre<4>(window, y, skip, visit);
+    ForEachCentre<4>(block, window, y, skip, visit);
 }
 
 // Each centre's stamp, centre rows in order, row t's stamps once row t has been polled: the
@@ -56,6 +99,7 @@ void ForEachCentreIn(const ColourWindow& window, int32_t y, bool& skip, Visit vi
 void RenderStamps(const CentreMap* centres, const ColourWindow& window, int32_t e, RowLoop& loop,
                   bool poll) {
   const RenderFrame& f = g_renderFrame;
+  const WindowBlock block(window, f.planes);
   bool skip = false;
   for (int32_t y = f.firstRow; y < f.endRow; ++y) {
     if (poll && !loop.Poll()) return;
@@ -63,7 +107,7 @@ void RenderStamps(const CentreMap* centres, const ColourWindow& window, int32_t 
     if (centres)
       centres->ForEach(y, 0, f.width - 1, stamp);
     else
-      ForEachCentreIn(window, y, skip, stamp);
+      ForEachCentreIn(block, window, y, skip, stamp);
   }
 }
 
@@ -210,9 +254,10 @@ void RenderGlow(const ColourWindow& window, int32_t e, RowLoop& loop, bool poll)
   }
   int64_t count = 0;
   bool skip = false;
+  const WindowBlock block(window, f.planes);
   for (int32_t y = f.firstRow; y < f.endRow; ++y) {
     uint64_t* row = bits.get() + size_t(y) * size_t(wordsPerRow);
-    ForEachCentreIn(window, y, skip, [&](int32_t x) {
+    ForEachCentreIn(block, window, y, skip, [&](int32_t x) {
       row[x >> 6] |= uint64_t(1) << (x & 63);
       ++count;
     });

@@ -35,24 +35,27 @@ class FastExp {
 const FastExp g_fastExp;
 
 // The splat values trunc(colour[k] * w) for w = exp(x), exactly as with the library's exp,
-// in integers: W = floor(fast * 2^30), so that colour * fast lies in [P, P + colour) / 2^30
-// for P = colour * W. The fast value lies within 1e-12 of exp(x) and the library's within a
-// few units in the last place, so the plain product colour * w (rounded) lies within 3e-10
-// (below 16 / 2^30) of colour * fast. Where the low 30 bits of P keep that far from both
-// ends of their range, the plain product truncates to P >> 30 as well. Where they do not
-// (rarely, and always at w = 1), the library decides.
-inline void SplatValues(const int32_t colour[3], double x, double fast, int32_t v[3]) {
-  constexpr int32_t kOne = int32_t(1) << 30;
-  constexpr int32_t kMargin = 16;
+// in 32-bit integers: W = floor(fast * 2^23), so that colour * fast lies in
+// [P, P + colour) / 2^23 for P = colour * W (below 2^31). The fast value lies within 1e-12
+// of exp(x) and the library's within a few units in the last place, so the plain product
+// colour * w (rounded) lies within 3e-10 (below 1 / 2^23) of colour * fast. Where the low 23
+// bits of P keep that far from both ends of their range, the plain product truncates to
+// P >> 23 as well. False where they do not (rarely, and always at w = 1): there the library
+// must decide.
+inline bool FastSplatValues(const int32_t colour[3], double x, double fast, int32_t v[3]) {
+  constexpr int32_t kOne = int32_t(1) << 23;
   bool clear = x >= -1.0 && x <= 0.0;
-  const int32_t W = int32_t(fast * kOne);  // fast is at most 1 + 1e-14
+  const int32_t W = int32_t(fast * kOne);  // fast is at most 1 + 1e-12
   for (int k = 0; k < 3; ++k) {
-    const int64_t P = int64_t(colour[k]) * W;
-    v[k] = int32_t(P >> 30);
-    const int32_t low = int32_t(P & (kOne - 1));
-    clear &= (colour[k] == 0) | ((low >= kMargin) & (low <= kOne - 256 - kMargin));
+    const int32_t P = colour[k] * W;
+    v[k] = P >> 23;
+    const int32_t low = P & (kOne - 1);
+    clear &= (colour[k] == 0) | ((low >= 1) & (low <= kOne - 257));
   }
-  if (clear) return;
+  return clear;
+}
+
+inline void LibrarySplatValues(const int32_t colour[3], double x, int32_t v[3]) {
   const double w = std::exp(x);
   for (int k = 0; k < 3; ++k) v[k] = int32_t(colour[k] * w);
 }
@@ -94,11 +97,14 @@ inline void Splat(const Canvas& canvas, double px, double py, const int32_t colo
   uint8_t* const first = canvas.output + size_t(iy) * canvas.stride + size_t(ix) * canvas.planes;
   uint8_t* const pixels[4] = {first, first + canvas.planes, first + canvas.stride + canvas.planes,
                               first + canvas.stride};
-  for (int n = 0; n < 4; ++n) {
-    int32_t v[3];
-    SplatValues(colour, x[n], fast[n], v);
-    Deposit(pixels[n], v);
+  int32_t v[4][3];
+  bool clear = true;
+  for (int n = 0; n < 4; ++n) clear &= FastSplatValues(colour, x[n], fast[n], v[n]);
+  if (!clear) {
+    for (int n = 0; n < 4; ++n)
+      if (!FastSplatValues(colour, x[n], fast[n], v[n])) LibrarySplatValues(colour, x[n], v[n]);
   }
+  for (int n = 0; n < 4; ++n) Deposit(pixels[n], v[n]);
 }
 
 // One half of a streak: from the centre along (sx, sy) until the squared distance reaches S.

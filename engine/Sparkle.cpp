@@ -1,5 +1,9 @@
 #include <cmath>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "engine/Effects.h"
 #include "engine/RenderFrame.h"
 
@@ -25,6 +29,27 @@ class FastExp {
     p = p * r + 1.0;
     p = p * r + 1.0;
     return table_[n] * p;
+  }
+
+  // The same for four values at once, two to a register where SSE2 is at hand: the same
+  // operations in the same order, so the same results.
+  void Four(const double in[4], double out[4]) const {
+#if defined(__SSE2__)
+    for (int h = 0; h < 4; h += 2) {
+      const __m128d x = _mm_loadu_pd(in + h);
+      const __m128i n = _mm_cvttpd_epi32(_mm_mul_pd(x, _mm_set1_pd(-kSteps)));
+      const __m128d r = _mm_add_pd(x, _mm_mul_pd(_mm_cvtepi32_pd(n), _mm_set1_pd(1.0 / kSteps)));
+      __m128d p = _mm_set1_pd(1.0 / 6.0);
+      p = _mm_add_pd(_mm_mul_pd(p, r), _mm_set1_pd(0.5));
+      p = _mm_add_pd(_mm_mul_pd(p, r), _mm_set1_pd(1.0));
+      p = _mm_add_pd(_mm_mul_pd(p, r), _mm_set1_pd(1.0));
+      const int32_t n0 = _mm_cvtsi128_si32(n);
+      const int32_t n1 = _mm_cvtsi128_si32(_mm_srli_si128(n, 4));
+      _mm_storeu_pd(out + h, _mm_mul_pd(_mm_set_pd(table_[n1], table_[n0]), p));
+    }
+#else
+    for (int i = 0; i < 4; ++i) out[i] = (*this)(in[i]);
+#endif
   }
 
  private:
@@ -92,8 +117,9 @@ inline void Splat(const Canvas& canvas, double px, double py, const int32_t colo
   // four exponentials overlap.
   const double x[4] = {-0.5 * (fx * fx + fy * fy), -0.5 * (gx * gx + fy * fy),
                        -0.5 * (gx * gx + gy * gy), -0.5 * (fx * fx + gy * gy)};
-  double fast[4];
-  for (int n = 0; n < 4; ++n) fast[n] = g_fastExp(x[n] >= -1.0 && x[n] <= 0.0 ? x[n] : 0.0);
+  double inRange[4], fast[4];
+  for (int n = 0; n < 4; ++n) inRange[n] = x[n] >= -1.0 && x[n] <= 0.0 ? x[n] : 0.0;
+  g_fastExp.Four(inRange, fast);
   uint8_t* const first = canvas.output + size_t(iy) * canvas.stride + size_t(ix) * canvas.planes;
   uint8_t* const pixels[4] = {first, first + canvas.planes, first + canvas.stride + canvas.planes,
                               first + canvas.stride};
@@ -157,7 +183,10 @@ Directions g_directions;
 }  // namespace
 
 double SplatExp(double x) {
-  return g_fastExp(x);
+  const double in[4] = {x, x, x, x};
+  double out[4];
+  g_fastExp.Four(in, out);
+  return out[0] == g_fastExp(x) ? out[3] : -1.0;  // the two forms must agree
 }
 
 void SplatPoint(double px, double py, int32_t c0, int32_t c1, int32_t c2) {

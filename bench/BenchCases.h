@@ -20,9 +20,16 @@ struct Case {
   bool previewing = false;
 };
 
-// Dense: three quarters of the pixels near (200, 170, 90), the rest noise. Sparse: dark
-// noise with 0.2 % bright lights.
-inline oracle::Image Scene(int width, int height, bool dense) {
+// Dense: three quarters of the pixels near the colour, the rest noise. Sparse: dark noise
+// with 0.2 % bright lights.
+struct Colour {
+  int red, green, blue;
+};
+constexpr Colour kAmber{200, 170, 90};
+// Stars keep bright pixels in their window, so that they stay candidates for more stars.
+constexpr Colour kPale{230, 220, 200};
+
+inline oracle::Image Scene(int width, int height, bool dense, Colour near = kAmber) {
   oracle::Image im;
   im.width = width;
   im.height = height;
@@ -31,7 +38,7 @@ inline oracle::Image Scene(int width, int height, bool dense) {
   std::mt19937 rng(7);
   std::uniform_int_distribution<int> byte(0, 255), dark(0, 60), pct(0, 999), jitter(-12, 12),
       bright(245, 255);
-  const int centre[3] = {200, 170, 90};
+  const int centre[3] = {near.red, near.green, near.blue};
   for (size_t i = 0; i < im.samples.size(); i += 3) {
     const int roll = pct(rng);
     for (int k = 0; k < 3; ++k) {
@@ -47,22 +54,22 @@ inline oracle::Image Scene(int width, int height, bool dense) {
 }
 
 inline EffectSettings Glow(int threshold, int radius, float scale = 1.0f) {
-  return {200, 170, 90, threshold, radius, 45, 4, 0, scale};
+  return {kAmber.red, kAmber.green, kAmber.blue, threshold, radius, 45, 4, 0, scale};
 }
 
 inline std::vector<Case> Cases() {
   const EffectSettings sparse{255, 255, 255, 10, 30, 45, 4, 0, 1.0f};
-  const EffectSettings sparkle{200, 170, 90, 100, 60, 30, 4, 1, 1.0f};
+  const EffectSettings sparkle{kPale.red, kPale.green, kPale.blue, 100, 60, 30, 4, 1, 1.0f};
   EffectSettings sparklePreview = sparkle;
   sparklePreview.scale = 6.0f;
   return {
       {"Glow r30 1600x1200 dense", Scene(1600, 1200, true), Glow(30, 30)},
       {"Glow r100 800x600 dense", Scene(800, 600, true), Glow(30, 100)},
       {"Glow r30 1600x1200 sparse", Scene(1600, 1200, false), sparse},
-      {"Sparkle r60 t100 800x600 dense", Scene(800, 600, true), sparkle},
+      {"Sparkle r60 t100 800x600 dense", Scene(800, 600, true, kPale), sparkle},
       // The dialog's preview of a 1600 x 1200 image, reduced by 6.
       {"preview Glow r30 267x200 dense", Scene(267, 200, true), Glow(30, 30, 6.0f), true},
-      {"preview Sparkle r60 267x200 dense", Scene(267, 200, true), sparklePreview, true},
+      {"preview Sparkle r60 267x200 dense", Scene(267, 200, true, kPale), sparklePreview, true},
   };
 }
 

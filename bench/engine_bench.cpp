@@ -8,13 +8,13 @@
 
 namespace {
 
-// Collects each run's real time (the render may use two threads) by name.
+// Collects each run's real time (the render may use two threads) by the registered name.
 class Collector : public benchmark::ConsoleReporter {
  public:
   std::map<std::string, double> ms;
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs)
-      ms[run.benchmark_name()] = run.GetAdjustedRealTime();  // in the unit below
+      ms[run.run_name.function_name] = run.GetAdjustedRealTime();  // in the unit below
     ConsoleReporter::ReportRuns(runs);
   }
 };

@@ -33,7 +33,7 @@ enum class GlowPath {
 };
 struct EngineTuning {
   GlowPath glow = GlowPath::Automatic;
-  int32_t threads = 0;        // 1 or 2; 0: two where the machine has two cores
+  int32_t threads = 0;        // for the gather, 1 or 2; 0: two on a machine of two cores
   bool noWorkMemory = false;  // behave as if the gather's centre map could not be had
 };
 extern EngineTuning g_engineTuning;
@@ -46,6 +46,11 @@ void DrawSparkle(int32_t x, int32_t y, int32_t red, int32_t green, int32_t blue,
 
 // Deposits one point of colour on the four pixels around (px, py).
 void SplatPoint(double px, double py, int32_t c0, int32_t c1, int32_t c2);
+
+// exp(x) for x in [-1, 0] within 1e-12 of the exact value: the fast path of the splat
+// weights, used only where the truncated products cannot come out otherwise than with the
+// library's exp.
+double SplatExp(double x);
 
 // The inclusive window of one colour component: c - threshold .. c + threshold, clamped
 // to 0..255. Empty (low > high) for a negative threshold or a colour outside 0..255.

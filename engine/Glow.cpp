@@ -104,8 +104,10 @@ void PrepareGlowStamp(int32_t e, int32_t planes) {
   GlowStamp& s = g_stamp;
   s.e = std::clamp(e, 0, kMaxRadius);
   s.planes = planes;
-  std::memset(s.pixelRows, 0, sizeof(s.pixelRows));
-  std::memset(s.sampleRows, 0, sizeof(s.sampleRows));
+  // Only the rows of this reach are read.
+  const int32_t used = 2 * s.e + 1;
+  std::memset(s.pixelRows, 0, sizeof(s.pixelRows[0]) * used);
+  for (auto& sample : s.sampleRows) std::memset(sample, 0, sizeof(sample[0]) * used);
   int32_t nearest[3][kWeights + 1];
   for (auto& k : nearest) std::fill(k, k + kWeights + 1, -1);
   for (int32_t dy = -s.e; dy <= s.e; ++dy) {
@@ -132,19 +134,20 @@ void PrepareGlowStamp(int32_t e, int32_t planes) {
   s.stampReach = std::max({s.farthest[0][2], s.farthest[1][2], s.farthest[2][2]});
 }
 
-void StampGlow(int32_t x, int32_t y, int32_t e) {
-  EnsureStamp(std::clamp(e, 0, kMaxRadius), g_renderFrame.planes);
-  StampGlowParity(x, y, -1);
+int64_t GlowStampArea() {
+  const int32_t half = HalfWidth(g_stamp.stampReach, 0, g_stamp.e);
+  if (half < 0) return 0;
+  return (2 * int64_t(half) + 1) * (2 * int64_t(half) + 1);
 }
 
-void StampGlowParity(int32_t x, int32_t y, int32_t parity) {
+void StampGlow(int32_t x, int32_t y, int32_t e) {
+  EnsureStamp(std::clamp(e, 0, kMaxRadius), g_renderFrame.planes);
   const RenderFrame& f = g_renderFrame;
   const GlowStamp& s = g_stamp;
   const int32_t planes = s.planes;
   for (int32_t dy = -s.e; dy <= s.e; ++dy) {
     const int32_t row = y + dy;
     if (row <= f.firstRow || row >= f.endRow) continue;
-    if (parity >= 0 && (row & 1) != parity) continue;
     // Each row of the stamp is blended only where some sample weighs 2 or more.
     const int32_t half = HalfWidth(s.stampReach, dy, s.e);
     const int32_t first = std::max(x - half, f.firstColumn + 1);
@@ -210,6 +213,18 @@ bool BlendRow(Gaps& gaps, const CentreMap& centres, int32_t cy, int32_t lo, int3
   return blended;
 }
 
+// BlendRow for each set of live samples; none live blends nothing.
+using RowBlend = bool (*)(Gaps&, const CentreMap&, int32_t, int32_t, int32_t, int32_t, int32_t);
+constexpr RowBlend kBlendRow[8] = {
+    [](Gaps&, const CentreMap&, int32_t, int32_t, int32_t, int32_t, int32_t) { return false; },
+    BlendRow<1>,
+    BlendRow<2>,
+    BlendRow<3>,
+    BlendRow<4>,
+    BlendRow<5>,
+    BlendRow<6>,
+    BlendRow<7>};
+
 // One group of kGroup pixels of row y, from column x0. Each output sample is its copied
 // value folded with the blends of the centres that reach it, in raster order of the
 // centres: that is what the stamps leave, because stamps touch each sample at most once and
@@ -228,7 +243,7 @@ void GatherGroup(const CentreMap& centres, uint8_t* line, int32_t x0, int32_t y,
   alignas(16) uint16_t samples[3 * kGroup] = {};
   for (int32_t i = live; i < count; ++i)
     for (int k = 0; k < 3; ++k)
-      samples[k * kGroup + i] = uint16_t(255 - line[(x0 + i) * Planes + k]);
+      samples[k * kGroup + i] = uint16_t(255 - line[size_t(x0 + i) * Planes + k]);
   Gaps gaps;
   for (int r = 0; r < 6; ++r) gaps.lane[r] = lanes::Load(samples + 8 * r);
 
@@ -243,37 +258,14 @@ void GatherGroup(const CentreMap& centres, uint8_t* line, int32_t x0, int32_t y,
     }
     const int32_t lo = std::max(0, x0 - half);
     const int32_t hi = std::min(f.width - 1, x0 + count - 1 + half);
-    bool blended = false;
-    switch (gaps.LiveSamples(dy)) {
-      case 1:
-        blended = BlendRow<1>(gaps, centres, cy, lo, hi, x0, dy);
-        break;
-      case 2:
-        blended = BlendRow<2>(gaps, centres, cy, lo, hi, x0, dy);
-        break;
-      case 3:
-        blended = BlendRow<3>(gaps, centres, cy, lo, hi, x0, dy);
-        break;
-      case 4:
-        blended = BlendRow<4>(gaps, centres, cy, lo, hi, x0, dy);
-        break;
-      case 5:
-        blended = BlendRow<5>(gaps, centres, cy, lo, hi, x0, dy);
-        break;
-      case 6:
-        blended = BlendRow<6>(gaps, centres, cy, lo, hi, x0, dy);
-        break;
-      case 7:
-        blended = BlendRow<7>(gaps, centres, cy, lo, hi, x0, dy);
-        break;
-    }
+    const bool blended = kBlendRow[gaps.LiveSamples(dy)](gaps, centres, cy, lo, hi, x0, dy);
     if (blended) reach = gaps.Update();
   }
 
   for (int r = 0; r < 6; ++r) lanes::Store(samples + 8 * r, gaps.lane[r]);
   for (int32_t i = live; i < count; ++i)
     for (int k = 0; k < 3; ++k)
-      line[(x0 + i) * Planes + k] = uint8_t(255 - samples[k * kGroup + i]);
+      line[size_t(x0 + i) * Planes + k] = uint8_t(255 - samples[k * kGroup + i]);
 }
 
 }  // namespace

@@ -30,11 +30,12 @@ struct CentreMap {
 
 // Lays the glow kernel out for stamps of reach e on pixels of `planes` samples. StampGlow
 // and GatherGlowRow read this layout; StampGlow prepares it itself when it is missing.
+// The layout is only read while rows are drawn, so two threads may share it.
 void PrepareGlowStamp(int32_t e, int32_t planes);
 
-// StampGlow restricted to target rows of one parity (0 or 1), so that two threads can
-// stamp the same centres into disjoint rows; -1 stamps every row.
-void StampGlowParity(int32_t x, int32_t y, int32_t parity);
+// The pixels one stamp of the prepared layout blends (a square around its disc of weights
+// that change samples); 0 when none changes anything.
+int64_t GlowStampArea();
 
 // Computes output row y of the frame from its copied input and the centres of rows before
 // centreEnd, as their stamps in raster order would have left it.

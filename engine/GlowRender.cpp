@@ -1,7 +1,8 @@
 // The Glow row loop: finds the stamp centres, chooses between stamping them and gathering
-// each output pixel from them, and shares the rows between two threads while the calling
-// thread polls the host once per row, in order.
+// each output pixel from them, and shares the gather's rows between two threads while the
+// calling thread polls the host once per row, in order.
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -10,6 +11,7 @@
 
 #include "engine/Effects.h"
 #include "engine/GlowPaths.h"
+#include "engine/Lanes.h"
 #include "engine/RenderFrame.h"
 #include "engine/RowLoop.h"
 
@@ -17,152 +19,220 @@ EngineTuning g_engineTuning;
 
 namespace {
 
-// Below one centre in this many pixels the stamps are cheaper than the gather, whose cost
-// per pixel hardly falls with fewer centres.
-constexpr int64_t kPixelsPerCentreForStamps = 64;
-// Smaller renders are not worth a second thread.
-constexpr int64_t kPixelsForTwoThreads = 64 * 64;
+// On one thread the gather costs about as much per pixel and row of its window as the stamps
+// cost per pixel of this many stamps, measured over shares of centres from 0.2 to 8 % and
+// radii 10 to 100; the gather's cost hardly falls with fewer centres.
+constexpr int64_t kStampPixelsPerGatherStep = 3;
+// Smaller renders, such as the dialog's previews, are not worth a second thread: under Wine
+// starting and waking it cost more than it saved on a 267 x 200 preview.
+constexpr int64_t kPixelsForTwoThreads = 512 * 512;
+
+// The colour window laid out over 16 pixels of `planes` samples, to find blocks of 16
+// pixels of which none matches (the fourth sample always lies in its window).
+struct WindowBlock {
+  uint8_t low[64], high[64];
+  bool empty;  // no pixel can match
+
+  WindowBlock(const ColourWindow& w, int32_t planes) {
+    const int32_t lows[4] = {w.lowRed, w.lowGreen, w.lowBlue, 0};
+    const int32_t highs[4] = {w.highRed, w.highGreen, w.highBlue, 255};
+    empty = false;
+    for (int k = 0; k < 3; ++k) empty = empty || lows[k] > highs[k];
+    for (int i = 0; i < 64; ++i) {
+      low[i] = uint8_t(std::clamp(lows[i % planes], 0, 255));
+      high[i] = uint8_t(std::clamp(highs[i % planes], 0, 255));
+    }
+  }
+
+  // Whether one of the 16 pixels from `pixels` may match.
+  template <int Planes>
+  bool AnyMatch(const uint8_t* pixels) const {
+    const uint64_t in = lanes::InRange(pixels, low, high, Planes);
+    // A pixel matches when its three colour samples are in their windows; bit 0 of each
+    // pixel's run of Planes bits then survives.
+    constexpr uint64_t kFirstSamples = Planes == 3 ? 0x249249249249u : 0x1111111111111111u;
+    return (in & (in >> 1) & (in >> 2) & kFirstSamples) != 0;
+  }
+};
 
 // Calls visit(x) for each centre of row y in order: a matching input pixel that does not
 // follow a centre in raster order. The skip state runs on across rows.
 template <int Planes, typename Visit>
-void ForEachCentre(const ColourWindow& window, int32_t y, bool& skip, Visit visit) {
+void ForEachCentre(const WindowBlock& block, const ColourWindow& window, int32_t y, bool& skip,
+                   Visit visit) {
   const RenderFrame& f = g_renderFrame;
+  if (block.empty) {
+    if (f.width > f.firstColumn) skip = false;  // a row without a match passes over one pixel
+    return;
+  }
   const uint8_t* line = f.input + size_t(y) * size_t(f.inRowBytes);
-  for (int32_t x = f.firstColumn; x < f.width; ++x) {
-    if (skip) {
+  for (int32_t x = f.firstColumn; x < f.width;) {
+    // Sixteen pixels without a match hold no centre and leave the skip state clear.
+    if (x + 16 <= f.width && !block.AnyMatch<Planes>(line + size_t(x) * Planes)) {
       skip = false;
-    } else if (Matches(window, line + size_t(x) * Planes)) {
-      visit(x);
-      skip = true;
+      x += 16;
+      continue;
+    }
+    for (const int32_t end = std::min(f.width, x + 16); x < end; ++x) {
+      if (skip) {
+        skip = false;
+      } else if (Matches(window, line + size_t(x) * Planes)) {
+        visit(x);
+        skip = true;
+      }
     }
   }
 }
 
 template <typename Visit>
-void ForEachCentreIn(const ColourWindow& window, int32_t y, bool& skip, Visit visit) {
+void ForEachCentreIn(const WindowBlock& block, const ColourWindow& window, int32_t y, bool& skip,
+                     Visit visit) {
   if (g_renderFrame.planes == 3)
-    ForEachCentre<3>(window, y, skip, visit);
+    ForEachCentre<3>(block, window, y, skip, visit);
   else
-    ForEachCentre<4>(window, y, skip, visit);
+    ForEachCentre<4>(block, window, y, skip, visit);
 }
 
-// Rows of work shared by one or two threads. Job t may run once the host has been polled
-// for `need(t)` rows; after an abort before row `end`, the jobs still to run do so with the
-// centres of rows before `end` only, which is what the plain loop leaves (rows polled
-// before the abort carry their stamps, the rest do not).
-struct Progress {
-  std::mutex mutex;
-  std::condition_variable changed;
-  int32_t released = 0;  // rows polled
-  bool finished = false;
-  int32_t end = 0;  // centre rows that count, once finished
-};
-
-struct Jobs {
-  int32_t rows;
-  int32_t parity;  // of the rows this thread writes, -1 for all
-  int32_t next;
-  int32_t step;
-};
-
-// Runs the jobs of the calling thread and of an optional worker. need(t): rows polled
-// before job t can run; work(parity, t, end): job t with the centres of rows before end;
-// after the render has finished at `end`, only jobs below limit(end) have anything to do.
-template <typename Need, typename Work, typename Limit>
-void RunRows(RowLoop& loop, bool poll, int32_t threads, bool splitRows, Need need, Work work,
-             Limit limit) {
-  const int32_t rows = g_renderFrame.endRow;
-  Progress progress;
-  progress.end = rows;
-
-  auto worker = [&] {
-    Jobs jobs{rows, 1, splitRows ? 1 : 0, splitRows ? 2 : 1};
-    for (; jobs.next < rows; jobs.next += jobs.step) {
-      int32_t end;
-      {
-        std::unique_lock lock(progress.mutex);
-        progress.changed.wait(
-            lock, [&] { return progress.finished || progress.released >= need(jobs.next); });
-        end = progress.finished ? progress.end : rows;
-      }
-      if (jobs.next >= limit(end)) break;
-      work(jobs.parity, jobs.next, end);
-    }
-  };
-  std::thread helper;
-  if (threads > 1 && rows > 1) {
-    try {
-      helper = std::thread(worker);
-    } catch (...) {
-      // No second thread to be had: the calling thread does all the rows.
-    }
+// Each centre's stamp, centre rows in order, row t's stamps once row t has been polled: the
+// loop of the rules with faster stamps. Without a centre map the centres are found in the
+// input as the loop goes.
+void RenderStamps(const CentreMap* centres, const ColourWindow& window, int32_t e, RowLoop& loop,
+                  bool poll) {
+  const RenderFrame& f = g_renderFrame;
+  const WindowBlock block(window, f.planes);
+  bool skip = false;
+  for (int32_t y = f.firstRow; y < f.endRow; ++y) {
+    if (poll && !loop.Poll()) return;
+    auto stamp = [&](int32_t x) { StampGlow(x, y, e); };
+    if (centres)
+      centres->ForEach(y, 0, f.width - 1, stamp);
+    else
+      ForEachCentreIn(block, window, y, skip, stamp);
   }
-  const bool shared = helper.joinable();
-  Jobs mine{rows, shared ? 0 : -1, 0, shared && splitRows ? 2 : 1};
+}
 
-  int32_t end = rows;
-  for (int32_t y = 0; y < rows; ++y) {
-    if (poll && !loop.Poll()) {
-      end = y;
-      break;
+// The gather's rows: output row t is final once the centre rows up to t + e have been
+// polled, and on an abort before row `end` the rows still open are computed with the
+// centres of rows before `end` only, which is what the plain loop leaves: rows polled
+// before the abort carry their stamps, the rest do not. The calling thread polls and takes
+// the even rows as they become final; a worker takes the odd ones. Whoever runs out of rows
+// of its own takes the other's from the bottom up, so that a thread the machine starves
+// does not hold the render back; each row is claimed once.
+class GatherRows {
+ public:
+  GatherRows(const CentreMap& centres, int32_t e) : centres_(centres), e_(e) {
+    rows_ = g_renderFrame.endRow;
+    end_ = rows_;
+  }
+
+  void Run(RowLoop& loop, bool poll, int32_t threads) {
+    std::thread worker;
+    if (threads > 1 && rows_ > 1) {
+      claimed_.reset(new (std::nothrow) std::atomic<bool>[size_t(rows_)]());
+      try {
+        if (claimed_) worker = std::thread([this] { Work(); });
+      } catch (...) {
+        // No second thread to be had: the calling thread does all the rows.
+      }
     }
+    const bool shared = worker.joinable();
+    const int32_t step = shared ? 2 : 1;
+
+    int32_t next = 0;  // the calling thread's next row
+    int32_t end = rows_;
+    for (int32_t y = 0; y < rows_; ++y) {
+      if (poll && !loop.Poll()) {
+        end = y;
+        break;
+      }
+      if (shared) Release(y + 1);
+      for (; next < rows_ && Need(next) <= y + 1; next += step) Compute(next, rows_);
+    }
+    if (shared) Finish(end);
+    for (; next < Limit(end); next += step) Compute(next, end);
     if (shared) {
-      {
-        std::lock_guard lock(progress.mutex);
-        progress.released = y + 1;
-      }
-      progress.changed.notify_one();
+      Steal(1, end);
+      worker.join();
     }
-    for (; mine.next < rows && need(mine.next) <= y + 1; mine.next += mine.step)
-      work(mine.parity, mine.next, rows);
   }
-  if (shared) {
+
+ private:
+  // Centre rows that must be polled before row t is final.
+  int32_t Need(int32_t t) const { return int32_t(std::min<int64_t>(int64_t(t) + e_ + 1, rows_)); }
+  // Rows that centres of rows before `end` can reach.
+  int32_t Limit(int32_t end) const { return int32_t(std::min<int64_t>(int64_t(end) + e_, rows_)); }
+
+  void Compute(int32_t t, int32_t end) {
+    if (claimed_ && claimed_[t].exchange(true)) return;
+    GatherGlowRow(centres_, t, end);
+  }
+
+  // The rows of one parity that are still open, from the bottom up.
+  void Steal(int32_t parity, int32_t end) {
+    for (int32_t t = Limit(end) - 1; t >= 0; --t)
+      if ((t & 1) == parity) Compute(t, end);
+  }
+
+  void Release(int32_t polled) {
+    bool wake;
     {
-      std::lock_guard lock(progress.mutex);
-      progress.finished = true;
-      progress.end = end;
+      std::lock_guard lock(mutex_);
+      released_ = polled;
+      wake = released_ >= wanted_;
     }
-    progress.changed.notify_one();
+    if (wake) changed_.notify_one();
   }
-  for (; mine.next < limit(end); mine.next += mine.step) work(mine.parity, mine.next, end);
-  if (shared) helper.join();
-}
+
+  void Finish(int32_t end) {
+    {
+      std::lock_guard lock(mutex_);
+      finished_ = true;
+      end_ = end;
+    }
+    changed_.notify_one();
+  }
+
+  // The worker: the odd rows as they become final, then the calling thread's open rows.
+  void Work() {
+    int32_t end = rows_;
+    for (int32_t t = 1; t < rows_; t += 2) {
+      {
+        std::unique_lock lock(mutex_);
+        if (!finished_ && released_ < Need(t)) {
+          // Woken for a few rows at once, so that cheap rows do not cost a wake-up each.
+          wanted_ = std::min(rows_, Need(t) + kRowsPerWakeUp);
+          changed_.wait(lock, [&] { return finished_ || released_ >= wanted_; });
+        }
+        if (finished_) end = end_;
+      }
+      if (t >= Limit(end)) break;
+      Compute(t, end);
+    }
+    {
+      std::unique_lock lock(mutex_);
+      changed_.wait(lock, [&] { return finished_; });
+      end = end_;
+    }
+    Steal(0, end);
+  }
+
+  static constexpr int32_t kRowsPerWakeUp = 8;
+
+  const CentreMap& centres_;
+  const int32_t e_;
+  int32_t rows_;
+  std::unique_ptr<std::atomic<bool>[]> claimed_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  int32_t released_ = 0;  // rows polled
+  int32_t wanted_ = 0;    // rows the waiting worker waits for
+  bool finished_ = false;
+  int32_t end_;  // centre rows that count, once finished
+};
 
 int32_t ThreadCount(int64_t pixels) {
   if (g_engineTuning.threads > 0) return std::min(g_engineTuning.threads, 2);
   return pixels >= kPixelsForTwoThreads && std::thread::hardware_concurrency() >= 2 ? 2 : 1;
-}
-
-// Each centre's stamp, centre rows in order: row t's stamps may be drawn once row t has
-// been polled. Two threads walk the same centres, each writing the rows of its parity; a
-// stamp touches each target sample once, so each thread leaves its rows as one would.
-// Without a centre map each thread finds the centres in the input itself.
-void RenderStamps(const CentreMap* centres, const ColourWindow& window, RowLoop& loop, bool poll,
-                  int32_t threads) {
-  const RenderFrame& f = g_renderFrame;
-  bool skip[2] = {false, false};
-  RunRows(
-      loop, poll, threads, false, [](int32_t t) { return t + 1; },
-      [&](int32_t parity, int32_t t, int32_t) {
-        auto stamp = [&](int32_t x) { StampGlowParity(x, t, parity); };
-        if (centres)
-          centres->ForEach(t, 0, f.width - 1, stamp);
-        else
-          ForEachCentreIn(window, t, skip[parity > 0], stamp);
-      },
-      [](int32_t end) { return end; });
-}
-
-// Each output row from the centres that reach it: row t is final once the rows of centres
-// up to t + e have been polled. Two threads take the rows by parity.
-void RenderGather(const CentreMap& centres, int32_t e, RowLoop& loop, bool poll, int32_t threads) {
-  const int32_t rows = g_renderFrame.endRow;
-  RunRows(
-      loop, poll, threads, true,
-      [=](int32_t t) { return int32_t(std::min<int64_t>(int64_t(t) + e + 1, rows)); },
-      [&](int32_t, int32_t t, int32_t end) { GatherGlowRow(centres, t, end); },
-      [=](int32_t end) { return int32_t(std::min<int64_t>(int64_t(end) + e, rows)); });
 }
 
 }  // namespace
@@ -171,23 +241,23 @@ void RenderGlow(const ColourWindow& window, int32_t e, RowLoop& loop, bool poll)
   const RenderFrame& f = g_renderFrame;
   PrepareGlowStamp(e, f.planes);
   const int64_t pixels = int64_t(f.width) * f.endRow;
-  const int32_t threads = ThreadCount(pixels);
 
   // The centre map takes one bit per pixel; without it the stamps give the same bytes.
   std::unique_ptr<uint64_t[]> bits;
-  const int32_t wordsPerRow = (f.width + 63) / 64;
+  const int32_t wordsPerRow = int32_t((int64_t(f.width) + 63) / 64);
   const uint64_t words = uint64_t(wordsPerRow) * uint64_t(f.endRow);
   if (!g_engineTuning.noWorkMemory && words < uint64_t(SIZE_MAX / sizeof(uint64_t)))
     bits.reset(new (std::nothrow) uint64_t[size_t(words)]());
   if (!bits) {
-    RenderStamps(nullptr, window, loop, poll, threads);
+    RenderStamps(nullptr, window, e, loop, poll);
     return;
   }
   int64_t count = 0;
   bool skip = false;
+  const WindowBlock block(window, f.planes);
   for (int32_t y = f.firstRow; y < f.endRow; ++y) {
     uint64_t* row = bits.get() + size_t(y) * size_t(wordsPerRow);
-    ForEachCentreIn(window, y, skip, [&](int32_t x) {
+    ForEachCentreIn(block, window, y, skip, [&](int32_t x) {
       row[x >> 6] |= uint64_t(1) << (x & 63);
       ++count;
     });
@@ -195,10 +265,15 @@ void RenderGlow(const ColourWindow& window, int32_t e, RowLoop& loop, bool poll)
   const CentreMap centres{bits.get(), wordsPerRow};
 
   GlowPath path = g_engineTuning.glow;
-  if (path == GlowPath::Automatic)
-    path = count * kPixelsPerCentreForStamps < pixels ? GlowPath::Stamps : GlowPath::Gather;
+  if (path == GlowPath::Automatic) {
+    const int64_t stamps = count * GlowStampArea();
+    // The stamps run on one thread, the gather on as many as it has.
+    const int64_t gather =
+        pixels * (2 * int64_t(e) + 1) * kStampPixelsPerGatherStep / ThreadCount(pixels);
+    path = stamps < gather ? GlowPath::Stamps : GlowPath::Gather;
+  }
   if (path == GlowPath::Stamps)
-    RenderStamps(&centres, window, loop, poll, threads);
+    RenderStamps(&centres, window, e, loop, poll);
   else
-    RenderGather(centres, e, loop, poll, threads);
+    GatherRows(centres, e).Run(loop, poll, ThreadCount(pixels));
 }

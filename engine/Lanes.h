@@ -40,6 +40,21 @@ inline int32_t MaxLane(U16x8 a) {
   return _mm_extract_epi16(m, 0);
 }
 
+// Bit i set where lows[i] <= bytes[i] <= highs[i], for i below 16 * blocks (at most 64).
+inline uint64_t InRange(const uint8_t* bytes, const uint8_t* lows, const uint8_t* highs,
+                        int blocks) {
+  uint64_t mask = 0;
+  for (int b = 0; b < blocks; ++b) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16 * b));
+    const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lows + 16 * b));
+    const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(highs + 16 * b));
+    const __m128i in = _mm_and_si128(_mm_cmpeq_epi8(_mm_max_epu8(v, lo), v),
+                                     _mm_cmpeq_epi8(_mm_min_epu8(v, hi), v));
+    mask |= uint64_t(uint32_t(_mm_movemask_epi8(in))) << (16 * b);
+  }
+  return mask;
+}
+
 // Screen-blends 16 bytes of samples with 16 weights (each k * 256): c + (((255 - c) * k) >> 8).
 inline void Brighten16(uint8_t* samples, const uint16_t* weights) {
   const __m128i zero = _mm_setzero_si128();
@@ -79,6 +94,13 @@ inline int32_t MaxLane(U16x8 a) {
   int32_t m = 0;
   for (int i = 0; i < 8; ++i) m = a.v[i] > m ? a.v[i] : m;
   return m;
+}
+inline uint64_t InRange(const uint8_t* bytes, const uint8_t* lows, const uint8_t* highs,
+                        int blocks) {
+  uint64_t mask = 0;
+  for (int i = 0; i < 16 * blocks; ++i)
+    if (bytes[i] >= lows[i] && bytes[i] <= highs[i]) mask |= uint64_t(1) << i;
+  return mask;
 }
 inline void Brighten16(uint8_t* samples, const uint16_t* weights) {
   for (int i = 0; i < 16; ++i) {

@@ -155,6 +155,19 @@ TEST(Sparkle, SplatPointOnAnIntegerAndAHalfPosition) {
   }
 }
 
+TEST(Sparkle, TheFastExponentialKeepsItsErrorBound) {
+  // Densely over [-1, 0], and on both sides of each step of its table.
+  for (int i = 0; i <= 100000; ++i) {
+    const double x = -i / 100000.0;
+    ASSERT_NEAR(SplatExp(x), std::exp(x), 1e-12) << x;
+  }
+  for (int n = 0; n <= 512; ++n)
+    for (double x : {-n / 512.0, std::nextafter(-n / 512.0, 0.0), std::nextafter(-n / 512.0, -1.0)})
+      if (x >= -1.0 && x <= 0.0) {
+        ASSERT_NEAR(SplatExp(x), std::exp(x), 1e-12) << x;
+      }
+}
+
 TEST(Sparkle, StreakCountsOutsideOneTo360StillEnd) {
   std::vector<uint8_t> buffer(size_t(50) * 50 * 3, 0);
   FrameOn(buffer, 50, 50, 3);

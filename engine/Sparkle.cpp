@@ -67,15 +67,15 @@ const FastExp g_fastExp;
 // bits of P keep that far from both ends of their range, the plain product truncates to
 // P >> 23 as well. False where they do not (rarely, and always at w = 1): there the library
 // must decide.
-inline bool FastSplatValues(const int32_t colour[3], double x, double fast, int32_t v[3]) {
+inline bool FastSplatValues(const int32_t colour[3], double fast, int32_t v[3]) {
   constexpr int32_t kOne = int32_t(1) << 23;
-  bool clear = x >= -1.0 && x <= 0.0;
+  bool clear = true;
   const int32_t W = int32_t(fast * kOne);  // fast is at most 1 + 1e-12
   for (int k = 0; k < 3; ++k) {
     const int32_t P = colour[k] * W;
     v[k] = P >> 23;
     const int32_t low = P & (kOne - 1);
-    clear &= (colour[k] == 0) | ((low >= 1) & (low <= kOne - 257));
+    clear &= (colour[k] == 0) | (uint32_t(low - 1) <= uint32_t(kOne - 258));  // 1..2^23 - 257
   }
   return clear;
 }
@@ -105,7 +105,10 @@ struct Canvas {
   }
 };
 
-// SplatPoint with its colour values already masked.
+// SplatPoint with its colour values already masked, for a point at or right of column 0
+// and at or below row 0. Then fx and fy lie in [0, 1) and gx and gy in [-1, 0] (each
+// difference is exact or rounds towards a representable bound), so every exponent lies in
+// [-1, 0], where the fast exponential holds.
 inline void Splat(const Canvas& canvas, double px, double py, const int32_t colour[3]) {
   const int32_t ix = int32_t(px);
   const int32_t iy = int32_t(py);
@@ -117,18 +120,17 @@ inline void Splat(const Canvas& canvas, double px, double py, const int32_t colo
   // four exponentials overlap.
   const double x[4] = {-0.5 * (fx * fx + fy * fy), -0.5 * (gx * gx + fy * fy),
                        -0.5 * (gx * gx + gy * gy), -0.5 * (fx * fx + gy * gy)};
-  double inRange[4], fast[4];
-  for (int n = 0; n < 4; ++n) inRange[n] = x[n] >= -1.0 && x[n] <= 0.0 ? x[n] : 0.0;
-  g_fastExp.Four(inRange, fast);
+  double fast[4];
+  g_fastExp.Four(x, fast);
   uint8_t* const first = canvas.output + size_t(iy) * canvas.stride + size_t(ix) * canvas.planes;
   uint8_t* const pixels[4] = {first, first + canvas.planes, first + canvas.stride + canvas.planes,
                               first + canvas.stride};
   int32_t v[4][3];
   bool clear = true;
-  for (int n = 0; n < 4; ++n) clear &= FastSplatValues(colour, x[n], fast[n], v[n]);
+  for (int n = 0; n < 4; ++n) clear &= FastSplatValues(colour, fast[n], v[n]);
   if (!clear) {
     for (int n = 0; n < 4; ++n)
-      if (!FastSplatValues(colour, x[n], fast[n], v[n])) LibrarySplatValues(colour, x[n], v[n]);
+      if (!FastSplatValues(colour, fast[n], v[n])) LibrarySplatValues(colour, x[n], v[n]);
   }
   for (int n = 0; n < 4; ++n) Deposit(pixels[n], v[n]);
 }
@@ -190,6 +192,9 @@ double SplatExp(double x) {
 }
 
 void SplatPoint(double px, double py, int32_t c0, int32_t c1, int32_t c2) {
+  // The streaks' bounds keep every point they splat right of column 0 and below row 0; a
+  // point elsewhere would touch pixels outside the frame.
+  if (!(px >= 0 && py >= 0)) return;
   const int32_t colour[3] = {c0 & 0xFF, c1 & 0xFF, c2 & 0xFF};
   Splat(Canvas::OfFrame(), px, py, colour);
 }

@@ -92,6 +92,14 @@ inline void Deposit(uint8_t* pixel, const int32_t v[3]) {
   }
 }
 
+// Whether any sample of the four pixels could take a deposit of up to `colour`.
+inline bool CanChange(uint8_t* const pixels[4], const int32_t colour[3]) {
+  int32_t most = 0;
+  for (int n = 0; n < 4; ++n)
+    for (int k = 0; k < 3; ++k) most |= colour[k] * (255 - pixels[n][k]);
+  return most >= 256;
+}
+
 // The output as the splats write it, read from the frame once: the splats' byte stores
 // could otherwise alias the frame and have it read again at every point.
 struct Canvas {
@@ -116,15 +124,19 @@ inline void Splat(const Canvas& canvas, double px, double py, const int32_t colo
   const double fy = py - iy;
   const double gx = px - (ix + 1);
   const double gy = py - (iy + 1);
-  // The four pixels around the point, in their order; their weights first, so that the
-  // four exponentials overlap.
+  // The four pixels around the point, in their order.
+  uint8_t* const first = canvas.output + size_t(iy) * canvas.stride + size_t(ix) * canvas.planes;
+  uint8_t* const pixels[4] = {first, first + canvas.planes, first + canvas.stride + canvas.planes,
+                              first + canvas.stride};
+  // Most splats of a dense star land on samples that can no longer change: a sample c moves
+  // only if v * (255 - c) >= 256, and v never exceeds the colour, since w = exp(x) <= 1 for
+  // x <= 0 (the library's exp, and the fast one's W <= 2^23). Such splats need no weights.
+  if (!CanChange(pixels, colour)) return;
+  // All four weights before any deposit, so that the four exponentials overlap.
   const double x[4] = {-0.5 * (fx * fx + fy * fy), -0.5 * (gx * gx + fy * fy),
                        -0.5 * (gx * gx + gy * gy), -0.5 * (fx * fx + gy * gy)};
   double fast[4];
   g_fastExp.Four(x, fast);
-  uint8_t* const first = canvas.output + size_t(iy) * canvas.stride + size_t(ix) * canvas.planes;
-  uint8_t* const pixels[4] = {first, first + canvas.planes, first + canvas.stride + canvas.planes,
-                              first + canvas.stride};
   int32_t v[4][3];
   bool clear = true;
   for (int n = 0; n < 4; ++n) clear &= FastSplatValues(colour, fast[n], v[n]);

@@ -127,7 +127,7 @@ class Gate {
     const uint32_t o0 = kOpenBelow.value[colour[0]], o1 = kOpenBelow.value[colour[1]],
                    o2 = kOpenBelow.value[colour[2]];
 #if defined(__SSE2__)
-    // The bounds by lane of CornerSamples; 0 (nothing open) on unused and fourth samples.
+    // The bounds by lane of Row for both rows; 0 (nothing open) on unused and fourth samples.
     const uint32_t low =
         kPlanes == 3 ? o0 | o1 << 8 | o2 << 16 | o0 << 24 : o0 | o1 << 8 | o2 << 16;
     const uint32_t high = kPlanes == 3 ? o1 | o2 << 8 : low;
@@ -317,6 +317,7 @@ void DrawSparkle(int32_t x, int32_t y, int32_t red, int32_t green, int32_t blue,
     const double S = L * L;
     const double sx = g_directions.cosine[n];
     const double sy = g_directions.sine[n];
+    // Sparkle draws on three or four samples per pixel.
     if (g_renderFrame.planes == 4) {
       WalkStreak<4>(x, y, sx, sy, S, colour);
       WalkStreak<4>(x, y, -sx, -sy, S, colour);

@@ -1,4 +1,5 @@
 #include <cmath>
+#include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -92,6 +93,88 @@ inline void Deposit(uint8_t* pixel, const int32_t v[3]) {
   }
 }
 
+// Most splats of a dense star land on samples that can no longer change: a sample p moves
+// only if v * (255 - p) >= 256, and v never exceeds the colour value c, since w = exp(x) <= 1
+// for x <= 0 (the library's exp, and the fast one's W <= 2^23). So where every sample of
+// the four pixels lies at or above OpenBelow(c) of its colour value, the splat changes
+// nothing and needs no weights. A fainter colour opens no more samples than a brighter one.
+constexpr int32_t OpenBelow(int32_t c) {
+  return c <= 0 ? 0 : 256 - (256 + c - 1) / c;
+}
+
+constexpr bool OpenBelowIsExact() {
+  for (int32_t c = 0; c < 256; ++c)
+    for (int32_t p = 0; p < 256; ++p)
+      if ((c * (255 - p) >= 256) != (p < OpenBelow(c))) return false;
+  return true;
+}
+static_assert(OpenBelowIsExact());
+
+struct OpenBelowTable {
+  uint8_t value[256];
+  constexpr OpenBelowTable() : value() {
+    for (int32_t c = 0; c < 256; ++c) value[c] = uint8_t(OpenBelow(c));
+  }
+};
+constexpr OpenBelowTable kOpenBelow;
+
+// Whether a splat of `colour` could change any sample of the four pixels around a point,
+// the first of them at `first`, with kPlanes samples per pixel.
+template <int32_t kPlanes>
+class Gate {
+ public:
+  explicit Gate(const int32_t colour[3]) {
+    const uint32_t o0 = kOpenBelow.value[colour[0]], o1 = kOpenBelow.value[colour[1]],
+                   o2 = kOpenBelow.value[colour[2]];
+#if defined(__SSE2__)
+    // The bounds by lane of Row for both rows; 0 (nothing open) on unused and fourth samples.
+    const uint32_t low =
+        kPlanes == 3 ? o0 | o1 << 8 | o2 << 16 | o0 << 24 : o0 | o1 << 8 | o2 << 16;
+    const uint32_t high = kPlanes == 3 ? o1 | o2 << 8 : low;
+    open_ = _mm_set_epi32(int32_t(high), int32_t(low), int32_t(high), int32_t(low));
+#else
+    open_[0] = o0;
+    open_[1] = o1;
+    open_[2] = o2;
+#endif
+  }
+
+  bool Open(const uint8_t* first, size_t stride) const {
+#if defined(__SSE2__)
+    const __m128i samples = _mm_unpacklo_epi64(Row(first), Row(first + stride));
+    const __m128i shut = _mm_cmpeq_epi8(_mm_subs_epu8(open_, samples), _mm_setzero_si128());
+    return _mm_movemask_epi8(shut) != 0xFFFF;
+#else
+    const uint8_t* const rows[2] = {first, first + stride};
+    for (const uint8_t* row : rows)
+      for (int32_t n = 0; n < 2 * kPlanes; n += kPlanes)
+        for (int32_t k = 0; k < 3; ++k)
+          if (row[n + k] < open_[k]) return true;
+    return false;
+#endif
+  }
+
+ private:
+#if defined(__SSE2__)
+  // Pixels ix and ix + 1 of one row in the low eight bytes (with three planes, two zeros
+  // after them), reading no byte beyond the second pixel.
+  static __m128i Row(const uint8_t* p) {
+    if constexpr (kPlanes == 4) {
+      return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+    } else {
+      uint32_t four;
+      uint16_t two;
+      std::memcpy(&four, p, 4);
+      std::memcpy(&two, p + 4, 2);
+      return _mm_insert_epi16(_mm_cvtsi32_si128(int32_t(four)), two, 2);
+    }
+  }
+  __m128i open_;
+#else
+  uint32_t open_[3];
+#endif
+};
+
 // The output as the splats write it, read from the frame once: the splats' byte stores
 // could otherwise alias the frame and have it read again at every point.
 struct Canvas {
@@ -105,26 +188,35 @@ struct Canvas {
   }
 };
 
-// SplatPoint with its colour values already masked, for a point at or right of column 0
-// and at or below row 0. Then fx and fy lie in [0, 1) and gx and gy in [-1, 0] (each
-// difference is exact or rounds towards a representable bound), so every exponent lies in
-// [-1, 0], where the fast exponential holds.
-inline void Splat(const Canvas& canvas, double px, double py, const int32_t colour[3]) {
-  const int32_t ix = int32_t(px);
-  const int32_t iy = int32_t(py);
+// The four pixels around a point at or right of column 0 and at or below row 0, whose
+// truncated position is (ix, iy), in the order the splat visits them.
+struct Corners {
+  uint8_t* pixel[4];
+
+  Corners(const Canvas& canvas, size_t planes, int32_t ix, int32_t iy) {
+    uint8_t* const first = canvas.output + size_t(iy) * canvas.stride + size_t(ix) * planes;
+    pixel[0] = first;
+    pixel[1] = first + planes;
+    pixel[2] = first + canvas.stride + planes;
+    pixel[3] = first + canvas.stride;
+  }
+};
+
+// SplatPoint with its colour values already masked, for a point (px, py) at or right of
+// column 0 and at or below row 0, truncated to (ix, iy). Then fx and fy lie in [0, 1) and
+// gx and gy in [-1, 0] (each difference is exact or rounds towards a representable bound),
+// so every exponent lies in [-1, 0], where the fast exponential holds.
+inline void Splat(const Corners& corners, double px, double py, int32_t ix, int32_t iy,
+                  const int32_t colour[3]) {
   const double fx = px - ix;
   const double fy = py - iy;
   const double gx = px - (ix + 1);
   const double gy = py - (iy + 1);
-  // The four pixels around the point, in their order; their weights first, so that the
-  // four exponentials overlap.
+  // All four weights before any deposit, so that the four exponentials overlap.
   const double x[4] = {-0.5 * (fx * fx + fy * fy), -0.5 * (gx * gx + fy * fy),
                        -0.5 * (gx * gx + gy * gy), -0.5 * (fx * fx + gy * gy)};
   double fast[4];
   g_fastExp.Four(x, fast);
-  uint8_t* const first = canvas.output + size_t(iy) * canvas.stride + size_t(ix) * canvas.planes;
-  uint8_t* const pixels[4] = {first, first + canvas.planes, first + canvas.stride + canvas.planes,
-                              first + canvas.stride};
   int32_t v[4][3];
   bool clear = true;
   for (int n = 0; n < 4; ++n) clear &= FastSplatValues(colour, fast[n], v[n]);
@@ -132,31 +224,37 @@ inline void Splat(const Canvas& canvas, double px, double py, const int32_t colo
     for (int n = 0; n < 4; ++n)
       if (!FastSplatValues(colour, fast[n], v[n])) LibrarySplatValues(colour, x[n], v[n]);
   }
-  for (int n = 0; n < 4; ++n) Deposit(pixels[n], v[n]);
+  for (int n = 0; n < 4; ++n) Deposit(corners.pixel[n], v[n]);
 }
 
-// One half of a streak: from the centre along (sx, sy) until the squared distance reaches S.
+// One half of a streak: from the centre along (sx, sy) until the squared distance reaches S,
+// on an output of kPlanes samples per pixel.
+template <int32_t kPlanes>
 void WalkStreak(int32_t x, int32_t y, double sx, double sy, double S, const int32_t colour[3]) {
   // The frame in locals: the splats' byte stores could otherwise alias it.
   const RenderFrame& f = g_renderFrame;
   const double left = f.firstColumn, right = f.width - 1, top = f.firstRow, bottom = f.endRow - 1;
   const Canvas canvas = Canvas::OfFrame();
+  // Faded colours never exceed the full one, so where it can change nothing, neither can they.
+  const Gate<kPlanes> full(colour);
   double px = x;
   double py = y;
-  for (;;) {
+  for (;; px = px + sx, py = py + sy) {
     const double dxc = px - x;
     const double dyc = py - y;
     const int32_t D = int32_t(dxc * dxc + dyc * dyc);
     if (!(D < S)) break;
-    if (px > left && px < right && py > top && py < bottom) {
-      const double fade = 1 - D / S;
-      // Faded colours stay within 0..255: no masking needed.
-      const int32_t faded[3] = {int32_t(colour[0] * fade), int32_t(colour[1] * fade),
-                                int32_t(colour[2] * fade)};
-      Splat(canvas, px, py, faded);
-    }
-    px = px + sx;
-    py = py + sy;
+    if (!(px > left && px < right && py > top && py < bottom)) continue;
+    const int32_t ix = int32_t(px);
+    const int32_t iy = int32_t(py);
+    const Corners corners(canvas, kPlanes, ix, iy);
+    if (!full.Open(corners.pixel[0], canvas.stride)) continue;
+    const double fade = 1 - D / S;
+    // Faded colours stay within 0..255: no masking needed.
+    const int32_t faded[3] = {int32_t(colour[0] * fade), int32_t(colour[1] * fade),
+                              int32_t(colour[2] * fade)};
+    if (Gate<kPlanes>(faded).Open(corners.pixel[0], canvas.stride))
+      Splat(corners, px, py, ix, iy, faded);
   }
 }
 
@@ -196,7 +294,10 @@ void SplatPoint(double px, double py, int32_t c0, int32_t c1, int32_t c2) {
   // point elsewhere would touch pixels outside the frame.
   if (!(px >= 0 && py >= 0)) return;
   const int32_t colour[3] = {c0 & 0xFF, c1 & 0xFF, c2 & 0xFF};
-  Splat(Canvas::OfFrame(), px, py, colour);
+  const int32_t ix = int32_t(px);
+  const int32_t iy = int32_t(py);
+  const Canvas canvas = Canvas::OfFrame();
+  Splat(Corners(canvas, canvas.planes, ix, iy), px, py, ix, iy, colour);
 }
 
 void DrawSparkle(int32_t x, int32_t y, int32_t red, int32_t green, int32_t blue, int32_t length,
@@ -216,7 +317,13 @@ void DrawSparkle(int32_t x, int32_t y, int32_t red, int32_t green, int32_t blue,
     const double S = L * L;
     const double sx = g_directions.cosine[n];
     const double sy = g_directions.sine[n];
-    WalkStreak(x, y, sx, sy, S, colour);
-    WalkStreak(x, y, -sx, -sy, S, colour);
+    // Sparkle draws on three or four samples per pixel.
+    if (g_renderFrame.planes == 4) {
+      WalkStreak<4>(x, y, sx, sy, S, colour);
+      WalkStreak<4>(x, y, -sx, -sy, S, colour);
+    } else {
+      WalkStreak<3>(x, y, sx, sy, S, colour);
+      WalkStreak<3>(x, y, -sx, -sy, S, colour);
+    }
   }
 }

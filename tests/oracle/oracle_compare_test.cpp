@@ -78,6 +78,28 @@ TEST(OracleComparison, LargerSeededRendersAreByteIdentical) {
   EXPECT_GT(CompareCases(100000, cases, true), cases / 2);
 }
 
+// Sparkle on samples that are nearly full: a sample c takes a deposit only while
+// colour * (255 - c) reaches 256, so colours on either side of that edge must draw exactly
+// what the plain rules draw (on the edge the image changes, below it not at all).
+TEST(OracleComparison, SparkleAtTheEdgeOfSaturation) {
+  for (const int c : {252, 253, 254})
+    for (const int edge : {86, 128, 256})
+      for (const int colour : {edge - 1, edge}) {
+        if (colour > 255) continue;
+        const oracle::Image in = SolidImage(23, 17, 3, uint8_t(c));
+        const EffectSettings s = Settings(c, c, c, 100, 5, 1, 30, 4);
+        oracle::FrameFlags flags;
+        flags.useCustomColor = true;
+        flags.customRed = colour;  // red alone decides: green and blue draw nothing
+        oracle::ScriptedHost engineHost, plainHost;
+        const oracle::Image out = EngineRender(in, s, flags, engineHost);
+        const oracle::Image plain = oracle::Render(in, s, flags, plainHost);
+        EXPECT_EQ(out.samples, plain.samples) << c << " " << colour;
+        EXPECT_EQ(out.samples != in.samples, colour * (255 - c) >= 256) << c << " " << colour;
+      }
+  SetFrameFlags({});
+}
+
 // The same image drawn by each path and thread count, aborted at every row in turn: the
 // host sees the same calls and the output holds exactly the rows polled before the abort.
 TEST(OracleComparison, AbortAtEveryRowInEveryPath) {

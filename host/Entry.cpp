@@ -1,9 +1,13 @@
 #include "host/Entry.h"
 
+#include <new>
+
 #include "host/PseudoHandle.h"
 #include "host/Selectors.h"
 
-extern "C" void ENTRYPOINT(int16_t selector, void* record, intptr_t* data, int16_t* result) {
+namespace {
+
+void Dispatch(int16_t selector, void* record, intptr_t* data, int16_t* result) {
   if (*data == 0) {
     PseudoHandle* handle = NewPseudoHandle(sizeof(PluginGlobals));
     if (!handle) {
@@ -44,4 +48,22 @@ extern "C" void ENTRYPOINT(int16_t selector, void* record, intptr_t* data, int16
 
   *result = globals.result;
   *stored = globals;
+}
+
+}  // namespace
+
+// An exception that left here would unwind into the host, which cannot catch it and dies
+// with the user's documents. It ends the call with a result code instead; a host that loops
+// on the request rectangles is stopped by emptying them.
+extern "C" void ENTRYPOINT(int16_t selector, void* record, intptr_t* data, int16_t* result) {
+  try {
+    Dispatch(selector, record, data, result);
+    return;
+  } catch (const std::bad_alloc&) {
+    *result = kMemFullErr;
+  } catch (...) {
+    *result = kInternalErr;
+  }
+  if ((selector == kSelectorStart || selector == kSelectorContinue) && record)
+    EmptyRequests(static_cast<FilterRecord*>(record));
 }

@@ -37,6 +37,9 @@ constexpr OSErr kFilterBadParameters = -30100;
 // as a failed run; -1 names no particular cause, where -108 would blame memory and
 // -30100 the parameters.
 constexpr OSErr kDialogFailedErr = -1;
+// Anything else that went wrong inside the plug-in (an exception caught at the entry); the
+// same code, for the same reason.
+constexpr OSErr kInternalErr = -1;
 
 // Selectors, in the order a host uses them.
 enum FilterSelector : int16_t {

@@ -9,7 +9,8 @@ namespace platform {
 
 namespace {
 int g_failingAllocations = 0;
-}
+void (*g_thrower)() = nullptr;
+}  // namespace
 
 std::vector<ShownMessage>& ShownMessages() {
   static std::vector<ShownMessage> messages;
@@ -20,7 +21,15 @@ void FailNextAllocations(int count) {
   g_failingAllocations = count;
 }
 
+void ThrowFromNextAllocation(void (*thrower)()) {
+  g_thrower = thrower;
+}
+
 void* AllocLockedZeroed(size_t size) {
+  if (auto thrower = g_thrower) {
+    g_thrower = nullptr;
+    thrower();
+  }
   if (g_failingAllocations > 0) {
     --g_failingAllocations;
     return nullptr;

@@ -22,4 +22,8 @@ std::vector<ShownMessage>& ShownMessages();
 // The next `count` allocations fail (0 restores normal behaviour).
 void FailNextAllocations(int count);
 
+// The next allocation calls `thrower` instead, which throws (null restores normal behaviour):
+// how tests reach the entry's guard against exceptions.
+void ThrowFromNextAllocation(void (*thrower)());
+
 }  // namespace platform

@@ -1,6 +1,9 @@
 // The paths that tell the user something, seen through the native message stand-in.
 #include <gtest/gtest.h>
 
+#include <new>
+#include <stdexcept>
+
 #include "platform/NativeStandIns.h"
 #include "tests/TestHost.h"
 
@@ -9,7 +12,10 @@ namespace {
 class Messages : public ::testing::Test {
  protected:
   void SetUp() override { platform::ShownMessages().clear(); }
-  void TearDown() override { platform::FailNextAllocations(0); }
+  void TearDown() override {
+    platform::FailNextAllocations(0);
+    platform::ThrowFromNextAllocation(nullptr);
+  }
 };
 
 TEST_F(Messages, AboutShowsOneInformationBoxWithTheProductName) {
@@ -60,6 +66,34 @@ TEST_F(Messages, AFailedRecordAllocationGivesMemFullAndNoRecord) {
     platform::FailNextAllocations(0);
   }
   EXPECT_TRUE(platform::ShownMessages().empty());
+}
+
+// Whatever a call throws ends it with a code, never in the host; the next call works.
+TEST_F(Messages, AnExceptionInsideACallBecomesAResultCode) {
+  struct Case {
+    void (*thrower)();
+    int16_t selector;
+    OSErr expected;
+  };
+  const Case cases[] = {
+      {[] { throw std::bad_alloc(); }, kSelectorPrepare, kMemFullErr},     // the state block
+      {[] { throw std::bad_alloc(); }, kSelectorParameters, kMemFullErr},  // the record
+      {[] { throw std::runtime_error("x"); }, kSelectorParameters, kInternalErr},
+      {[] { throw 7; }, kSelectorStart, kInternalErr},  // Start's own record, requests emptied
+  };
+  for (const Case& c : cases) {
+    EntryCall host;
+    host.record.inRect = Rect{0, 0, 5, 5};
+    host.record.advanceState = []() -> OSErr { return 0; };
+    if (c.selector != kSelectorPrepare) host.Call(kSelectorFinish);
+    platform::ThrowFromNextAllocation(c.thrower);
+    EXPECT_EQ(host.Call(c.selector), c.expected) << c.selector;
+    if (c.selector == kSelectorStart) {
+      EXPECT_EQ(host.record.inRect.bottom, 0);
+    }
+    EXPECT_EQ(host.Call(kSelectorParameters), 0);
+    EXPECT_NE(host.params(), nullptr);
+  }
 }
 
 }  // namespace

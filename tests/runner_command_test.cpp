@@ -15,7 +15,7 @@
 #include <set>
 #include <sstream>
 
-#include "runner/ImageFile.h"
+#include "imagefile/ImageFile.h"
 
 namespace {
 

@@ -9,7 +9,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 rm -rf "$work"
 mkdir -p "$work"
 cd "$work" || exit 1
-"$native/runner/corvanel_sample" in.png 32 24 || exit 1
+"$native/tools/corvanel_sample" in.png 32 24 || exit 1
 fail=0
 # expect STATUS TEXT ARGS...: the exit status and a piece of what it says.
 expect() {

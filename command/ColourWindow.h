@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "host/EffectParams.h"
 #include "filterhost/FilterHost.h"
+#include "host/EffectParams.h"
 
 // The window is the plug-in's: each of red, green and blue within Threshold of the colour
 // to match, the bounds clamped to 0 and 255, both inclusive.

@@ -1,21 +1,12 @@
 #include "command/Settings.h"
 
-#include <cctype>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <fstream>
 #include <sstream>
 
 #include "files/FileSystem.h"
 #include "files/SafeWrite.h"
 
 namespace {
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
 
 constexpr const char* kByteOrderMark = "\xEF\xBB\xBF";
 
@@ -51,15 +42,20 @@ bool ParseParamValue(ParamIndex index, const std::string& text, int32_t* value,
 
 bool ParseMode(const std::string& text, int32_t* mode, std::string* error) {
   const std::string t = Lower(Trim(text));
-  if (t == "glow")
-    *mode = kModeGlow;
-  else if (t == "sparkle")
-    *mode = kModeSparkle;
-  else {
-    *error = "the mode must be glow or sparkle (got '" + Trim(text) + "')";
-    return false;
+  std::string names;
+  for (int32_t i = 0; i < kModeParam.count; ++i) {
+    if (t == kModeParam.names[i]) {
+      *mode = i;
+      return true;
+    }
+    names += std::string(i == 0                     ? ""
+                         : i + 1 < kModeParam.count ? ", "
+                                                    : " or ") +
+             kModeParam.names[i];
   }
-  return true;
+  *error =
+      "the " + std::string(kModeParam.name) + " must be " + names + " (got '" + Trim(text) + "')";
+  return false;
 }
 
 bool ParseMatchColour(const std::string& text, EffectParams* params, std::string* error) {
@@ -78,8 +74,8 @@ bool ParseMatchColour(const std::string& text, EffectParams* params, std::string
   }
   EffectParams copy = *params;
   for (int i = 0; i < 3; ++i)
-    if (!ParseParamValue(ParamIndex(kParamRed + i), parts[i], &(copy.*kParamRanges[i].field),
-                         error))
+    if (!ParseParamValue(ParamIndex(kMatchParam.first + i), parts[i],
+                         &(copy.*kParamRanges[kMatchParam.first + i].field), error))
       return false;
   *params = copy;
   return true;
@@ -104,17 +100,20 @@ bool ParseSettings(const std::string& text, EffectParams* params, std::string* e
     const std::string value = t.substr(eq + 1);
     int index = -1;
     for (int i = 0; i < kParamCount; ++i)
-      if (name == Lower(kParamRanges[i].label)) index = i;
-    if (name == "mode") index = kParamCount;
-    const bool match = name == "match";  // red, green and blue at once, as --match
+      if (name == kParamRanges[i].name) index = i;
+    if (name == kModeParam.name) index = kParamCount;
+    const bool match = name == kMatchParam.name;  // red, green and blue at once, as --match
     if (index < 0 && !match) {
       *error = where + "unknown setting '" + Trim(t.substr(0, eq)) + "'";
       return false;
     }
-    for (int i = match ? kParamRed : index; i <= (match ? kParamBlue : index); ++i) {
+    const int first = match ? kMatchParam.first : index, last = match ? first + 2 : index;
+    for (int i = first; i <= last; ++i) {
       if (seen[i]) {
-        *error = where + "'" + (match ? Lower(kParamRanges[i].label) : name) + "' is given twice" +
-                 (match ? " (match sets red, green and blue)" : "");
+        *error = where + "'" + (match ? kParamRanges[i].name : name) + "' is given twice" +
+                 (match ? " (" + name + " sets " + kParamRanges[first].name + ", " +
+                              kParamRanges[first + 1].name + " and " + kParamRanges[last].name + ")"
+                        : "");
         return false;
       }
       seen[i] = true;
@@ -135,30 +134,18 @@ bool ParseSettings(const std::string& text, EffectParams* params, std::string* e
 
 std::string FormatSettings(const EffectParams& params) {
   std::string out = "# Corvanel settings\n";
-  out += std::string("mode = ") + (params.mode == kModeSparkle ? "sparkle" : "glow") + "\n";
+  const int32_t mode = params.*kModeParam.field;
+  // Any other value renders as the first.
+  out += std::string(kModeParam.name) + " = " +
+         kModeParam.names[mode >= 0 && mode < kModeParam.count ? mode : 0] + "\n";
   for (const ParamRange& range : kParamRanges)
-    out += Lower(range.label) + " = " + std::to_string(params.*range.field) + "\n";
+    out += std::string(range.name) + " = " + std::to_string(params.*range.field) + "\n";
   return out;
 }
 
 bool ReadSettingsFile(const std::string& path, EffectParams* params, std::string* error) {
   std::string s;
-  if (path == "-") {
-    if (!ReadStandardInput(&s, error)) return false;
-  } else {
-    std::string identity;
-    if (!CheckInput(path, "the settings file " + path, &identity, error)) return false;
-    errno = 0;
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-      *error = "cannot open the settings file " + path + ": " +
-               (errno ? std::strerror(errno) : "unreadable");
-      return false;
-    }
-    std::ostringstream text;
-    text << file.rdbuf();
-    s = text.str();
-  }
+  if (!ReadInputFile(path, "the settings file " + path, &s, error)) return false;
   if (s.find('\0') != std::string::npos) {
     *error = path + " is not a settings file (it is not text)";
     return false;

@@ -1,26 +1,20 @@
 // The effect's settings as the command takes them: checked against the dialog's ranges,
 // and kept in a small text file.
 //
-// Settings file: one "name = value" per line, names as below (case ignored); '#' starts a
-// comment that runs to the end of the line; blank lines and a leading UTF-8 byte-order
-// mark are ignored. A name may appear once; names left out keep their value (the
-// defaults, unless the command line says otherwise).
+// Settings file: one "name = value" per line, the names of kModeParam, kParamRanges and
+// kMatchParam (case ignored); '#' starts a comment that runs to the end of the line; blank
+// lines and a leading UTF-8 byte-order mark are ignored. A name may appear once; names left
+// out keep their value (the defaults, unless the command line says otherwise).
 //
 //   mode = glow          glow or sparkle
-//   red = 255            the colour to match, 0-255 each
-//   green = 255
-//   blue = 255
+//   red = 255            each within its range
 //   match = 255,255,255  red, green and blue at once
-//   threshold = 5        0-100
-//   radius = 30          0-100
-//   streaks = 4          0-40
-//   angle = 45           0-180
 #pragma once
 
 #include <string>
 
-#include "host/EffectParams.h"
 #include "files/SafeWrite.h"
+#include "host/EffectParams.h"
 
 // Reads a whole number for the setting of kParamRanges[index]; false, naming the range,
 // when it is not a number or lies outside it.

@@ -1,6 +1,7 @@
 #include "files/FileSystem.h"
 
 #include <atomic>
+#include <cctype>
 #include <cstring>
 
 #include "files/TempRegistry.h"
@@ -46,6 +47,11 @@ std::string BaseName(const std::string& path) {
   if (start == 0 && end >= 2 && path[1] == ':') start = 2;
 #endif
   return path.substr(start, end - start);
+}
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return s;
 }
 
 int RegisterTempName(const std::string& name) {

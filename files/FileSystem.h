@@ -27,6 +27,9 @@ std::string FolderOf(const std::string& path);
 // The last component of a path.
 std::string BaseName(const std::string& path);
 
+// ASCII letters made lower case: for names that ignore case (extensions, settings names).
+std::string Lower(std::string s);
+
 // A file opened for writing under a name that did not exist before, beside `path`.
 // Registered, so that an interruption that ends the program still removes it.
 struct TempFile {

@@ -1,7 +1,10 @@
 #include "files/SafeWrite.h"
 
 #include <atomic>
-#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
 
 #include "files/FileSystem.h"
 
@@ -25,7 +28,7 @@ namespace {
 std::string NewFileIdentity(const std::string& path) {
   std::string where = ResolveLinks(FolderOf(path)) + "/" + BaseName(path);
 #ifdef _WIN32
-  for (char& c : where) c = char(std::tolower(static_cast<unsigned char>(c)));  // names ignore case
+  where = Lower(where);  // names ignore case
 #endif
   return "new:" + where;
 }
@@ -157,6 +160,25 @@ bool WriteOutput(const OutputFile& out, const std::string& bytes, const std::str
   if (!ReplaceWith(temp, out.path, &why)) {
     DiscardTemp(temp);
     *error = cannot + why;
+    return false;
+  }
+  return true;
+}
+
+bool ReadInputFile(const std::string& path, const std::string& what, std::string* bytes,
+                   std::string* error) {
+  if (path == "-") return ReadStandardInput(bytes, error);
+  std::string identity;
+  if (!CheckInput(path, what, &identity, error)) return false;
+  errno = 0;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    *error = "cannot open " + what + ": " + (errno ? std::strerror(errno) : "unreadable");
+    return false;
+  }
+  bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (in.bad()) {
+    *error = "cannot read " + what;
     return false;
   }
   return true;

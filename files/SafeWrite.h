@@ -25,6 +25,11 @@ bool CheckOutput(const std::string& name, const std::string& what, OutputFile* o
 bool CheckInput(const std::string& name, const std::string& what, std::string* identity,
                 std::string* error);
 
+// Reads the whole of an input that CheckInput accepts ("-": standard input); `what` names
+// it in messages.
+bool ReadInputFile(const std::string& path, const std::string& what, std::string* bytes,
+                   std::string* error);
+
 // Writes the bytes to a new file beside the output, then puts it in place of the output in
 // one step. When stop() says so just before, the new file is thrown away and the output
 // left as it was. On any failure nothing is left behind.

@@ -1,9 +1,6 @@
 #include "imagefile/ImageFile.h"
 
-#include <cerrno>
-#include <cstring>
-#include <fstream>
-#include <iterator>
+#include <algorithm>
 
 #include "files/FileSystem.h"
 #include "files/SafeWrite.h"
@@ -16,11 +13,6 @@
 #endif
 
 namespace {
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
 
 bool KnownBy(const ImageFormatInfo& format, const std::string& ext) {
   const std::string list = std::string(" ") + format.extensions + " ";
@@ -90,25 +82,8 @@ bool OutputFormatFor(const std::string& nameOrExtension, std::string* format, st
 bool LoadImageFile(const std::string& path, const LoadOptions& options, ImageFile* file,
                    std::string* error) {
   std::string bytes;
-  const std::string name = path == "-" ? "standard input" : path;
-  if (path == "-") {
-    if (!ReadStandardInput(&bytes, error)) return false;
-  } else {
-    std::string identity;
-    if (!CheckInput(path, path, &identity, error)) return false;
-    errno = 0;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-      *error = "cannot open " + path + ": " + (errno ? std::strerror(errno) : "unreadable");
-      return false;
-    }
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-      *error = "cannot read " + path;
-      return false;
-    }
-  }
-  return DecodeImage(bytes, name, options, file, error);
+  if (!ReadInputFile(path, path, &bytes, error)) return false;
+  return DecodeImage(bytes, path == "-" ? "standard input" : path, options, file, error);
 }
 
 bool LoadImageFile(const std::string& path, Image* image, std::string* error) {

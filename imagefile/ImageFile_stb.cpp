@@ -2,6 +2,8 @@
 #include "imagefile/ImageFile.h"
 #include "imagefile/StbCodec.h"
 
+// The one format table of this build. PNM is not read (STBI_NO_PNM in
+// StbImplementation.cpp).
 const std::vector<ImageFormatInfo>& ImageFormats() {
   static const std::vector<ImageFormatInfo> formats = {
       {"jpg", "jpg jpeg", true, true, true, false, false},
@@ -10,7 +12,6 @@ const std::vector<ImageFormatInfo>& ImageFormats() {
       {"tga", "tga", true, true, false, true, false},
       {"gif", "gif (single-frame)", true, false, false, true, false},
       {"psd", "psd (composite)", true, false, false, true, false},
-      {"pnm", "ppm pgm", true, false, false, false, false},
   };
   return formats;
 }

@@ -16,19 +16,106 @@ struct Unref {
 };
 using ImagePtr = std::unique_ptr<VipsImage, Unref>;
 
-// The loaders let loose on arbitrary files, by their libvips class names; every other
-// loader stays blocked.
-struct Loader {
-  const char* type;
-  const char* format;
-  bool pages;  // takes n=-1 for every page or frame
+bool HasSaver(const char* suffix);
+bool AvifWorks();
+
+using Saver = int (*)(VipsImage* in, void** buffer, size_t* size, int quality);
+
+// The one format table of this build: what is read and written, with what, and the options.
+struct Format {
+  ImageFormatInfo info;  // `writes` is where writable() says so
+  const char* loader;    // the libvips loader let loose on such files; none: stb or another row
+  bool pages;            // its loader takes n=-1 for every page or frame
+  bool optional;         // listed only where this libvips can write it
+  bool (*writable)();
+  Saver save;  // none: stb writes it
 };
-constexpr Loader kLoaders[] = {
-    {"VipsForeignLoadJpeg", "jpg", false}, {"VipsForeignLoadPng", "png", false},
-    {"VipsForeignLoadWebp", "webp", true}, {"VipsForeignLoadTiff", "tif", true},
-    {"VipsForeignLoadNsgif", "gif", true}, {"VipsForeignLoadHeif", "heic", true},
-    {"VipsForeignLoadJxl", "jxl", false},
+const Format kFormats[] = {
+    {{"jpg", "jpg jpeg jpe", true, true, true, false, false},
+     "VipsForeignLoadJpeg",
+     false,
+     false,
+     [] { return HasSaver(".jpg"); },
+     [](VipsImage* in, void** b, size_t* n, int q) {
+       return vips_jpegsave_buffer(in, b, n, "Q", q, "optimize_coding", TRUE, NULL);
+     }},
+    {{"png", "png", true, true, false, true, false},
+     "VipsForeignLoadPng",
+     false,
+     false,
+     [] { return HasSaver(".png"); },
+     [](VipsImage* in, void** b, size_t* n, int) {
+       return vips_pngsave_buffer(in, b, n, "compression", 6, NULL);
+     }},
+    {{"tif", "tif tiff", true, true, false, true, true},
+     "VipsForeignLoadTiff",
+     true,
+     false,
+     [] { return HasSaver(".tif"); },
+     [](VipsImage* in, void** b, size_t* n, int) {
+       return vips_tiffsave_buffer(in, b, n, "compression", VIPS_FOREIGN_TIFF_COMPRESSION_DEFLATE,
+                                   "predictor", VIPS_FOREIGN_TIFF_PREDICTOR_HORIZONTAL, NULL);
+     }},
+    {{"webp", "webp", true, true, true, true, true},
+     "VipsForeignLoadWebp",
+     true,
+     false,
+     [] { return HasSaver(".webp"); },
+     [](VipsImage* in, void** b, size_t* n, int q) {
+       return vips_webpsave_buffer(in, b, n, "Q", q, NULL);
+     }},
+    {{"gif", "gif", true, true, false, true, true},
+     "VipsForeignLoadNsgif",
+     true,
+     false,
+     [] { return HasSaver(".gif"); },
+     [](VipsImage* in, void** b, size_t* n, int) { return vips_gifsave_buffer(in, b, n, NULL); }},
+    {{"heic", "heic heif", true, true, true, true, false},
+     "VipsForeignLoadHeif",
+     true,
+     true,
+     [] { return HasSaver(".heic"); },
+     [](VipsImage* in, void** b, size_t* n, int q) {
+       return vips_heifsave_buffer(in, b, n, "Q", q, NULL);
+     }},
+    // Read by the HEIF loader.
+    {{"avif", "avif", true, true, true, true, false},
+     nullptr,
+     false,
+     true,
+     AvifWorks,
+     [](VipsImage* in, void** b, size_t* n, int q) {
+       return vips_heifsave_buffer(in, b, n, "Q", q, "compression",
+                                   VIPS_FOREIGN_HEIF_COMPRESSION_AV1, NULL);
+     }},
+    {{"jxl", "jxl", true, true, true, true, false},
+     "VipsForeignLoadJxl",
+     false,
+     true,
+     [] { return HasSaver(".jxl"); },
+     [](VipsImage* in, void** b, size_t* n, int q) {
+       return vips_jxlsave_buffer(in, b, n, "Q", q, NULL);
+     }},
+    // libvips reads these only through ImageMagick: stb reads and writes them.
+    {{"bmp", "bmp", true, true, false, true, false},
+     nullptr,
+     false,
+     false,
+     [] { return true; },
+     nullptr},
+    {{"tga", "tga", true, true, false, true, false},
+     nullptr,
+     false,
+     false,
+     [] { return true; },
+     nullptr},
 };
+
+const Format* FindFormat(const std::string& name) {
+  for (const Format& format : kFormats)
+    if (name == format.info.name) return &format;
+  return nullptr;
+}
 
 // libvips' warnings (a damaged file's details) are kept to explain a failure, never
 // printed as they come: every line the command prints is its own.
@@ -55,7 +142,8 @@ bool Started() {
                       GLogLevelFlags(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE | G_LOG_LEVEL_INFO),
                       KeepWarning, nullptr);
     vips_operation_block_set("VipsForeignLoad", TRUE);
-    for (const Loader& loader : kLoaders) vips_operation_block_set(loader.type, FALSE);
+    for (const Format& format : kFormats)
+      if (format.loader) vips_operation_block_set(format.loader, FALSE);
     vips_cache_set_max(0);  // one image at a time: nothing to gain from keeping results
     return true;
   }();
@@ -134,12 +222,14 @@ std::shared_ptr<const Metadata> KeepMetadata(VipsImage* image, bool keepProfile)
   return meta;
 }
 
-const Loader* FindLoader(const std::string& bytes) {
+// The row whose loader takes these bytes; none for bytes no allowed loader takes.
+const Format* FindLoader(const std::string& bytes) {
   const char* name = vips_foreign_find_load_buffer(bytes.data(), bytes.size());
   vips_error_clear();
   if (!name) return nullptr;
-  for (const Loader& loader : kLoaders)
-    if (std::strncmp(name, loader.type, std::strlen(loader.type)) == 0) return &loader;
+  for (const Format& format : kFormats)
+    if (format.loader && std::strncmp(name, format.loader, std::strlen(format.loader)) == 0)
+      return &format;
   return nullptr;
 }
 
@@ -196,22 +286,42 @@ void WatchWork(VipsImage* image, Watch* watch) {
                    watch);
 }
 
+// The decoded pixels, frame by frame, in the filter's planes.
+bool TakeFrames(VipsImage* image, int pages, int frameHeight, const LoadOptions& options,
+                ImageFile* file) {
+  size_t size = 0;
+  Watch watch{options.stop, &options.progress};
+  WatchWork(image, &watch);
+  void* pixels = vips_image_write_to_memory(image, &size);
+  if (!pixels) return false;
+  const int planes = image->Bands == 2 || image->Bands == 4 ? 4 : 3;
+  const int bands = image->Bands;
+  const size_t frameSamples = size_t(image->Xsize) * size_t(frameHeight);
+  for (int f = 0; f < pages; ++f) {
+    const uint8_t* start =
+        static_cast<const uint8_t*>(pixels) + frameSamples * size_t(bands) * size_t(f);
+    if (bands == planes) {
+      Image frame{image->Xsize, frameHeight, planes, {}};
+      frame.pixels.assign(start, start + frameSamples * size_t(planes));
+      file->frames.push_back(std::move(frame));
+    } else {
+      file->frames.push_back(ToFilterPlanes(start, image->Xsize, frameHeight, bands));
+    }
+  }
+  g_free(pixels);
+  return true;
+}
+
 }  // namespace
 
 const std::vector<ImageFormatInfo>& ImageFormats() {
   static const std::vector<ImageFormatInfo> formats = [] {
-    std::vector<ImageFormatInfo> list = {
-        {"jpg", "jpg jpeg jpe", true, HasSaver(".jpg"), true, false, false},
-        {"png", "png", true, HasSaver(".png"), false, true, false},
-        {"tif", "tif tiff", true, HasSaver(".tif"), false, true, true},
-        {"webp", "webp", true, HasSaver(".webp"), true, true, true},
-        {"gif", "gif", true, HasSaver(".gif"), false, true, true},
-    };
-    if (HasSaver(".heic")) list.push_back({"heic", "heic heif", true, true, true, true, false});
-    if (AvifWorks()) list.push_back({"avif", "avif", true, true, true, true, false});
-    if (HasSaver(".jxl")) list.push_back({"jxl", "jxl", true, true, true, true, false});
-    list.push_back({"bmp", "bmp", true, true, false, true, false});
-    list.push_back({"tga", "tga", true, true, false, true, false});
+    std::vector<ImageFormatInfo> list;
+    for (const Format& format : kFormats) {
+      ImageFormatInfo info = format.info;
+      info.writes = format.writable();
+      if (info.writes || !format.optional) list.push_back(info);
+    }
     return list;
   }();
   return formats;
@@ -236,7 +346,7 @@ bool DecodeImage(const std::string& bytes, const std::string& name, const LoadOp
     return false;
   }
   TakeWarning();  // only this file's warnings explain its failure
-  const Loader* loader = FindLoader(bytes);
+  const Format* loader = FindLoader(bytes);
   if (!loader) {
     if (StbDecode(bytes, name, limit, file, error)) return true;
     if (error->find("not an image this program reads") != std::string::npos)
@@ -285,49 +395,21 @@ bool DecodeImage(const std::string& bytes, const std::string& name, const LoadOp
     *error = name + " cannot be converted to RGB (" + LibraryError() + ")";
     return false;
   }
-  size_t size = 0;
-  Watch watch{options.stop, &options.progress};
-  WatchWork(image.get(), &watch);
-  void* pixels = vips_image_write_to_memory(image.get(), &size);
-  if (!pixels) {
+  if (!TakeFrames(image.get(), pages, frameHeight, options, file)) {
     *error = name + " is damaged or unsupported (" + LibraryError() + ")";
     return false;
   }
-  const int planes = image->Bands == 2 || image->Bands == 4 ? 4 : 3;
-  const int bands = image->Bands;
-  const size_t frameSamples = size_t(image->Xsize) * size_t(frameHeight);
-  for (int f = 0; f < pages; ++f) {
-    const uint8_t* start =
-        static_cast<const uint8_t*>(pixels) + frameSamples * size_t(bands) * size_t(f);
-    if (bands == planes) {
-      Image frame{image->Xsize, frameHeight, planes, {}};
-      frame.pixels.assign(start, start + frameSamples * size_t(planes));
-      file->frames.push_back(std::move(frame));
-    } else {
-      file->frames.push_back(ToFilterPlanes(start, image->Xsize, frameHeight, bands));
-    }
-  }
-  g_free(pixels);
-  file->format = loader->format;
+  file->format = loader->info.name;
   file->source = KeepMetadata(image.get(), keepProfile);
   return true;
 }
 
-bool EncodeImage(const ImageFile& file, const std::string& format, const SaveOptions& options,
-                 std::string* bytes, std::string* error) {
-  if (file.frames.empty()) {
-    *error = "there is no image to write";
-    return false;
-  }
+namespace {
+
+// The frames as one libvips image, one above the other, with what the source file said
+// about itself.
+bool ToVipsImage(const ImageFile& file, const Format* format, ImagePtr* image, std::string* error) {
   const Image& first = file.frames.front();
-  if (!HoldsFrames(format, file.frames.size(), error)) return false;
-  if (format == "bmp" || format == "tga")
-    return StbEncode(first, format, options.quality, bytes, error);
-  if (!Started()) {
-    *error = "libvips could not start: " + LibraryError();
-    return false;
-  }
-  TakeWarning();
   std::vector<uint8_t> all;
   for (const Image& frame : file.frames) {
     if (frame.width != first.width || frame.height != first.height ||
@@ -344,8 +426,7 @@ bool EncodeImage(const ImageFile& file, const std::string& format, const SaveOpt
     *error = LibraryError();
     return false;
   }
-  const ImageFormatInfo* info = FindImageFormat(format);
-  if (first.planes == 4 && info && !info->alpha) {  // JPEG has no alpha: the fourth plane goes
+  if (first.planes == 4 && format && !format->info.alpha) {  // JPEG has no alpha: it goes
     VipsImage* colour = nullptr;
     if (vips_extract_band(raw.get(), &colour, 0, "n", 3, NULL)) {
       *error = LibraryError();
@@ -362,40 +443,43 @@ bool EncodeImage(const ImageFile& file, const std::string& format, const SaveOpt
     *error = LibraryError();
     return false;
   }
-  ImagePtr image(copied);
+  image->reset(copied);
   if (meta)
     for (const auto& field : meta->fields)
-      vips_image_set(image.get(), field.first.c_str(), const_cast<GValue*>(&field.second));
-  if (vips_image_get_typeof(image.get(), VIPS_META_EXIF_NAME))
-    vips_image_set_int(image.get(), VIPS_META_ORIENTATION, 1);  // the pixels are upright now
-  if (frames > 1) vips_image_set_int(image.get(), VIPS_META_PAGE_HEIGHT, first.height);
+      vips_image_set(copied, field.first.c_str(), const_cast<GValue*>(&field.second));
+  if (vips_image_get_typeof(copied, VIPS_META_EXIF_NAME))
+    vips_image_set_int(copied, VIPS_META_ORIENTATION, 1);  // the pixels are upright now
+  if (frames > 1) vips_image_set_int(copied, VIPS_META_PAGE_HEIGHT, first.height);
+  return true;
+}
+
+}  // namespace
+
+bool EncodeImage(const ImageFile& file, const std::string& format, const SaveOptions& options,
+                 std::string* bytes, std::string* error) {
+  if (file.frames.empty()) {
+    *error = "there is no image to write";
+    return false;
+  }
+  if (!HoldsFrames(format, file.frames.size(), error)) return false;
+  const Format* row = FindFormat(format);
+  if (row && !row->save)
+    return StbEncode(file.frames.front(), format, options.quality, bytes, error);
+  if (!Started()) {
+    *error = "libvips could not start: " + LibraryError();
+    return false;
+  }
+  TakeWarning();
+  ImagePtr image;
+  if (!ToVipsImage(file, row, &image, error)) return false;
   Watch watch{options.stop, &options.progress};
   WatchWork(image.get(), &watch);
-
-  const int q = options.quality > 0 ? options.quality : kDefaultQuality;
   void* buffer = nullptr;
   size_t size = 0;
   int failed = -1;
-  VipsImage* in = image.get();
-  if (format == "jpg")
-    failed = vips_jpegsave_buffer(in, &buffer, &size, "Q", q, "optimize_coding", TRUE, NULL);
-  else if (format == "png")
-    failed = vips_pngsave_buffer(in, &buffer, &size, "compression", 6, NULL);
-  else if (format == "tif")
-    failed = vips_tiffsave_buffer(in, &buffer, &size, "compression",
-                                  VIPS_FOREIGN_TIFF_COMPRESSION_DEFLATE, "predictor",
-                                  VIPS_FOREIGN_TIFF_PREDICTOR_HORIZONTAL, NULL);
-  else if (format == "webp")
-    failed = vips_webpsave_buffer(in, &buffer, &size, "Q", q, NULL);
-  else if (format == "gif")
-    failed = vips_gifsave_buffer(in, &buffer, &size, NULL);
-  else if (format == "heic")
-    failed = vips_heifsave_buffer(in, &buffer, &size, "Q", q, NULL);
-  else if (format == "avif")
-    failed = vips_heifsave_buffer(in, &buffer, &size, "Q", q, "compression",
-                                  VIPS_FOREIGN_HEIF_COMPRESSION_AV1, NULL);
-  else if (format == "jxl")
-    failed = vips_jxlsave_buffer(in, &buffer, &size, "Q", q, NULL);
+  if (row)
+    failed = row->save(image.get(), &buffer, &size,
+                       options.quality > 0 ? options.quality : kDefaultQuality);
   else
     vips_error("corvanel", "no encoder for .%s", format.c_str());
   if (failed) {

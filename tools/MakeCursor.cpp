@@ -27,6 +27,39 @@ int Fail(const std::string& message) {
   return 1;
 }
 
+// The .cur file of one 32 x 32 two-colour image with those masks.
+std::vector<uint8_t> CursorFile(const std::vector<uint8_t>& xorMask,
+                                const std::vector<uint8_t>& andMask, int hotX, int hotY) {
+  std::vector<uint8_t> image;
+  Put32(image, 40);         // BITMAPINFOHEADER
+  Put32(image, kSize);      // width
+  Put32(image, kSize * 2);  // height of both masks together
+  Put16(image, 1);          // planes
+  Put16(image, 1);          // bits per pixel
+  Put32(image, 0);          // uncompressed
+  Put32(image, uint32_t(xorMask.size() + andMask.size()));
+  for (int i = 0; i < 4; ++i) Put32(image, 0);
+  Put32(image, 0x00000000);  // colour 0: black
+  Put32(image, 0x00FFFFFF);  // colour 1: white
+  image.insert(image.end(), xorMask.begin(), xorMask.end());
+  image.insert(image.end(), andMask.begin(), andMask.end());
+
+  std::vector<uint8_t> file;
+  Put16(file, 0);  // reserved
+  Put16(file, 2);  // a cursor
+  Put16(file, 1);  // one image
+  file.push_back(kSize);
+  file.push_back(kSize);
+  file.push_back(2);  // colours
+  file.push_back(0);
+  Put16(file, uint32_t(hotX));
+  Put16(file, uint32_t(hotY));
+  Put32(file, uint32_t(image.size()));
+  Put32(file, 22);  // the image follows this directory
+  file.insert(file.end(), image.begin(), image.end());
+  return file;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -78,34 +111,7 @@ int main(int argc, char** argv) {
   }
   if (hotX < 0) return Fail("no hot spot");
 
-  std::vector<uint8_t> image;
-  Put32(image, 40);         // BITMAPINFOHEADER
-  Put32(image, kSize);      // width
-  Put32(image, kSize * 2);  // height of both masks together
-  Put16(image, 1);          // planes
-  Put16(image, 1);          // bits per pixel
-  Put32(image, 0);          // uncompressed
-  Put32(image, uint32_t(xorMask.size() + andMask.size()));
-  for (int i = 0; i < 4; ++i) Put32(image, 0);
-  Put32(image, 0x00000000);  // colour 0: black
-  Put32(image, 0x00FFFFFF);  // colour 1: white
-  image.insert(image.end(), xorMask.begin(), xorMask.end());
-  image.insert(image.end(), andMask.begin(), andMask.end());
-
-  std::vector<uint8_t> file;
-  Put16(file, 0);  // reserved
-  Put16(file, 2);  // a cursor
-  Put16(file, 1);  // one image
-  file.push_back(kSize);
-  file.push_back(kSize);
-  file.push_back(2);  // colours
-  file.push_back(0);
-  Put16(file, uint32_t(hotX));
-  Put16(file, uint32_t(hotY));
-  Put32(file, uint32_t(image.size()));
-  Put32(file, 22);  // the image follows this directory
-  file.insert(file.end(), image.begin(), image.end());
-
+  const std::vector<uint8_t> file = CursorFile(xorMask, andMask, hotX, hotY);
   std::ofstream out(argv[2], std::ios::binary);
   out.write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
   if (!out) return Fail(std::string("cannot write ") + argv[2]);

@@ -38,36 +38,8 @@ struct Light {
 };
 constexpr Light kLamps[] = {{255, 200, 90}, {255, 60, 80}, {60, 220, 255}, {120, 255, 120}};
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  CLI::App app{
-      "Draws the sample picture, a night street with coloured lights: the same "
-      "picture every time.",
-      "corvanel_sample"};
-  app.allow_windows_style_options(false);
-  app.option_defaults()->take_last();
-  std::string output;
-  std::vector<int> size;
-  bool alpha = false, grey = false;
-  app.add_option("OUTPUT", output, "the image to write, in the format its extension names")
-      ->required();
-  app.add_option("SIZE", size, "WIDTH HEIGHT in pixels, 8-4096 each (default 320 200)")
-      ->expected(2)
-      ->type_name("WIDTH HEIGHT")
-      ->check(CLI::Range(8, 4096));
-  auto* alphaFlag = app.add_flag("--alpha", alpha, "add an alpha channel fading left to right");
-  app.add_flag("--grey", grey, "write a one-channel grey image")->excludes(alphaFlag);
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp& e) {
-    return app.exit(e);
-  } catch (const CLI::ParseError& e) {
-    std::fprintf(stderr, "corvanel_sample: %s (see corvanel_sample --help)\n", e.what());
-    return 2;
-  }
-  const int width = size.empty() ? 320 : size[0], height = size.empty() ? 200 : size[1];
-
+// The street at night, in RGB.
+Image DrawScene(int width, int height) {
   Canvas c;
   c.image.width = width;
   c.image.height = height;
@@ -100,12 +72,18 @@ int main(int argc, char** argv) {
            light.b);
   }
 
-  Image out = c.image;
+  return c.image;
+}
+
+// The picture with an alpha channel fading left to right, or as one grey channel.
+Image WithPlanes(const Image& rgb, bool alpha, bool grey) {
+  const int width = rgb.width, height = rgb.height;
+  Image out = rgb;
   if (alpha || grey) {
     out.planes = alpha ? 4 : 3;
     out.pixels.assign(size_t(width) * size_t(height) * size_t(out.planes), 0);
     for (size_t i = 0; i < size_t(width) * size_t(height); ++i) {
-      const uint8_t* p = &c.image.pixels[i * 3];
+      const uint8_t* p = &rgb.pixels[i * 3];
       uint8_t* q = &out.pixels[i * size_t(out.planes)];
       if (grey)
         q[0] = q[1] = q[2] = uint8_t((p[0] * 3 + p[1] * 6 + p[2]) / 10);
@@ -115,7 +93,6 @@ int main(int argc, char** argv) {
         q[3] = uint8_t(255 - (i % size_t(width)) * 128 / size_t(width));  // fading left to right
     }
   }
-  std::string error;
   if (grey) {
     // Written as a one-channel file, so readers see a real grey image.
     Image g = out;
@@ -124,7 +101,41 @@ int main(int argc, char** argv) {
     for (size_t i = 0; i < g.pixels.size(); ++i) g.pixels[i] = out.pixels[i * 3];
     out = g;
   }
-  if (!SaveImageFile(output, out, &error)) {
+  return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{
+      "Draws the sample picture, a night street with coloured lights: the same "
+      "picture every time.",
+      "corvanel_sample"};
+  app.allow_windows_style_options(false);
+  app.option_defaults()->take_last();
+  std::string output;
+  std::vector<int> size;
+  bool alpha = false, grey = false;
+  app.add_option("OUTPUT", output, "the image to write, in the format its extension names")
+      ->required();
+  app.add_option("SIZE", size, "WIDTH HEIGHT in pixels, 8-4096 each (default 320 200)")
+      ->expected(2)
+      ->type_name("WIDTH HEIGHT")
+      ->check(CLI::Range(8, 4096));
+  auto* alphaFlag = app.add_flag("--alpha", alpha, "add an alpha channel fading left to right");
+  app.add_flag("--grey", grey, "write a one-channel grey image")->excludes(alphaFlag);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    std::fprintf(stderr, "corvanel_sample: %s (see corvanel_sample --help)\n", e.what());
+    return 2;
+  }
+  const int width = size.empty() ? 320 : size[0], height = size.empty() ? 200 : size[1];
+
+  std::string error;
+  if (!SaveImageFile(output, WithPlanes(DrawScene(width, height), alpha, grey), &error)) {
     std::fprintf(stderr, "corvanel_sample: %s\n", error.c_str());
     return 1;
   }

@@ -105,6 +105,15 @@ inline constexpr ParamChoice kModeParam = {
     "mode",
     "glow: a soft halo around each lit pixel; sparkle: stars of straight streaks"};
 
+// Every default lies in its range, so a new record needs no clamping.
+constexpr bool ParamDefaultsInRange() {
+  for (const ParamRange& r : kParamRanges)
+    if (r.defaultValue < r.min || r.defaultValue > r.max) return false;
+  return kModeParam.defaultValue >= 0 && kModeParam.defaultValue < kModeParam.count &&
+         sizeof(kModeNames) / sizeof(kModeNames[0]) == size_t(kModeParam.count);
+}
+static_assert(ParamDefaultsInRange());
+
 // A record as Parameters creates it: the defaults, mode Glow, scale 0, showDialog 0.
 inline EffectParams DefaultEffectParams() {
   EffectParams params{};

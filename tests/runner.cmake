@@ -1,5 +1,6 @@
 # Tests of the runner.
-add_executable(runner_tests runner_host_test.cpp runner_pipl_test.cpp runner_settings_test.cpp)
+add_executable(runner_tests runner_host_test.cpp runner_pipl_test.cpp runner_settings_test.cpp
+                            command_plan_test.cpp)
 target_link_libraries(runner_tests PRIVATE corvanel_command ${GTEST_MAIN_TARGET})
 corvanel_add_test(runner_tests)
 

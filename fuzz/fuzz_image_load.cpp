@@ -1,7 +1,7 @@
 // Image loading as the command does it, on arbitrary file bytes: either an image of three
 // or four planes whose pixels fill it exactly, or a refusal with a reason.
 #include "fuzz/FuzzSupport.h"
-#include "runner/ImageFile.h"
+#include "imagefile/ImageFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // A small decode limit, as --max-megapixels gives, keeps every decoder inside the

@@ -1,7 +1,7 @@
 // The property-list reader on arbitrary resource bytes: no read outside them, and what it
 // accepts is a filter with an entry name and RGB among its modes.
 #include "fuzz/FuzzSupport.h"
-#include "runner/Pipl.h"
+#include "filterhost/Pipl.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // An exact copy on the heap, so that a read one byte past the end is caught.

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "fuzz/FuzzSupport.h"
-#include "runner/Settings.h"
+#include "command/Settings.h"
 
 namespace {
 

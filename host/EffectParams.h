@@ -34,24 +34,34 @@ static_assert(offsetof(EffectParams, showDialog) == 40);
 constexpr int32_t kModeGlow = 0;
 constexpr int32_t kModeSparkle = 1;
 
-// One user setting: its label, field, range and default. The dialog's sliders and boxes,
-// the command line's checks and the new-record defaults all read this table.
+// One number setting: its dialog label, field, range, default, its name in settings files
+// and on the command line, its unit and what it does. The dialog's sliders and boxes, the
+// command's options, help and checks, the settings files and the new-record defaults all
+// read this table.
 struct ParamRange {
   const char* label;
   int32_t EffectParams::*field;
   int32_t min;
   int32_t max;
   int32_t defaultValue;
+  const char* name;
+  const char* unit;  // "" for a count
+  const char* description;
 };
 
 inline constexpr ParamRange kParamRanges[] = {
-    {"Red", &EffectParams::red, 0, 255, 255},
-    {"Green", &EffectParams::green, 0, 255, 255},
-    {"Blue", &EffectParams::blue, 0, 255, 255},
-    {"Threshold", &EffectParams::threshold, 0, 100, 5},
-    {"Radius", &EffectParams::radius, 0, 100, 30},
-    {"Streaks", &EffectParams::streaks, 0, 40, 4},
-    {"Angle", &EffectParams::angle, 0, 180, 45},
+    {"Red", &EffectParams::red, 0, 255, 255, "red", "levels", "red of the colour to match"},
+    {"Green", &EffectParams::green, 0, 255, 255, "green", "levels", "green of the colour to match"},
+    {"Blue", &EffectParams::blue, 0, 255, 255, "blue", "levels", "blue of the colour to match"},
+    {"Threshold", &EffectParams::threshold, 0, 100, 5, "threshold", "levels",
+     "how far each of a pixel's red, green and blue may lie from --match, in levels, for the "
+     "pixel to be lit (0: exactly that colour). Sparkle: also how many of those pixels become "
+     "stars (more the higher)"},
+    {"Radius", &EffectParams::radius, 0, 100, 30, "radius", "pixels",
+     "Glow: the halo's radius in pixels. Sparkle: streaks reach up to twice it"},
+    {"Streaks", &EffectParams::streaks, 0, 40, 4, "streaks", "", "Sparkle: streaks per star"},
+    {"Angle", &EffectParams::angle, 0, 180, 45, "angle", "degrees",
+     "Sparkle: direction of the first streak in degrees (the rest are spread evenly)"},
 };
 
 enum ParamIndex {
@@ -66,11 +76,49 @@ enum ParamIndex {
 };
 static_assert(sizeof(kParamRanges) / sizeof(kParamRanges[0]) == kParamCount);
 
+// Red, green and blue at once, "R,G,B": one option and one settings-file name.
+struct ParamTriple {
+  const char* name;
+  ParamIndex first;  // and the two after it
+  const char* description;
+};
+inline constexpr ParamTriple kMatchParam = {"match", kParamRed, "the colour to match"};
+
+// The one choice setting: the value is the index of its name.
+struct ParamChoice {
+  const char* label;
+  int32_t EffectParams::*field;
+  const char* const* names;
+  int32_t count;
+  int32_t defaultValue;
+  const char* name;
+  const char* description;
+};
+inline constexpr const char* kModeNames[] = {"glow", "sparkle"};
+static_assert(kModeGlow == 0 && kModeSparkle == 1);
+inline constexpr ParamChoice kModeParam = {
+    "Mode",
+    &EffectParams::mode,
+    kModeNames,
+    2,
+    kModeGlow,
+    "mode",
+    "glow: a soft halo around each lit pixel; sparkle: stars of straight streaks"};
+
+// Every default lies in its range, so a new record needs no clamping.
+constexpr bool ParamDefaultsInRange() {
+  for (const ParamRange& r : kParamRanges)
+    if (r.defaultValue < r.min || r.defaultValue > r.max) return false;
+  return kModeParam.defaultValue >= 0 && kModeParam.defaultValue < kModeParam.count &&
+         sizeof(kModeNames) / sizeof(kModeNames[0]) == size_t(kModeParam.count);
+}
+static_assert(ParamDefaultsInRange());
+
 // A record as Parameters creates it: the defaults, mode Glow, scale 0, showDialog 0.
 inline EffectParams DefaultEffectParams() {
   EffectParams params{};
   for (const ParamRange& range : kParamRanges) params.*range.field = range.defaultValue;
-  params.mode = kModeGlow;
+  params.*kModeParam.field = kModeParam.defaultValue;
   return params;
 }
 

@@ -9,17 +9,21 @@ void DoAbout() {
   platform::ShowMessage(nullptr, kAboutText, "About", platform::MessageIcon::Information);
 }
 
-void DoParameters(PluginGlobals* globals) {
+bool EnsureDefaultParameters(PluginGlobals* globals) {
   FilterRecord* record = globals->filterRecord;
+  if (record->parameters) return true;
+  record->parameters = NewPseudoHandle(sizeof(EffectParams));
   if (!record->parameters) {
-    record->parameters = NewPseudoHandle(sizeof(EffectParams));
-    if (!record->parameters) {
-      globals->result = kMemFullErr;
-      return;
-    }
-    *ParamsFromHandle(record->parameters) = DefaultEffectParams();
+    globals->result = kMemFullErr;
+    return false;
   }
-  ParamsFromHandle(record->parameters)->showDialog = 1;
+  *ParamsFromHandle(record->parameters) = DefaultEffectParams();
+  return true;
+}
+
+void DoParameters(PluginGlobals* globals) {
+  if (!EnsureDefaultParameters(globals)) return;
+  ParamsFromHandle(globals->filterRecord->parameters)->showDialog = 1;
 }
 
 void DoPrepare(PluginGlobals* globals) {

@@ -10,6 +10,11 @@ void DoStart(PluginGlobals* globals);
 void DoContinue(PluginGlobals* globals);
 void DoFinish(PluginGlobals* globals);
 
+// A record of the defaults in the host's parameters handle when there is none (a host
+// may start a run without ever calling Parameters); false, with memFullErr, when no
+// memory is left for it.
+bool EnsureDefaultParameters(PluginGlobals* globals);
+
 // Empties inRect, outRect and maskRect: nothing more is asked of the host.
 void EmptyRequests(FilterRecord* record);
 

@@ -8,10 +8,10 @@ add_custom_command(
   OUTPUT ${CORVANEL_CURSOR}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${CORVANEL_CURSOR_DIR}
   COMMAND ${CORVANEL_BUILD_CXX} -std=c++17 -Wall -Wextra -Werror -o ${CORVANEL_CURSOR_DIR}/MakeCursor
-          ${CMAKE_SOURCE_DIR}/resources/MakeCursor.cpp
+          ${CMAKE_SOURCE_DIR}/tools/MakeCursor.cpp
   COMMAND ${CORVANEL_CURSOR_DIR}/MakeCursor ${CMAKE_SOURCE_DIR}/resources/Eyedropper.txt
           ${CORVANEL_CURSOR}
-  DEPENDS ${CMAKE_SOURCE_DIR}/resources/MakeCursor.cpp ${CMAKE_SOURCE_DIR}/resources/Eyedropper.txt
+  DEPENDS ${CMAKE_SOURCE_DIR}/tools/MakeCursor.cpp ${CMAKE_SOURCE_DIR}/resources/Eyedropper.txt
   COMMENT "Drawing the eyedropper cursor"
   VERBATIM)
 target_sources(Corvanel PRIVATE ${CORVANEL_CURSOR})

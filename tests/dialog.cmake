@@ -8,7 +8,7 @@ corvanel_add_test(dialog_parse_tests)
 if(WIN32)
   # The real dialog of the real .8bf, driven under Wine and Xvfb through the filter host.
   add_executable(dialog_tests dialog_test.cpp support/DialogDriver_win.cpp)
-  target_link_libraries(dialog_tests PRIVATE corvanel_files corvanel_engine corvanel_oracle
+  target_link_libraries(dialog_tests PRIVATE corvanel_imagefile corvanel_engine corvanel_oracle
                                              ${GTEST_MAIN_TARGET} user32 gdi32 comctl32)
   add_dependencies(dialog_tests Corvanel corvanel)
   corvanel_add_test(dialog_tests)

@@ -12,7 +12,7 @@
 #include <random>
 
 #include "host/EffectParams.h"
-#include "runner/PluginModule.h"
+#include "filterhost/PluginModule.h"
 #include "tests/EngineTestSupport.h"
 #ifdef _WIN32
 #include "tests/support/MessageBoxWatcher.h"

@@ -8,7 +8,7 @@
 
 #include "host/EffectParams.h"
 #include "host/PseudoHandle.h"
-#include "runner/PluginModule.h"
+#include "filterhost/PluginModule.h"
 #include "tests/ExpectedPipl.h"
 #include "tests/support/MessageBoxWatcher.h"
 #include "tests/support/PluginPath_win.h"

@@ -1,19 +1,20 @@
 # Tests of the runner.
-add_executable(runner_tests runner_host_test.cpp runner_pipl_test.cpp runner_settings_test.cpp)
-target_link_libraries(runner_tests PRIVATE corvanel_files ${GTEST_MAIN_TARGET})
+add_executable(runner_tests runner_host_test.cpp runner_pipl_test.cpp runner_settings_test.cpp
+                            command_plan_test.cpp)
+target_link_libraries(runner_tests PRIVATE corvanel_command ${GTEST_MAIN_TARGET})
 corvanel_add_test(runner_tests)
 
 if(NOT WIN32)
   # Image files through libvips, read back with libvips itself.
   add_executable(runner_image_tests runner_image_test.cpp)
-  target_link_libraries(runner_image_tests PRIVATE corvanel_files PkgConfig::VIPS
+  target_link_libraries(runner_image_tests PRIVATE corvanel_imagefile PkgConfig::VIPS
                                                    ${GTEST_MAIN_TARGET})
   corvanel_add_test(runner_image_tests)
 
   add_executable(runner_command_tests runner_command_test.cpp)
   target_compile_definitions(runner_command_tests PRIVATE CORVANEL="$<TARGET_FILE:corvanel>"
                                                           SAMPLE="$<TARGET_FILE:corvanel_sample>")
-  target_link_libraries(runner_command_tests PRIVATE corvanel_files PkgConfig::VIPS
+  target_link_libraries(runner_command_tests PRIVATE corvanel_command PkgConfig::VIPS
                                                      ${GTEST_MAIN_TARGET})
   add_dependencies(runner_command_tests corvanel corvanel_sample)
   gtest_discover_tests(runner_command_tests DISCOVERY_TIMEOUT 120

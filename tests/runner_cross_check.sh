@@ -9,13 +9,13 @@
 set -eu
 native=$1 windows=$2 arch=$3 work=$4
 here=$(cd "$(dirname "$0")/.." && pwd)
-[ -x "$native/runner/corvanel" ] || { echo "no native corvanel in $native (build it first)" >&2; exit 1; }
+[ -x "$native/command/corvanel" ] || { echo "no native corvanel in $native (build it first)" >&2; exit 1; }
 mkdir -p "$work"
 cd "$work"
-"$native/runner/corvanel_sample" small-rgb.png 96 64
-"$native/runner/corvanel_sample" small-rgba.png 96 64 --alpha
-"$native/runner/corvanel_sample" large-rgb.png 400 300
-"$native/runner/corvanel_sample" large-rgba.png 400 300 --alpha
+"$native/tools/corvanel_sample" small-rgb.png 96 64
+"$native/tools/corvanel_sample" small-rgba.png 96 64 --alpha
+"$native/tools/corvanel_sample" large-rgb.png 400 300
+"$native/tools/corvanel_sample" large-rgba.png 400 300 --alpha
 # sparse: the lit windows and lamps (2% of the pixels); dense: the sky (two thirds)
 sparse="--match 255,200,90 --threshold 40 --radius 12"
 dense="--match 12,16,44 --threshold 20 --radius 5"
@@ -24,7 +24,7 @@ check() {  # image mode settings-name settings...
   image=$1 mode=$2 name=$3
   shift 3
   out="$image-$mode-$name"
-  "$native/runner/corvanel" "$image.png" "$out-native.tga" --mode "$mode" "$@" --quiet
+  "$native/command/corvanel" "$image.png" "$out-native.tga" --mode "$mode" "$@" --quiet
   "$here/cmake/wine-run" "$arch" "$windows/corvanel.exe" "$image.png" "$out-wine.tga" \
     --mode "$mode" "$@" --quiet
   if cmp -s "$out-native.tga" "$out-wine.tga"; then

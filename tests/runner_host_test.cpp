@@ -4,9 +4,9 @@
 
 #include <functional>
 
-#include "runner/FilterHost.h"
-#include "runner/Pipl.h"
-#include "runner/PixelDisplay.h"
+#include "filterhost/FilterHost.h"
+#include "filterhost/Pipl.h"
+#include "filterhost/PixelDisplay.h"
 
 namespace {
 

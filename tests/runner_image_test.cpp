@@ -8,7 +8,7 @@
 #include <cstring>
 #include <memory>
 
-#include "runner/ImageFile.h"
+#include "imagefile/ImageFile.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "runner/Pipl.h"
-#include "runner/PluginModule.h"
+#include "filterhost/Pipl.h"
+#include "filterhost/PluginModule.h"
 #include "tests/ExpectedPipl.h"
 
 namespace {

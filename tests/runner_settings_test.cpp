@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <fstream>
 
-#include "runner/FileSystem.h"
-#include "runner/ImageFile.h"
-#include "runner/SafeWrite.h"
-#include "runner/Settings.h"
+#include "files/FileSystem.h"
+#include "imagefile/ImageFile.h"
+#include "files/SafeWrite.h"
+#include "command/Settings.h"
 
 namespace {
 

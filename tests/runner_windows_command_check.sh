@@ -9,7 +9,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 rm -rf "$work"
 mkdir -p "$work"
 cd "$work" || exit 1
-"$native/runner/corvanel_sample" in.png 32 24 || exit 1
+"$native/tools/corvanel_sample" in.png 32 24 || exit 1
 fail=0
 # expect STATUS TEXT ARGS...: the exit status and a piece of what it says.
 expect() {
@@ -38,6 +38,10 @@ expect 0 "" in.png - --format bmp --quiet
 # With no display the dialog cannot be shown: that is a failure, and nothing is written.
 DISPLAY= expect 1 "dialog could not be shown" in.png dialog.png --dialog
 [ ! -e dialog.png ] || { echo "dialog.png was written with settings nobody confirmed" >&2; fail=1; }
+# --help offers only what this build reads: PNM reading is switched off in stb.
+"$here/cmake/wine-run" "$arch" "$windows/corvanel.exe" --help >help.txt 2>&1
+grep -q "reads  jpg jpeg, png" help.txt || { echo "--help lists no formats:" >&2; cat help.txt >&2; fail=1; }
+! grep -qE "ppm|pgm|pnm" help.txt || { echo "--help offers PNM, which is not read" >&2; fail=1; }
 [ -z "$(ls | grep corvanel)" ] || { echo "temporary files were left: $(ls)" >&2; fail=1; }
 [ ! -e out.png ] || { echo "out.png was written by a refused run" >&2; fail=1; }
 exit $fail

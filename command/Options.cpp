@@ -1,0 +1,175 @@
+#include "command/Options.h"
+
+#include <CLI/CLI.hpp>
+
+#include "command/Report.h"
+#include "files/FileSystem.h"
+#include "imagefile/ImageFile.h"
+
+namespace {
+
+std::string Range(const ParamRange& r) {
+  return std::to_string(r.min) + "-" + std::to_string(r.max);
+}
+
+// The settings of the parameter table, each under its own name.
+void AddEffectOptions(CLI::App& app, Arguments* args) {
+  std::string modes;
+  for (int32_t i = 0; i < kModeParam.count; ++i)
+    modes += std::string(i ? "|" : "") + kModeParam.names[i];
+  app.add_option("--" + std::string(kModeParam.name), args->mode,
+                 std::string(kModeParam.description) + " (default " +
+                     kModeParam.names[kModeParam.defaultValue] + ")")
+      ->type_name(modes);
+  const ParamRange* rgb = &kParamRanges[kMatchParam.first];
+  app.add_option("--" + std::string(kMatchParam.name), args->match,
+                 std::string(kMatchParam.description) + ", " + rgb[0].name + "," + rgb[1].name +
+                     "," + rgb[2].name + ", each " + Range(rgb[0]) + " (default " +
+                     std::to_string(rgb[0].defaultValue) + "," +
+                     std::to_string(rgb[1].defaultValue) + "," +
+                     std::to_string(rgb[2].defaultValue) + ")")
+      ->type_name("R,G,B");
+  for (int i = kParamThreshold; i < kParamCount; ++i) {
+    const ParamRange& r = kParamRanges[i];
+    app.add_option("--" + std::string(r.name), args->values[i],
+                   std::string(r.description) + "; " + Range(r) + " (default " +
+                       std::to_string(r.defaultValue) + ")")
+        ->type_name("N");
+  }
+}
+
+void AddFileOptions(CLI::App& app, Arguments* args) {
+  app.add_option("--settings", args->settingsIn,
+                 "read settings from FILE (- standard input); options given override it")
+      ->type_name("FILE");
+  app.add_option("--save-settings", args->settingsOut,
+                 "write the settings used to FILE (- standard output)")
+      ->type_name("FILE");
+  app.add_option("--out-dir", args->outDir,
+                 "write each INPUT into DIR under its own name (a batch)")
+      ->type_name("DIR");
+  app.add_option("--format", args->formatName,
+                 "the format to write, by extension (png, jpg, ...): with --out-dir, or with - as "
+                 "OUTPUT")
+      ->type_name("EXT");
+  app.add_option(
+         "--quality", args->quality,
+         "quality of lossy formats, 1-100 (default " + std::to_string(kDefaultQuality) + ")")
+      ->type_name("N")
+      ->check(CLI::Range(1, 100).description(""));
+  app.add_option("--max-megapixels", args->megapixels,
+                 "refuse images larger than this before decoding them (default here " +
+                     std::to_string(DefaultPixelLimit() / 1000000) + ")")
+      ->type_name("N")
+      ->check(CLI::Validator(CLI::PositiveNumber).description(""));
+}
+
+void AddRunOptions(CLI::App& app, Arguments* args) {
+  app.add_flag("--dialog", args->dialog,
+               "choose the settings in the plug-in's dialog (Windows; in a batch, once for all)");
+  app.add_option("--plugin", args->pluginPath,
+                 "the Corvanel.8bf to load (Windows; default: the one beside corvanel.exe)")
+      ->type_name("PATH");
+  app.add_flag("-q,--quiet", args->quiet,
+               "no progress bar, no line per image and no summary; warnings and errors still");
+  app.set_version_flag("--version",
+                       std::string("corvanel ") + CORVANEL_VERSION + " (the Corvanel plug-in " +
+                           CORVANEL_VERSION + ")\n" + ImageLibraryVersions() + ", CLI11 " +
+                           CLI11_VERSION,
+                       "show the versions of corvanel, the plug-in and the libraries");
+}
+
+// From the format table of this build's image backend.
+std::string FormatsHelp() {
+  std::string reads, writes, lossy, frames;
+  for (const ImageFormatInfo& f : ImageFormats()) {
+    if (f.reads) reads += std::string(reads.empty() ? "" : ", ") + f.extensions;
+    if (f.writes) writes += std::string(writes.empty() ? "" : ", ") + f.name;
+    if (f.writes && f.lossy) lossy += std::string(lossy.empty() ? "" : ", ") + f.name;
+    if (f.writes && f.frames) frames += std::string(frames.empty() ? "" : ", ") + f.name;
+  }
+  std::string s = "Formats of this build (" + ImageLibraryVersions() + "):\n  reads  " + reads +
+                  "\n  writes " + writes + " (by the output's extension or --format)\n";
+  if (!lossy.empty()) s += "  --quality applies to " + lossy + "\n";
+  if (!frames.empty())
+    s += "  animations and multi-page files are filtered frame by frame and kept in " + frames +
+         "\n";
+  else
+    s += "  animations are refused\n";
+  return s;
+}
+
+// Words joined by ", ", a line broken before one that would pass the width.
+std::string Wrapped(std::string line, const std::vector<std::string>& words, size_t width) {
+  std::string text;
+  for (size_t i = 0; i < words.size(); ++i) {
+    const std::string word = words[i] + (i + 1 < words.size() ? "," : "");
+    if (line.size() + 1 + word.size() > width) {
+      text += line + "\n";
+      line = word;
+    } else {
+      line += (line.empty() ? "" : " ") + word;
+    }
+  }
+  return text + line;
+}
+
+std::string SettingsFileHelp() {
+  std::vector<std::string> names{kModeParam.name};
+  for (int i = 0; i < kParamCount; ++i) {
+    names.push_back(kParamRanges[i].name);
+    if (i == kMatchParam.first + 2) names.push_back(kMatchParam.name);
+  }
+  return Wrapped("Settings file: lines 'name = value' with the names", names, 90) +
+         "; '#' starts a comment. --save-settings writes one.\n";
+}
+
+std::string Footer() {
+  return "\nThe colour window: a pixel is lit when each of its red, green and blue lies within\n"
+         "Threshold of --match (clamped to 0-255). Glow lights a halo around every such pixel.\n"
+         "Sparkle turns some of them into stars; a star's streaks can brighten further pixels "
+         "into\n"
+         "the window, so stars can spread. Unless --quiet, a line after each image says how many\n"
+         "pixels lay in the window (count and share) and the time taken; when none did, a "
+         "warning\n"
+         "says the image is unchanged (even with --quiet). Files of a batch are filtered one at\n"
+         "a time (the filter uses both cores); a file that fails is reported and the rest go "
+         "on.\n\n" +
+         FormatsHelp() + "\n" + SettingsFileHelp() +
+         "\nExit status: 0 every image written; 1 an image failed, or was refused before any "
+         "work\n"
+         "(the rest of a batch is still done); 2 bad arguments or settings, nothing done;\n"
+         "130 interrupted (Ctrl-C): the current file is not written, no partial file is left.";
+}
+
+}  // namespace
+
+int ParseArguments(int argc, char** argv, Arguments* args) {
+  CLI::App app{
+      "Applies the Corvanel filter (Glow or Sparkle) to image files.\n\n"
+      "  corvanel [options] INPUT OUTPUT\n"
+      "  corvanel [options] INPUT... --out-dir DIR [--format EXT]\n",
+      "corvanel"};
+  app.allow_windows_style_options(false);  // on Windows "/x" is a path, never an option
+  app.option_defaults()->take_last();      // a repeated option: the last one wins
+  app.set_help_flag("-h,--help", "show this help and exit");
+  args->megapixels = double(DefaultPixelLimit()) / 1e6;
+  app.add_option("FILES", args->files,
+                 "INPUT OUTPUT, or the INPUTs of a batch; - is standard input or output")
+      ->type_name("")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  AddEffectOptions(app, args);
+  AddFileOptions(app, args);
+  AddRunOptions(app, args);
+  app.footer(Footer());
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    return Fail(kExitUsage, std::string(e.what()) + " (see corvanel --help)");
+  }
+  return -1;
+}

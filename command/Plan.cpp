@@ -1,0 +1,206 @@
+#include "command/Plan.h"
+
+#include <map>
+
+#include "command/Console.h"
+#include "command/Report.h"
+#include "command/Settings.h"
+#include "files/FileSystem.h"
+#include "imagefile/ImageFile.h"
+
+namespace {
+
+#ifdef _WIN32
+constexpr bool kHasDialog = true;
+#else
+constexpr bool kHasDialog = false;
+#endif
+
+// Each check says why it refuses in *refusal and returns false.
+bool Refuse(Refusal* refusal, int status, const std::string& message) {
+  *refusal = {status, message};
+  return false;
+}
+
+bool CheckHost(const Arguments& args, Refusal* refusal) {
+  if (args.dialog && !kHasDialog)
+    return Refuse(refusal, kExitUsage,
+                  "--dialog needs the Windows build: the plug-in's dialog is a Windows dialog");
+  if (args.dialog && !CanShowWindows())
+    return Refuse(refusal, kExitFailure,
+                  "the plug-in's dialog could not be shown: no window can be created here "
+                  "(is there a display?); nothing written");
+  if (!args.pluginPath.empty() && !kHasDialog)
+    return Refuse(refusal, kExitUsage,
+                  "--plugin needs the Windows build: here the plug-in is built in");
+  return true;
+}
+
+// INPUT OUTPUT, or inputs and a folder. *useOutDir: the hint for a folder given last, as
+// cp takes it; that is named with --out-dir, a directory given as OUTPUT is refused.
+bool CheckFileCount(const Arguments& args, std::string* useOutDir, Refusal* refusal) {
+  const auto& files = args.files;
+  const bool batch = !args.outDir.empty();
+  if (files.empty())
+    return Refuse(refusal, kExitUsage, "INPUT and OUTPUT are required (see corvanel --help)");
+  if (!batch && files.size() == 1)
+    return Refuse(refusal, kExitUsage, "OUTPUT is required, or --out-dir DIR for a batch");
+  if (InspectPath(files.back()).kind == PathInfo::kDirectory)
+    *useOutDir =
+        " (to write into the folder " + files.back() + ", give --out-dir " + files.back() + ")";
+  if (!batch && files.size() > 2)
+    return Refuse(refusal, kExitUsage,
+                  "several inputs need --out-dir DIR: " + std::to_string(files.size()) +
+                      " files were given" + *useOutDir);
+  return true;
+}
+
+// The defaults of a new record, then the settings file, then the options.
+bool ReadParams(const Arguments& args, EffectParams* params, Refusal* refusal) {
+  std::string error;
+  *params = DefaultEffectParams();
+  if ((!args.settingsIn.empty() && !ReadSettingsFile(args.settingsIn, params, &error)) ||
+      (!args.mode.empty() && !ParseMode(args.mode, &(params->*kModeParam.field), &error)) ||
+      (!args.match.empty() && !ParseMatchColour(args.match, params, &error)))
+    return Refuse(refusal, kExitUsage, error);
+  for (int i = kParamThreshold; i < kParamCount; ++i)
+    if (args.values[i] &&
+        !ParseParamValue(ParamIndex(i), *args.values[i], &(params->*kParamRanges[i].field), &error))
+      return Refuse(refusal, kExitUsage, error);
+  return true;
+}
+
+// Each input into the folder under its own name (the extension of --format, if given).
+bool PlanBatch(const Arguments& args, const std::string& forcedFormat, Plan* plan,
+               Refusal* refusal) {
+  const std::string& outDir = args.outDir;
+  const PathInfo dir = InspectPath(outDir);
+  if (dir.kind != PathInfo::kDirectory)
+    return Refuse(refusal, kExitUsage,
+                  "--out-dir " + outDir +
+                      (dir.kind == PathInfo::kMissing ? ": no such folder" : ": not a folder"));
+  for (const std::string& input : args.files) {
+    if (input == "-")
+      return Refuse(refusal, kExitUsage,
+                    "standard input cannot be part of a batch: it has no name to "
+                    "keep (give - OUTPUT --format EXT for it)");
+    Job job;
+    job.input = input;
+    std::string name = BaseName(input);
+    if (!forcedFormat.empty()) name = name.substr(0, name.find_last_of('.')) + "." + forcedFormat;
+    const std::string out = outDir + (outDir.back() == '/' ? "" : "/") + name;
+    std::string why;
+    if (!OutputFormatFor(out, &job.format, &why))
+      job.refused = "cannot write " + out + ": " + why + "; --format EXT chooses one";
+    else if (!CheckOutput(out, out, &job.output, &why))
+      job.refused = why;
+    plan->jobs.push_back(job);
+  }
+  return true;
+}
+
+bool PlanSingle(const Arguments& args, const std::string& forcedFormat,
+                const std::string& useOutDir, Plan* plan, Refusal* refusal) {
+  Job job;
+  job.input = args.files[0];
+  const std::string& out = args.files[1];
+  std::string error;
+  if (out == "-" && forcedFormat.empty())
+    return Refuse(refusal, kExitUsage, "standard output as OUTPUT needs --format EXT");
+  if (!CheckOutput(out, out, &job.output, &error))
+    return Refuse(refusal, kExitFailure, error + useOutDir);
+  std::string named;
+  const bool hasFormat = out != "-" && OutputFormatFor(out, &named, &error);
+  if (!forcedFormat.empty() && hasFormat && named != forcedFormat)
+    return Refuse(refusal, kExitUsage,
+                  out + " names the ." + named + " format but --format says ." + forcedFormat);
+  job.format = forcedFormat.empty() ? named : forcedFormat;
+  if (job.format.empty())
+    return Refuse(refusal, kExitUsage,
+                  "cannot write " + out + ": " + error + "; --format EXT chooses one");
+  plan->jobs.push_back(job);
+  return true;
+}
+
+// No output may be an input or another output, under whatever name or link.
+class Claims {
+ public:
+  void Input(const std::string& identity, const std::string& name) {
+    inputs_.emplace(identity, name);
+  }
+  bool IsInput(const std::string& identity) const { return inputs_.count(identity) > 0; }
+  void Release(const std::string& identity) { inputs_.erase(identity); }
+  bool Output(const OutputFile& out, std::string* error) {
+    const auto input = inputs_.find(out.identity);
+    if (input != inputs_.end()) {
+      *error = out.name + " is the input " + input->second +
+               "; writing it would destroy the input (nothing written)";
+      return false;
+    }
+    const auto other = outputs_.find(out.identity);
+    if (other != outputs_.end()) {
+      *error = out.isStdout() ? std::string(
+                                    "standard output cannot take both the image and the "
+                                    "settings (nothing written)")
+               : out.name == other->second
+                   ? out.name + " would be written twice (nothing written)"
+                   : out.name + " and " + other->second + " are the same file (nothing written)";
+      return false;
+    }
+    outputs_.emplace(out.identity, out.name);
+    return true;
+  }
+
+ private:
+  std::map<std::string, std::string> inputs_, outputs_;  // identity -> name
+};
+
+bool CheckCollisions(const Arguments& args, Plan* plan, Refusal* refusal) {
+  Claims claims;
+  std::string error;
+  for (Job& job : plan->jobs) {
+    std::string identity;
+    if (job.refused.empty() && CheckInput(job.input, job.input, &identity, &job.refused))
+      claims.Input(identity, job.input);
+  }
+  std::string settingsIdentity;
+  if (!args.settingsIn.empty() &&
+      CheckInput(args.settingsIn, args.settingsIn, &settingsIdentity, &error)) {
+    if (claims.IsInput(settingsIdentity))
+      return Refuse(refusal, kExitUsage,
+                    "standard input cannot give both the image and the settings");
+    claims.Input(settingsIdentity, args.settingsIn);
+  }
+  for (const Job& job : plan->jobs)
+    if (job.refused.empty() && !claims.Output(job.output, &error))
+      return Refuse(refusal, kExitFailure, error);
+  if (!args.settingsOut.empty()) {
+    // Rewriting the settings file that was read is allowed: it was read in full already.
+    if (settingsIdentity != "stdin") claims.Release(settingsIdentity);
+    if (!claims.Output(plan->settingsOut, &error)) return Refuse(refusal, kExitFailure, error);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool PlanRun(const Arguments& args, Plan* plan, Refusal* refusal) {
+  *plan = Plan{};
+  plan->batch = !args.outDir.empty();
+  std::string useOutDir, forcedFormat, error;
+  if (!CheckHost(args, refusal) || !CheckFileCount(args, &useOutDir, refusal)) return false;
+  if (!args.formatName.empty() && !OutputFormatFor(args.formatName, &forcedFormat, &error))
+    return Refuse(refusal, kExitUsage, "--format " + args.formatName + ": " + error);
+  if (args.settingsIn == "-" && !plan->batch && args.files[0] == "-")
+    return Refuse(refusal, kExitUsage,
+                  "standard input cannot give both the image and the settings");
+  if (!ReadParams(args, &plan->params, refusal)) return false;
+  if (plan->batch ? !PlanBatch(args, forcedFormat, plan, refusal)
+                  : !PlanSingle(args, forcedFormat, useOutDir, plan, refusal))
+    return false;
+  if (!args.settingsOut.empty() &&
+      !CheckOutput(args.settingsOut, SettingsFileName(args.settingsOut), &plan->settingsOut,
+                   &error))
+    return Refuse(refusal, kExitFailure, error);
+  return CheckCollisions(args, plan, refusal);
+}

@@ -1,0 +1,196 @@
+#include "command/Run.h"
+
+#include <memory>
+#include <set>
+
+#include "command/ColourWindow.h"
+#include "command/Console.h"
+#include "command/Report.h"
+#include "command/Settings.h"
+#include "filterhost/FilterHost.h"
+#include "filterhost/PluginModule.h"
+#include "imagefile/ImageFile.h"
+
+namespace {
+
+struct Totals {
+  uint64_t window = 0;
+  uint64_t pixels = 0;
+};
+
+// How one job ended.
+enum class Outcome { kWritten, kFailed, kStop };
+
+class Runner {
+ public:
+  Runner(const Arguments& args, const Plan& plan, FilterHost& host)
+      : args_(args),
+        plan_(plan),
+        host_(host),
+        bar_(!args.quiet && StderrIsTerminal()),
+        dialog_(args.dialog),
+        used_(plan.params) {
+    load_.maxPixels = uint64_t(args.megapixels * 1e6);
+    load_.stop = &FilterHost::AbortRequested;
+    load_.progress = [this](int percent) { bar_.Phase("loading", percent); };
+    save_.quality = args.quality;
+    save_.stop = &FilterHost::AbortRequested;
+    save_.progress = [this](int percent) { bar_.Phase("saving", percent); };
+  }
+
+  int Run() {
+    const double start = NowMilliseconds();
+    // One file at a time: the filter itself uses both cores.
+    for (const Job& job : plan_.jobs) {
+      const Outcome outcome = Do(job);
+      if (outcome == Outcome::kStop) break;
+      ++(outcome == Outcome::kWritten ? written_ : failed_);
+    }
+    bar_.End();
+    return Finish(start);
+  }
+
+ private:
+  Outcome Failed(const std::string& why) {
+    bar_.End();
+    Say(why);
+    return Outcome::kFailed;
+  }
+
+  // A failure that is not a stop; an interruption ends the run.
+  Outcome FailedUnlessStopped(const std::string& why) {
+    return FilterHost::AbortRequested() ? Outcome::kStop : Failed(why);
+  }
+
+  Outcome Do(const Job& job) {
+    const double start = NowMilliseconds();
+    const std::string& outName =
+        job.output.isStdout() ? std::string("standard output") : job.output.name;
+    if (!job.refused.empty()) return Failed(job.refused);
+    current_ = outName;
+    bar_.Phase("loading", 0);
+    load_.outputFormat = job.format;
+    ImageFile image;
+    std::string error;
+    if (!LoadImageFile(job.input, load_, &image, &error)) return FailedUnlessStopped(error);
+    bar_.Phase("loading", 100);
+    if (!HoldsFrames(job.format, image.frames.size(), &error))
+      return Failed("cannot write " + outName + ": " + error);
+    for (const std::string& note : image.notes)
+      if (said_.insert(note).second) {
+        bar_.End();
+        Say("note: " + note + " (" + job.input + ")");
+      }
+    Totals totals;
+    const OSErr result = Filter(image, &totals);
+    if (FilterHost::AbortRequested()) return Outcome::kStop;
+    if (result != kNoErr) return FilterFailed(result, job, outName);
+    bar_.Phase("saving", 0);
+    std::string bytes;
+    if (!EncodeImage(image, job.format, save_, &bytes, &error) ||
+        !WriteOutput(job.output, bytes, outName, &FilterHost::AbortRequested, &error))
+      return FailedUnlessStopped(error);
+    bar_.Phase("saving", 100);
+    bar_.End();
+    Written(job, outName, totals, NowMilliseconds() - start);
+    return Outcome::kWritten;
+  }
+
+  // Every frame through the plug-in, counting the pixels in the colour window.
+  OSErr Filter(ImageFile& image, Totals* totals) {
+    OSErr result = kNoErr;
+    const int frames = int(image.frames.size());
+    for (int f = 0; f < frames && result == kNoErr; ++f) {
+      Image& frame = image.frames[size_t(f)];
+      totals->window += CountWindowPixels(frame, used_);
+      totals->pixels += uint64_t(frame.width) * uint64_t(frame.height);
+      if (!host_.SetImage(std::move(frame))) return kFilterBadParameters;
+      host_.SetParams(used_);
+      host_.SetProgressHandler(
+          [this, f, frames](int32_t done, int32_t total) { bar_.Rows(done, total, f, frames); });
+      result = host_.Run(dialog_);
+      if (result == kNoErr && dialog_) {  // what was chosen holds for every later image
+        used_ = *host_.params();
+        used_.showDialog = 0;
+        dialog_ = false;
+        totals->window = CountWindowPixels(host_.source(), used_);
+      }
+      image.frames[size_t(f)] = host_.output();
+    }
+    return result;
+  }
+
+  Outcome FilterFailed(OSErr result, const Job& job, const std::string& outName) {
+    const std::string notWritten = "; " + outName + " not written";
+    if (result == kDialogFailedErr)
+      Failed("the plug-in's dialog could not be shown" + notWritten);
+    else if (result == kUserCancelled && dialog_)
+      Failed("cancelled in the dialog" + notWritten);
+    else
+      Failed("the filter failed on " + job.input + ": " + FilterHost::DescribeResult(result) +
+             notWritten);
+    if (result == kUserCancelled || result == kDialogFailedErr) {  // nothing to go on with
+      ++failed_;
+      return Outcome::kStop;
+    }
+    return Outcome::kFailed;
+  }
+
+  void Written(const Job& job, const std::string& outName, const Totals& totals, double ms) {
+    all_.window += totals.window;
+    all_.pixels += totals.pixels;
+    const bool batch = plan_.batch;
+    if (totals.window == 0)
+      Say("warning: " + std::string(batch ? job.input + ": " : "") +
+          "no pixel lies within Threshold of " + Colour(used_) +
+          ": the image is unchanged (Threshold " + std::to_string(used_.threshold) + ")");
+    else if (!args_.quiet)
+      Say((batch ? job.input + " -> " + outName + ": " : std::string()) +
+          std::to_string(totals.window) + " of " + std::to_string(totals.pixels) + " pixels (" +
+          Percent(totals.window, totals.pixels) + ") in the colour window, " + Seconds(ms));
+  }
+
+  int Finish(double start) {
+    std::string error;
+    if (FilterHost::AbortRequested()) {
+      const std::string rest = written_ ? " (" + std::to_string(written_) + " written before)" : "";
+      return Fail(kExitInterrupted, "interrupted; " + current_ + " not written" + rest);
+    }
+    // The settings are saved once they have made an image (with --dialog: once chosen).
+    if (!args_.settingsOut.empty() && written_ > 0 &&
+        !WriteSettingsFile(plan_.settingsOut, used_, &error))
+      return Fail(kExitFailure, error);
+    if (plan_.batch && !args_.quiet)
+      Say(std::to_string(written_) + " of " + std::to_string(plan_.jobs.size()) + " files written" +
+          (failed_ ? ", " + std::to_string(failed_) + " failed" : std::string()) + "; " +
+          std::to_string(all_.window) + " of " + std::to_string(all_.pixels) + " pixels (" +
+          Percent(all_.window, all_.pixels) + ") in the colour window; " +
+          Seconds(NowMilliseconds() - start));
+    return failed_ ? kExitFailure : 0;
+  }
+
+  const Arguments& args_;
+  const Plan& plan_;
+  FilterHost& host_;
+  ProgressBar bar_;
+  bool dialog_;        // the dialog is still to be shown
+  EffectParams used_;  // what the images are filtered with
+  LoadOptions load_;
+  SaveOptions save_;
+  std::set<std::string> said_;  // notes already given
+  Totals all_;
+  int written_ = 0, failed_ = 0;
+  std::string current_;  // the output being made, for the message when interrupted
+};
+
+}  // namespace
+
+int RunPlan(const Arguments& args, const Plan& plan) {
+  const std::string path =
+      args.pluginPath.empty() ? ProgramDirectory() + "Corvanel.8bf" : args.pluginPath;
+  std::string error;
+  std::unique_ptr<PluginModule> plugin = PluginModule::Load(path, &error);
+  if (!plugin) return Fail(kExitFailure, error);
+  FilterHost host(*plugin);
+  return Runner(args, plan, host).Run();
+}

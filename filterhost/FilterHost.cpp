@@ -1,0 +1,315 @@
+#include "filterhost/FilterHost.h"
+
+#include <algorithm>
+#include <climits>
+#include <new>
+
+#include "filterhost/PixelDisplay.h"
+#include "filterhost/PluginModule.h"
+
+namespace {
+
+// The plug-in's callbacks carry no context, so they find the running host here.
+std::atomic<FilterHost*> g_running{nullptr};
+std::atomic<bool> g_abort{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+
+bool IsEmpty(const Rect& r) {
+  return r.right <= r.left || r.bottom <= r.top;
+}
+
+bool ValidPadding(int16_t padding) {
+  return padding == kWantsEdgeReplication || padding == kDoesNotWantPadding ||
+         padding == kWantsErrorOnBoundsException || (padding >= 0 && padding <= 255);
+}
+
+// Copies rect (in the coordinates of the image reduced by factor) of planes lo..hi out of
+// the image, interleaved with packed rows. Down-sampling takes the top-left sample of each
+// factor x factor block: every delivered pixel is one the image really has, so a colour
+// picked from a reduced preview is found again in the full image.
+OSErr Fetch(const Image& image, const Rect& rect, int16_t lo, int16_t hi, int32_t factor,
+            int16_t padding, std::vector<uint8_t>* buffer, void** data, int32_t* rowBytes) {
+  *data = nullptr;
+  *rowBytes = 0;
+  buffer->clear();
+  if (IsEmpty(rect)) return kNoErr;
+  if (lo < 0 || hi < lo || hi >= image.planes || !ValidPadding(padding))
+    return kFilterBadParameters;
+
+  const int64_t width = int64_t(rect.right) - rect.left;
+  const int64_t height = int64_t(rect.bottom) - rect.top;
+  const int64_t planes = int64_t(hi) - lo + 1;
+  const int64_t stride = width * planes;
+  if (stride > INT32_MAX) return kMemFullErr;
+
+  // Source coordinates of the first and last delivered sample.
+  const int64_t left = int64_t(rect.left) * factor, top = int64_t(rect.top) * factor;
+  const int64_t right = (int64_t(rect.right) - 1) * factor;
+  const int64_t bottom = (int64_t(rect.bottom) - 1) * factor;
+  const bool inside = left >= 0 && top >= 0 && right < image.width && bottom < image.height;
+  if (!inside && padding == kWantsErrorOnBoundsException) return kFilterBadParameters;
+
+  try {
+    buffer->assign(size_t(stride) * size_t(height), 0);
+  } catch (const std::bad_alloc&) {
+    buffer->clear();
+    return kMemFullErr;
+  }
+  const uint8_t fill = padding >= 0 ? uint8_t(padding) : 0;  // -2: no padding wanted, zero
+  uint8_t* out = buffer->data();
+  for (int64_t y = 0; y < height; ++y) {
+    int64_t sy = top + y * factor;
+    bool rowOutside = sy < 0 || sy >= image.height;
+    if (padding == kWantsEdgeReplication) sy = std::clamp<int64_t>(sy, 0, image.height - 1);
+    for (int64_t x = 0; x < width; ++x) {
+      int64_t sx = left + x * factor;
+      bool outside = rowOutside || sx < 0 || sx >= image.width;
+      if (padding == kWantsEdgeReplication) {
+        sx = std::clamp<int64_t>(sx, 0, image.width - 1);
+        outside = false;
+      }
+      if (outside) {
+        std::fill(out, out + planes, fill);
+      } else {
+        const uint8_t* in = image.pixels.data() + size_t(sy) * image.rowBytes() +
+                            size_t(sx) * size_t(image.planes) + size_t(lo);
+        std::copy(in, in + planes, out);
+      }
+      out += planes;
+    }
+  }
+  *data = buffer->data();
+  *rowBytes = int32_t(stride);
+  return kNoErr;
+}
+
+}  // namespace
+
+FilterHost::FilterHost(const PluginModule& plugin) : FilterHost(plugin.entry()) {}
+
+FilterHost::FilterHost(PluginEntryProc entry) : entry_(entry) {
+  ResetRecord();
+}
+
+FilterHost::~FilterHost() = default;
+
+bool FilterHost::SetImage(int32_t width, int32_t height, int32_t planes,
+                          std::vector<uint8_t> pixels) {
+  Image image;
+  image.width = width;
+  image.height = height;
+  image.planes = planes;
+  image.pixels = std::move(pixels);
+  return SetImage(std::move(image));
+}
+
+bool FilterHost::SetImage(Image image) {
+  if (image.width < 1 || image.width > INT16_MAX || image.height < 1 || image.height > INT16_MAX ||
+      image.planes < 1 || image.planes > INT16_MAX)
+    return false;
+  if (image.pixels.size() != image.rowBytes() * size_t(image.height)) return false;
+  source_ = std::move(image);
+  output_ = source_;
+  served_ = Served{};
+  ResetRecord();
+  return true;
+}
+
+void FilterHost::ResetRecord() {
+  FilterRecord& r = record_;
+  r.abortProc = &FilterHost::AbortProc;
+  r.progressProc = &FilterHost::ProgressProcThunk;
+  r.advanceState = &FilterHost::AdvanceStateProc;
+  r.displayPixels = &FilterHost::DisplayPixelsProc;
+  r.hostSig = kCorvanelHostSig;
+  r.imageMode = kImageModeRGB;
+  r.planes = int16_t(source_.planes);
+  RectSet(r.filterRect, 0, 0, int16_t(source_.width), int16_t(source_.height));
+  // An alpha plane is the layer's transparency; there is no selection.
+  r.inLayerPlanes = int16_t(std::min(source_.planes, 3));
+  r.inTransparencyMask = source_.planes == 4 ? 1 : 0;
+  r.isFloating = 0;
+  r.haveMask = 0;
+  r.inputPadding = r.outputPadding = r.maskPadding = kWantsEdgeReplication;
+  r.inputRate = r.maskRate = IntToFixed(1);
+  r.inRect = r.outRect = r.maskRect = Rect{};
+  r.inLoPlane = r.inHiPlane = r.outLoPlane = r.outHiPlane = 0;
+  r.inData = r.outData = r.maskData = nullptr;
+  r.inRowBytes = r.outRowBytes = r.maskRowBytes = 0;
+  r.bufferSpace = 0;
+  r.platformData = platform_.hwnd ? &platform_ : nullptr;
+}
+
+void FilterHost::SetHostWindow(void* window) {
+  platform_.hwnd = window;
+  record_.platformData = window ? &platform_ : nullptr;
+}
+
+void FilterHost::SetParams(const EffectParams& params) {
+  hostParams_ = params;
+  hostParams_.showDialog = 0;
+  hostHandle_.data = &hostParams_;
+  hostHandle_.signature = kPseudoHandleSignature;
+  record_.parameters = &hostHandle_;
+}
+
+EffectParams* FilterHost::params() {
+  return ParamsFromHandle(record_.parameters);
+}
+
+void FilterHost::SetProgressHandler(std::function<void(int32_t, int32_t)> handler) {
+  progress_ = std::move(handler);
+}
+
+void FilterHost::RequestAbort() {
+  g_abort.store(true);
+}
+void FilterHost::ClearAbort() {
+  g_abort.store(false);
+}
+bool FilterHost::AbortRequested() {
+  return g_abort.load();
+}
+
+int16_t FilterHost::Call(int16_t selector) {
+  int16_t result = kNoErr;
+  entry_(selector, &record_, &data_, &result);
+  return result;
+}
+
+OSErr FilterHost::Run(bool showDialog) {
+  FilterHost* idle = nullptr;
+  if (source_.planes == 0 || !g_running.compare_exchange_strong(idle, this))
+    return kFilterBadParameters;
+  ResetRecord();
+  if (!showDialog) {
+    if (!record_.parameters) SetParams(DefaultEffectParams());
+    // A run without the dialog must never block in one, whatever an earlier run left.
+    params()->showDialog = 0;
+  }
+
+  OSErr result = showDialog ? Call(kSelectorParameters) : kNoErr;
+  if (result == kNoErr) result = Call(kSelectorPrepare);
+  if (result == kNoErr) {
+    result = Call(kSelectorStart);
+    // What a failed or cancelled Start left in the output buffer (a preview) is not the image.
+    if (result == kNoErr)
+      WriteBackOutput();
+    else
+      served_ = Served{};
+    while (result == kNoErr &&
+           !(IsEmpty(record_.inRect) && IsEmpty(record_.outRect) && IsEmpty(record_.maskRect))) {
+      if (AbortRequested()) {
+        result = kUserCancelled;
+        break;
+      }
+      result = AdvanceState();
+      if (result == kNoErr) result = Call(kSelectorContinue);
+      WriteBackOutput();
+    }
+    // Finish follows only a run that went through, as the common hosts do.
+    if (result == kNoErr) result = Call(kSelectorFinish);
+  }
+  // The buffers are the host's and end with the run.
+  record_.inData = record_.outData = record_.maskData = nullptr;
+  served_ = Served{};
+  g_running.store(nullptr);
+  return result;
+}
+
+void FilterHost::WriteBackOutput() {
+  if (!served_.pending) return;
+  served_.pending = false;
+  const Rect& r = served_.rect;
+  const size_t planes = size_t(served_.hiPlane - served_.loPlane + 1);
+  const size_t stride = size_t(r.right - r.left) * planes;
+  const int32_t top = std::max<int32_t>(r.top, 0),
+                bottom = std::min<int32_t>(r.bottom, output_.height);
+  const int32_t left = std::max<int32_t>(r.left, 0),
+                right = std::min<int32_t>(r.right, output_.width);
+  for (int32_t y = top; y < bottom; ++y) {
+    const uint8_t* from = outBuffer_.data() + size_t(y - r.top) * stride;
+    uint8_t* to = output_.pixels.data() + size_t(y) * output_.rowBytes();
+    for (int32_t x = left; x < right; ++x)
+      std::copy_n(from + size_t(x - r.left) * planes, planes,
+                  to + size_t(x) * size_t(output_.planes) + size_t(served_.loPlane));
+  }
+}
+
+OSErr FilterHost::AdvanceState() {
+  ++advanceStateCalls_;
+  WriteBackOutput();
+  FilterRecord& r = record_;
+  r.maskData = nullptr;  // no selection, so never a mask
+  r.maskRowBytes = 0;
+
+  // Whole factors only: that is all a reduced preview asks for.
+  int32_t factor = 1;
+  if (!IsEmpty(r.inRect)) {
+    if (r.inputRate < IntToFixed(1) || (r.inputRate & 0xFFFF) != 0) {
+      r.inData = r.outData = nullptr;
+      return kFilterBadParameters;
+    }
+    factor = r.inputRate >> 16;
+  }
+  // Through locals: the record is packed, so its pointers may be only 4-aligned.
+  void *inData = nullptr, *outData = nullptr;
+  int32_t inRowBytes = 0, outRowBytes = 0;
+  OSErr err = Fetch(source_, r.inRect, r.inLoPlane, r.inHiPlane, factor, r.inputPadding, &inBuffer_,
+                    &inData, &inRowBytes);
+  if (err == kNoErr)
+    err = Fetch(output_, r.outRect, r.outLoPlane, r.outHiPlane, 1, r.outputPadding, &outBuffer_,
+                &outData, &outRowBytes);
+  r.inData = inData;
+  r.outData = outData;
+  r.inRowBytes = inRowBytes;
+  r.outRowBytes = outRowBytes;
+  if (err != kNoErr) {
+    r.inData = r.outData = nullptr;
+    r.inRowBytes = r.outRowBytes = 0;
+    return err;
+  }
+  if (r.outData) served_ = Served{true, r.outRect, r.outLoPlane, r.outHiPlane};
+  return kNoErr;
+}
+
+Boolean FilterHost::AbortProc() {
+  return g_abort.load() ? 1 : 0;
+}
+
+void FilterHost::ProgressProcThunk(int32_t done, int32_t total) {
+  FilterHost* host = g_running.load();
+  if (host && host->progress_) host->progress_(done, total);
+}
+
+OSErr FilterHost::AdvanceStateProc() {
+  FilterHost* host = g_running.load();
+  return host ? host->AdvanceState() : kFilterBadParameters;
+}
+
+OSErr FilterHost::DisplayPixelsProc(const PSPixelMap* source, const VRect* srcRect, int32_t dstRow,
+                                    int32_t dstCol, void* platformContext) {
+  FilterHost* host = g_running.load();
+  if (!host || !source || !srcRect) return kFilterBadParameters;
+  DisplayedPixels& shown = host->displayed_;
+  ++shown.calls;
+  if (!ComposePixelMap(*source, *srcRect, &shown)) return kFilterBadParameters;
+  shown.dstRow = dstRow;
+  shown.dstCol = dstCol;
+  return DrawDisplayedPixels(shown, platformContext) ? kNoErr : kFilterBadParameters;
+}
+
+std::string FilterHost::DescribeResult(OSErr result) {
+  switch (result) {
+    case kNoErr:
+      return "success";
+    case kMemFullErr:
+      return "out of memory (error -108)";
+    case kUserCancelled:
+      return "the filter was cancelled";
+    case kFilterBadParameters:
+      return "bad parameters (error -30100)";
+    default:
+      return "the filter failed with error " + std::to_string(result);
+  }
+}

@@ -1,0 +1,86 @@
+// Image files in and out. The native build reads and writes them through libvips (and
+// BMP and TGA through stb_image), the Windows build through stb_image alone; the rest of
+// the runner sees only this interface.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "filterhost/FilterHost.h"
+
+// What an image file held, as the filter takes it: every frame 8-bit RGB, or RGBA with
+// the alpha as the fourth plane.
+struct ImageFile {
+  std::vector<Image> frames;  // one for a still image; the frames of an animation or pages
+  std::string format;         // what it was read as, by its usual extension: "png", "jpg", ...
+  // Conversions worth saying: "16-bit samples are filtered as 8-bit samples".
+  std::vector<std::string> notes;
+  std::shared_ptr<const void> source;  // the library's own record: metadata to write again
+};
+
+struct ImageFormatInfo {
+  const char* name;        // "png": the extension --format takes
+  const char* extensions;  // every extension it is known by, for --help
+  bool reads;
+  bool writes;
+  bool lossy;   // --quality applies
+  bool alpha;   // keeps the fourth plane
+  bool frames;  // keeps several frames
+};
+// The formats of this build.
+const std::vector<ImageFormatInfo>& ImageFormats();
+// The format of that ImageFormatInfo::name, or null.
+const ImageFormatInfo* FindImageFormat(const std::string& name);
+// "libvips 8.14.1", "stb_image": for --version.
+std::string ImageLibraryVersions();
+
+// Told how far decoding or encoding has come, 0 to 100, where the library says.
+using ProgressFunction = std::function<void(int percent)>;
+
+struct LoadOptions {
+  uint64_t maxPixels = 0;    // of all frames together; 0: DefaultPixelLimit()
+  bool (*stop)() = nullptr;  // polled while decoding; true ends it
+  ProgressFunction progress;
+  // The format the image will be written in: one that holds a single image refuses an
+  // animation before it is decoded. Empty: any.
+  std::string outputFormat;
+};
+// A limit on decoded pixels that suits this machine's memory.
+uint64_t DefaultPixelLimit();
+
+// JPEG, WebP, HEIF/AVIF and JPEG XL quality when --quality is not given.
+constexpr int kDefaultQuality = 90;
+
+struct SaveOptions {
+  int quality = 0;           // 1-100 for lossy formats; 0: the format's default
+  bool (*stop)() = nullptr;  // polled while encoding; true ends it
+  ProgressFunction progress;
+};
+
+// The format that a file name's extension, or a bare extension ("jpeg", ".TIF"), names,
+// as ImageFormatInfo::name; false, with the formats this build writes, for others.
+bool OutputFormatFor(const std::string& nameOrExtension, std::string* format, std::string* error);
+
+// True when `format` keeps that many frames; false, saying which formats would.
+bool HoldsFrames(const std::string& format, size_t frames, std::string* error);
+
+// Decodes a whole file's bytes; `name` names it in messages. Images whose decoded size
+// exceeds the limit are refused before they are decoded. Every image comes in here.
+bool DecodeImage(const std::string& bytes, const std::string& name, const LoadOptions& options,
+                 ImageFile* file, std::string* error);
+// Reads a file ("-": standard input) and decodes it.
+bool LoadImageFile(const std::string& path, const LoadOptions& options, ImageFile* file,
+                   std::string* error);
+
+// Encodes the frames in `format`, keeping what the source file said about itself (EXIF,
+// XMP, ICC profile, resolution) where the format holds it.
+bool EncodeImage(const ImageFile& file, const std::string& format, const SaveOptions& options,
+                 std::string* bytes, std::string* error);
+
+// One still image, 1 to 4 planes, written to `path` in the format its extension names.
+bool SaveImageFile(const std::string& path, const Image& image, std::string* error);
+// The first frame of an image file.
+bool LoadImageFile(const std::string& path, Image* image, std::string* error);

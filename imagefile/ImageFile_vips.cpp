@@ -1,0 +1,495 @@
+// The native build's image files: libvips for the formats it does well, stb for BMP and
+// TGA, which libvips reads only through ImageMagick (not trusted with arbitrary files).
+#include <vips/vips.h>
+
+#include <cstring>
+#include <memory>
+#include <mutex>
+
+#include "imagefile/ImageFile.h"
+#include "imagefile/StbCodec.h"
+
+namespace {
+
+struct Unref {
+  void operator()(VipsImage* image) const { g_object_unref(image); }
+};
+using ImagePtr = std::unique_ptr<VipsImage, Unref>;
+
+bool HasSaver(const char* suffix);
+bool AvifWorks();
+
+using Saver = int (*)(VipsImage* in, void** buffer, size_t* size, int quality);
+
+// The one format table of this build: what is read and written, with what, and the options.
+struct Format {
+  ImageFormatInfo info;  // `writes` is where writable() says so
+  const char* loader;    // the libvips loader let loose on such files; none: stb or another row
+  bool pages;            // its loader takes n=-1 for every page or frame
+  bool optional;         // listed only where this libvips can write it
+  bool (*writable)();
+  Saver save;  // none: stb writes it
+};
+const Format kFormats[] = {
+    {{"jpg", "jpg jpeg jpe", true, true, true, false, false},
+     "VipsForeignLoadJpeg",
+     false,
+     false,
+     [] { return HasSaver(".jpg"); },
+     [](VipsImage* in, void** b, size_t* n, int q) {
+       return vips_jpegsave_buffer(in, b, n, "Q", q, "optimize_coding", TRUE, NULL);
+     }},
+    {{"png", "png", true, true, false, true, false},
+     "VipsForeignLoadPng",
+     false,
+     false,
+     [] { return HasSaver(".png"); },
+     [](VipsImage* in, void** b, size_t* n, int) {
+       return vips_pngsave_buffer(in, b, n, "compression", 6, NULL);
+     }},
+    {{"tif", "tif tiff", true, true, false, true, true},
+     "VipsForeignLoadTiff",
+     true,
+     false,
+     [] { return HasSaver(".tif"); },
+     [](VipsImage* in, void** b, size_t* n, int) {
+       return vips_tiffsave_buffer(in, b, n, "compression", VIPS_FOREIGN_TIFF_COMPRESSION_DEFLATE,
+                                   "predictor", VIPS_FOREIGN_TIFF_PREDICTOR_HORIZONTAL, NULL);
+     }},
+    {{"webp", "webp", true, true, true, true, true},
+     "VipsForeignLoadWebp",
+     true,
+     false,
+     [] { return HasSaver(".webp"); },
+     [](VipsImage* in, void** b, size_t* n, int q) {
+       return vips_webpsave_buffer(in, b, n, "Q", q, NULL);
+     }},
+    {{"gif", "gif", true, true, false, true, true},
+     "VipsForeignLoadNsgif",
+     true,
+     false,
+     [] { return HasSaver(".gif"); },
+     [](VipsImage* in, void** b, size_t* n, int) { return vips_gifsave_buffer(in, b, n, NULL); }},
+    {{"heic", "heic heif", true, true, true, true, false},
+     "VipsForeignLoadHeif",
+     true,
+     true,
+     [] { return HasSaver(".heic"); },
+     [](VipsImage* in, void** b, size_t* n, int q) {
+       return vips_heifsave_buffer(in, b, n, "Q", q, NULL);
+     }},
+    // Read by the HEIF loader.
+    {{"avif", "avif", true, true, true, true, false},
+     nullptr,
+     false,
+     true,
+     AvifWorks,
+     [](VipsImage* in, void** b, size_t* n, int q) {
+       return vips_heifsave_buffer(in, b, n, "Q", q, "compression",
+                                   VIPS_FOREIGN_HEIF_COMPRESSION_AV1, NULL);
+     }},
+    {{"jxl", "jxl", true, true, true, true, false},
+     "VipsForeignLoadJxl",
+     false,
+     true,
+     [] { return HasSaver(".jxl"); },
+     [](VipsImage* in, void** b, size_t* n, int q) {
+       return vips_jxlsave_buffer(in, b, n, "Q", q, NULL);
+     }},
+    // libvips reads these only through ImageMagick: stb reads and writes them.
+    {{"bmp", "bmp", true, true, false, true, false},
+     nullptr,
+     false,
+     false,
+     [] { return true; },
+     nullptr},
+    {{"tga", "tga", true, true, false, true, false},
+     nullptr,
+     false,
+     false,
+     [] { return true; },
+     nullptr},
+};
+
+const Format* FindFormat(const std::string& name) {
+  for (const Format& format : kFormats)
+    if (name == format.info.name) return &format;
+  return nullptr;
+}
+
+// libvips' warnings (a damaged file's details) are kept to explain a failure, never
+// printed as they come: every line the command prints is its own.
+// They come from libvips' worker threads too.
+std::mutex g_warningLock;
+std::string g_lastWarning;
+
+void KeepWarning(const gchar*, GLogLevelFlags, const gchar* message, gpointer) {
+  std::lock_guard<std::mutex> lock(g_warningLock);
+  g_lastWarning = message ? message : "";
+}
+
+std::string TakeWarning() {
+  std::lock_guard<std::mutex> lock(g_warningLock);
+  std::string warning;
+  warning.swap(g_lastWarning);
+  return warning;
+}
+
+bool Started() {
+  static const bool started = [] {
+    if (VIPS_INIT("corvanel")) return false;
+    g_log_set_handler("VIPS",
+                      GLogLevelFlags(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE | G_LOG_LEVEL_INFO),
+                      KeepWarning, nullptr);
+    vips_operation_block_set("VipsForeignLoad", TRUE);
+    for (const Format& format : kFormats)
+      if (format.loader) vips_operation_block_set(format.loader, FALSE);
+    vips_cache_set_max(0);  // one image at a time: nothing to gain from keeping results
+    return true;
+  }();
+  return started;
+}
+
+std::string LibraryError() {
+  std::string s = vips_error_buffer();
+  vips_error_clear();
+  const std::string warning = TakeWarning();
+  if (s.empty()) s = warning;
+  while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
+  const size_t newline = s.find('\n');
+  if (newline != std::string::npos) s = s.substr(0, newline);  // the first says most
+  return s.empty() ? "libvips failed" : s;
+}
+
+bool HasSaver(const char* suffix) {
+  if (!Started()) return false;
+  const char* saver = vips_foreign_find_save_buffer(suffix);
+  vips_error_clear();
+  return saver != nullptr;
+}
+
+bool AvifWorks() {
+  // libheif may be built without an AV1 encoder; try a tiny image once.
+  static const bool works = [] {
+    if (!HasSaver(".heic")) return false;
+    const uint8_t pixel[3 * 16 * 16] = {};
+    ImagePtr tiny(
+        vips_image_new_from_memory_copy(pixel, sizeof pixel, 16, 16, 3, VIPS_FORMAT_UCHAR));
+    void* buffer = nullptr;
+    size_t size = 0;
+    const bool ok = tiny && vips_heifsave_buffer(tiny.get(), &buffer, &size, "compression",
+                                                 VIPS_FOREIGN_HEIF_COMPRESSION_AV1, NULL) == 0;
+    g_free(buffer);
+    vips_error_clear();
+    return ok;
+  }();
+  return works;
+}
+
+// What a file said about itself, kept to be written again: EXIF, XMP, ICC profile, IPTC,
+// comments, animation timing, and the resolution.
+struct Metadata {
+  std::vector<std::pair<std::string, GValue>> fields;
+  double xres = 0, yres = 0;
+  ~Metadata() {
+    for (auto& field : fields) g_value_unset(&field.second);
+  }
+};
+
+bool Skipped(const std::string& name, bool keepProfile) {
+  static const char* const kStale[] = {"vips-",        "heif-",           "jpeg-",
+                                       "png-bitdepth", "bits-per-sample", "palette-bit-depth",
+                                       "bitdepth",     "interlaced",      "n-pages",
+                                       "page-height",  "orientation",     "exif-ifd0-Orientation",
+                                       "gif-palette"};
+  for (const char* prefix : kStale)
+    if (name.rfind(prefix, 0) == 0) return true;
+  return !keepProfile && name == VIPS_META_ICC_NAME;
+}
+
+std::shared_ptr<const Metadata> KeepMetadata(VipsImage* image, bool keepProfile) {
+  auto meta = std::make_shared<Metadata>();
+  meta->xres = image->Xres;
+  meta->yres = image->Yres;
+  gchar** names = vips_image_get_fields(image);
+  for (gchar** name = names; *name; ++name) {
+    if (Skipped(*name, keepProfile)) continue;
+    GValue value = G_VALUE_INIT;
+    if (vips_image_get(image, *name, &value) == 0) meta->fields.emplace_back(*name, value);
+  }
+  g_strfreev(names);
+  vips_error_clear();
+  return meta;
+}
+
+// The row whose loader takes these bytes; none for bytes no allowed loader takes.
+const Format* FindLoader(const std::string& bytes) {
+  const char* name = vips_foreign_find_load_buffer(bytes.data(), bytes.size());
+  vips_error_clear();
+  if (!name) return nullptr;
+  for (const Format& format : kFormats)
+    if (format.loader && std::strncmp(name, format.loader, std::strlen(format.loader)) == 0)
+      return &format;
+  return nullptr;
+}
+
+bool Open(const std::string& bytes, bool allPages, ImagePtr* image) {
+  image->reset(vips_image_new_from_buffer(bytes.data(), bytes.size(), allPages ? "[n=-1]" : "",
+                                          "access", VIPS_ACCESS_RANDOM, "fail_on",
+                                          VIPS_FAIL_ON_TRUNCATED, NULL));
+  return *image != nullptr;
+}
+
+// Into 8-bit sRGB with or without alpha; records what changed on the way.
+bool ToFilterFormat(ImagePtr* image, ImageFile* file, bool* keepProfile) {
+  VipsImage* in = image->get();
+  const VipsInterpretation was = vips_image_guess_interpretation(in);
+  const bool deep = in->BandFmt != VIPS_FORMAT_UCHAR && in->BandFmt != VIPS_FORMAT_CHAR;
+  const bool grey = was == VIPS_INTERPRETATION_B_W || was == VIPS_INTERPRETATION_GREY16;
+  const bool rgb = was == VIPS_INTERPRETATION_sRGB || was == VIPS_INTERPRETATION_RGB16 ||
+                   was == VIPS_INTERPRETATION_RGB;
+  *keepProfile = rgb;  // a grey or CMYK profile would not describe the RGB written
+  if (deep)
+    file->notes.push_back(std::string("samples of more than 8 bits are filtered as 8-bit ") +
+                          "samples (the plug-in's format) and written as 8-bit");
+  if (grey) file->notes.push_back("grey images are filtered and written as RGB");
+  VipsImage* out = nullptr;
+  if (vips_colourspace(in, &out, VIPS_INTERPRETATION_sRGB, NULL)) return false;
+  image->reset(out);
+  if (out->BandFmt != VIPS_FORMAT_UCHAR) {
+    if (vips_cast_uchar(out, &in, NULL)) return false;
+    image->reset(in);
+  }
+  if ((*image)->Bands > 4) {
+    if (vips_extract_band(image->get(), &out, 0, "n", 4, NULL)) return false;
+    image->reset(out);
+    file->notes.push_back("bands beyond the fourth are dropped");
+  }
+  return true;
+}
+
+// What libvips' work on an image answers to: the caller's stop(), which ends it early,
+// and its progress display. Lives as long as the work.
+struct Watch {
+  bool (*stop)() = nullptr;
+  const ProgressFunction* progress = nullptr;
+};
+
+void WatchWork(VipsImage* image, Watch* watch) {
+  if (!watch->stop && !(watch->progress && *watch->progress)) return;
+  vips_image_set_progress(image, TRUE);
+  g_signal_connect(image, "eval", G_CALLBACK(+[](VipsImage* im, VipsProgress* p, gpointer data) {
+                     const Watch* w = static_cast<const Watch*>(data);
+                     if (w->stop && w->stop()) vips_image_set_kill(im, TRUE);
+                     if (w->progress && *w->progress) (*w->progress)(p->percent);
+                   }),
+                   watch);
+}
+
+// The decoded pixels, frame by frame, in the filter's planes.
+bool TakeFrames(VipsImage* image, int pages, int frameHeight, const LoadOptions& options,
+                ImageFile* file) {
+  size_t size = 0;
+  Watch watch{options.stop, &options.progress};
+  WatchWork(image, &watch);
+  void* pixels = vips_image_write_to_memory(image, &size);
+  if (!pixels) return false;
+  const int planes = image->Bands == 2 || image->Bands == 4 ? 4 : 3;
+  const int bands = image->Bands;
+  const size_t frameSamples = size_t(image->Xsize) * size_t(frameHeight);
+  for (int f = 0; f < pages; ++f) {
+    const uint8_t* start =
+        static_cast<const uint8_t*>(pixels) + frameSamples * size_t(bands) * size_t(f);
+    if (bands == planes) {
+      Image frame{image->Xsize, frameHeight, planes, {}};
+      frame.pixels.assign(start, start + frameSamples * size_t(planes));
+      file->frames.push_back(std::move(frame));
+    } else {
+      file->frames.push_back(ToFilterPlanes(start, image->Xsize, frameHeight, bands));
+    }
+  }
+  g_free(pixels);
+  return true;
+}
+
+}  // namespace
+
+const std::vector<ImageFormatInfo>& ImageFormats() {
+  static const std::vector<ImageFormatInfo> formats = [] {
+    std::vector<ImageFormatInfo> list;
+    for (const Format& format : kFormats) {
+      ImageFormatInfo info = format.info;
+      info.writes = format.writable();
+      if (info.writes || !format.optional) list.push_back(info);
+    }
+    return list;
+  }();
+  return formats;
+}
+
+std::string ImageLibraryVersions() {
+  std::string s = "libvips ";
+  s += Started() ? vips_version_string() : "(failed to start)";
+  return s + ", stb_image " + "(BMP, TGA)";
+}
+
+bool DecodeImage(const std::string& bytes, const std::string& name, const LoadOptions& options,
+                 ImageFile* file, std::string* error) {
+  *file = ImageFile{};
+  const uint64_t limit = options.maxPixels ? options.maxPixels : DefaultPixelLimit();
+  if (bytes.empty()) {
+    *error = name + " is empty";
+    return false;
+  }
+  if (!Started()) {
+    *error = "libvips could not start: " + LibraryError();
+    return false;
+  }
+  TakeWarning();  // only this file's warnings explain its failure
+  const Format* loader = FindLoader(bytes);
+  if (!loader) {
+    if (StbDecode(bytes, name, limit, file, error)) return true;
+    if (error->find("not an image this program reads") != std::string::npos)
+      *error = name + " is not an image this program reads";
+    return false;
+  }
+  ImagePtr image;
+  if (!Open(bytes, false, &image)) {
+    *error = name + " is damaged or unsupported (" + LibraryError() + ")";
+    return false;
+  }
+  int pages = 1;
+  if (loader->pages && vips_image_get_typeof(image.get(), VIPS_META_N_PAGES))
+    pages = std::max(1, vips_image_get_n_pages(image.get()));
+  const uint64_t width = uint64_t(image->Xsize), height = uint64_t(image->Ysize);
+  if (!options.outputFormat.empty() && !HoldsFrames(options.outputFormat, size_t(pages), error)) {
+    *error = name + ": " + *error;
+    return false;
+  }
+  if (width * height * uint64_t(pages) > limit) {
+    *error = TooLargeMessage(name, width, height, uint64_t(pages), limit);
+    return false;
+  }
+  if (pages > 1 && !Open(bytes, true, &image)) {
+    *error = name + " has " + std::to_string(pages) +
+             " frames or pages that cannot be read together (" + LibraryError() +
+             "); only images whose frames are all one size are filtered";
+    return false;
+  }
+  if (pages == 1) {  // turned upright as EXIF says; animations have no such tag
+    VipsImage* upright = nullptr;
+    if (vips_autorot(image.get(), &upright, NULL)) {
+      *error = name + " cannot be turned upright (" + LibraryError() + ")";
+      return false;
+    }
+    image.reset(upright);
+  }
+  const int frameHeight = pages > 1 ? vips_image_get_page_height(image.get()) : image->Ysize;
+  if (image->Xsize > INT16_MAX || frameHeight > INT16_MAX) {
+    *error = name + " is " + std::to_string(image->Xsize) + " x " + std::to_string(frameHeight) +
+             " pixels; the filter takes at most 32767 in each direction";
+    return false;
+  }
+  bool keepProfile = false;
+  if (!ToFilterFormat(&image, file, &keepProfile)) {
+    *error = name + " cannot be converted to RGB (" + LibraryError() + ")";
+    return false;
+  }
+  if (!TakeFrames(image.get(), pages, frameHeight, options, file)) {
+    *error = name + " is damaged or unsupported (" + LibraryError() + ")";
+    return false;
+  }
+  file->format = loader->info.name;
+  file->source = KeepMetadata(image.get(), keepProfile);
+  return true;
+}
+
+namespace {
+
+// The frames as one libvips image, one above the other, with what the source file said
+// about itself.
+bool ToVipsImage(const ImageFile& file, const Format* format, ImagePtr* image, std::string* error) {
+  const Image& first = file.frames.front();
+  std::vector<uint8_t> all;
+  for (const Image& frame : file.frames) {
+    if (frame.width != first.width || frame.height != first.height ||
+        frame.planes != first.planes) {
+      *error = "the frames differ in size";
+      return false;
+    }
+    all.insert(all.end(), frame.pixels.begin(), frame.pixels.end());
+  }
+  const int frames = int(file.frames.size());
+  ImagePtr raw(vips_image_new_from_memory_copy(
+      all.data(), all.size(), first.width, first.height * frames, first.planes, VIPS_FORMAT_UCHAR));
+  if (!raw) {
+    *error = LibraryError();
+    return false;
+  }
+  if (first.planes == 4 && format && !format->info.alpha) {  // JPEG has no alpha: it goes
+    VipsImage* colour = nullptr;
+    if (vips_extract_band(raw.get(), &colour, 0, "n", 3, NULL)) {
+      *error = LibraryError();
+      return false;
+    }
+    raw.reset(colour);
+  }
+  auto meta = std::static_pointer_cast<const Metadata>(file.source);
+  const VipsInterpretation kind =
+      first.planes >= 3 ? VIPS_INTERPRETATION_sRGB : VIPS_INTERPRETATION_B_W;
+  VipsImage* copied = nullptr;
+  if (vips_copy(raw.get(), &copied, "interpretation", kind, "xres", meta ? meta->xres : 72.0 / 25.4,
+                "yres", meta ? meta->yres : 72.0 / 25.4, NULL)) {
+    *error = LibraryError();
+    return false;
+  }
+  image->reset(copied);
+  if (meta)
+    for (const auto& field : meta->fields)
+      vips_image_set(copied, field.first.c_str(), const_cast<GValue*>(&field.second));
+  if (vips_image_get_typeof(copied, VIPS_META_EXIF_NAME))
+    vips_image_set_int(copied, VIPS_META_ORIENTATION, 1);  // the pixels are upright now
+  if (frames > 1) vips_image_set_int(copied, VIPS_META_PAGE_HEIGHT, first.height);
+  return true;
+}
+
+}  // namespace
+
+bool EncodeImage(const ImageFile& file, const std::string& format, const SaveOptions& options,
+                 std::string* bytes, std::string* error) {
+  if (file.frames.empty()) {
+    *error = "there is no image to write";
+    return false;
+  }
+  if (!HoldsFrames(format, file.frames.size(), error)) return false;
+  const Format* row = FindFormat(format);
+  if (row && !row->save)
+    return StbEncode(file.frames.front(), format, options.quality, bytes, error);
+  if (!Started()) {
+    *error = "libvips could not start: " + LibraryError();
+    return false;
+  }
+  TakeWarning();
+  ImagePtr image;
+  if (!ToVipsImage(file, row, &image, error)) return false;
+  Watch watch{options.stop, &options.progress};
+  WatchWork(image.get(), &watch);
+  void* buffer = nullptr;
+  size_t size = 0;
+  int failed = -1;
+  if (row)
+    failed = row->save(image.get(), &buffer, &size,
+                       options.quality > 0 ? options.quality : kDefaultQuality);
+  else
+    vips_error("corvanel", "no encoder for .%s", format.c_str());
+  if (failed) {
+    g_free(buffer);
+    *error = options.stop && options.stop()
+                 ? "stopped"
+                 : "cannot encode the image as " + format + " (" + LibraryError() + ")";
+    return false;
+  }
+  bytes->assign(static_cast<const char*>(buffer), size);
+  g_free(buffer);
+  return true;
+}

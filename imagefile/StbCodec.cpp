@@ -1,0 +1,158 @@
+#include "imagefile/StbCodec.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+#include "stb_image.h"
+#include "stb_image_write.h"
+
+namespace {
+
+void AppendBytes(void* context, void* data, int size) {
+  static_cast<std::string*>(context)->append(static_cast<const char*>(data), size_t(size));
+}
+
+// stb_image as Debian ships it trusts the code counts of a JPEG's Huffman tables and writes
+// past its tables when a table counts more than 256 codes. Such a file is damaged: it is
+// found here, walking the markers as stb does, before stb reads it.
+bool JpegHuffmanTablesFit(const std::string& bytes) {
+  const auto* b = reinterpret_cast<const uint8_t*>(bytes.data());
+  const size_t n = bytes.size();
+  size_t start = 0;  // stb lets fill bytes come before the start marker too
+  while (start < n && b[start] == 0xFF) ++start;
+  if (start == 0 || start == n || b[start] != 0xD8) return true;  // not a JPEG
+  auto at = [&](size_t i) { return i < n ? b[i] : uint8_t(0); };  // stb reads 0 at the end
+  for (size_t i = start + 1; i + 1 < n;) {
+    const uint8_t m = b[i + 1];
+    if (b[i] != 0xFF || m == 0xFF) {  // entropy-coded data and fill bytes
+      ++i;
+    } else if (m == 0x00 || m == 0x01 || (m >= 0xD0 && m <= 0xD9)) {  // no length
+      i += 2;
+    } else {
+      const size_t length = size_t(at(i + 2)) << 8 | at(i + 3);
+      if (m == 0xC4) {
+        long left = long(length) - 2;
+        for (size_t t = i + 4; left > 0;) {
+          size_t codes = 0;
+          for (size_t k = 1; k <= 16; ++k) codes += at(t + k);
+          if (codes > 256) return false;
+          t += 17 + codes;
+          left -= long(17 + codes);
+        }
+      }
+      i += 2 + std::max<size_t>(length, 2);
+    }
+  }
+  return true;
+}
+
+std::string Megapixels(uint64_t pixels) {
+  const uint64_t tenths = (pixels + 50000) / 100000;
+  return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " megapixels";
+}
+
+}  // namespace
+
+std::string TooLargeMessage(const std::string& name, uint64_t width, uint64_t height,
+                            uint64_t frames, uint64_t maxPixels) {
+  std::string size = std::to_string(width) + " x " + std::to_string(height) + " pixels";
+  if (frames > 1) size += " in " + std::to_string(frames) + " frames";
+  return name + " is " + size + " (" + Megapixels(width * height * frames) +
+         "), more than the limit of " + Megapixels(maxPixels) + "; --max-megapixels raises it";
+}
+
+Image ToFilterPlanes(const uint8_t* pixels, int width, int height, int channels) {
+  Image image;
+  image.width = width;
+  image.height = height;
+  image.planes = (channels == 2 || channels == 4) ? 4 : 3;
+  const size_t count = size_t(width) * size_t(height);
+  image.pixels.resize(count * size_t(image.planes));
+  uint8_t* out = image.pixels.data();
+  for (size_t i = 0; i < count; ++i, pixels += channels, out += image.planes) {
+    const bool grey = channels <= 2;
+    out[0] = pixels[0];
+    out[1] = grey ? pixels[0] : pixels[1];
+    out[2] = grey ? pixels[0] : pixels[2];
+    if (image.planes == 4) out[3] = pixels[channels - 1];
+  }
+  return image;
+}
+
+bool StbDecode(const std::string& bytes, const std::string& name, uint64_t maxPixels,
+               ImageFile* file, std::string* error) {
+  if (bytes.size() > size_t(INT_MAX)) {
+    *error = name + " is too large a file for this build to read";
+    return false;
+  }
+  if (!JpegHuffmanTablesFit(bytes)) {
+    *error = name + " is damaged (a JPEG Huffman table with more than 256 codes)";
+    return false;
+  }
+  const auto* data = reinterpret_cast<const stbi_uc*>(bytes.data());
+  const int size = int(bytes.size());
+  int width = 0, height = 0, channels = 0;
+  if (!stbi_info_from_memory(data, size, &width, &height, &channels)) {
+    *error = name + " is not an image this program reads (" + stbi_failure_reason() + ")";
+    return false;
+  }
+  if (width < 1 || height < 1) {  // stb takes a BMP of height 0, for one
+    *error = name + " is damaged (an image of " + std::to_string(width) + " x " +
+             std::to_string(height) + " pixels)";
+    return false;
+  }
+  if (uint64_t(width) * uint64_t(height) > maxPixels) {
+    *error = TooLargeMessage(name, uint64_t(width), uint64_t(height), 1, maxPixels);
+    return false;
+  }
+  const bool gif = size >= 6 && std::memcmp(data, "GIF8", 4) == 0;
+  if (gif) {
+    // stb gives every frame of an animation, but this build writes no animation format.
+    int* delays = nullptr;
+    int frames = 0, w = 0, h = 0, c = 0;
+    stbi_uc* all = stbi_load_gif_from_memory(data, size, &delays, &w, &h, &frames, &c, 4);
+    if (all) {
+      stbi_image_free(all);
+      stbi_image_free(delays);
+      if (frames > 1) {
+        *error = name + " is an animation of " + std::to_string(frames) +
+                 " frames; this build reads only single-frame images";
+        return false;
+      }
+    }
+  }
+  int wanted = channels;  // 1 to 4, as the file has them
+  stbi_uc* pixels = stbi_load_from_memory(data, size, &width, &height, &channels, wanted);
+  if (!pixels) {
+    *error = name + " is damaged or unsupported (" + stbi_failure_reason() + ")";
+    return false;
+  }
+  if (stbi_is_16_bit_from_memory(data, size))
+    file->notes.push_back("16-bit samples are filtered as 8-bit samples (the plug-in's format)");
+  file->frames.assign(1, ToFilterPlanes(pixels, width, height, wanted));
+  stbi_image_free(pixels);
+  if (channels <= 2) file->notes.push_back("grey images are filtered as RGB");
+  return true;
+}
+
+bool StbEncode(const Image& image, const std::string& format, int quality, std::string* bytes,
+               std::string* error) {
+  bytes->clear();
+  const int w = image.width, h = image.height, c = image.planes;
+  const void* px = image.pixels.data();
+  int ok = 0;
+  if (format == "png")
+    ok = stbi_write_png_to_func(AppendBytes, bytes, w, h, c, px, int(image.rowBytes()));
+  else if (format == "jpg")
+    ok = stbi_write_jpg_to_func(AppendBytes, bytes, w, h, c, px, quality > 0 ? quality : 90);
+  else if (format == "bmp")
+    ok = stbi_write_bmp_to_func(AppendBytes, bytes, w, h, c, px);
+  else if (format == "tga")
+    ok = stbi_write_tga_to_func(AppendBytes, bytes, w, h, c, px);
+  if (!ok || bytes->empty()) {
+    *error = "cannot encode the image as " + format;
+    return false;
+  }
+  return true;
+}

@@ -1,5 +1,0 @@
-#include "runner/PixelDisplay.h"
-
-bool DrawDisplayedPixels(const DisplayedPixels&, void*) {
-  return true;
-}

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "engine/Engine.h"
-#include "engine/RenderFrame.h"
 #include "tests/oracle/Oracle.h"
 
 namespace bench {
@@ -73,18 +72,22 @@ inline std::vector<Case> Cases() {
   };
 }
 
-inline void SetPreviewing(const Case& c) {
-  g_renderFrame.previewing = c.previewing ? 1 : 0;
-  g_renderFrame.useCustomColor = 0;
+// One context for all the timed renders, as the plug-in keeps one for a run's renders.
+inline RenderContext& Context() {
+  static const RenderContextPtr context = NewRenderContext();
+  return *context;
 }
 
-inline void RenderShipped(const Case& c, std::vector<uint8_t>& out) {
+inline void RenderShipped(const Case& c, std::vector<uint8_t>& out,
+                          const EngineTuning& tuning = {}) {
   out.resize(c.image.samples.size());
   const int stride = c.image.width * 3;
   const PixelBuffers buffers{c.image.samples.data(), stride,         out.data(), stride,
                              c.image.width,          c.image.height, 3};
-  SetPreviewing(c);
-  RenderPixels(buffers, c.settings, HostPolling{nullptr, nullptr, nullptr});
+  RenderOptions options;
+  options.previewing = c.previewing;
+  options.tuning = tuning;
+  RenderPixels(Context(), buffers, c.settings, options, HostPolling{nullptr, nullptr, nullptr});
 }
 
 inline std::vector<uint8_t> RenderPlain(const Case& c) {

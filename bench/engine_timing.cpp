@@ -7,7 +7,6 @@
 #include <cstdlib>
 
 #include "bench/BenchCases.h"
-#include "engine/Effects.h"
 
 namespace {
 
@@ -22,7 +21,8 @@ double Milliseconds(F f) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc > 2) g_engineTuning.threads = std::atoi(argv[2]);
+  EngineTuning tuning;
+  if (argc > 2) tuning.threads = std::atoi(argv[2]);
   std::vector<bench::Timing> timings;
   for (const bench::Case& c : bench::Cases()) {
     if (argc > 1 && c.name.find(argv[1]) == std::string::npos) continue;
@@ -30,7 +30,8 @@ int main(int argc, char** argv) {
     std::vector<uint8_t> out, plain;
     t.shippedMs = 1e300;
     for (int n = 0; n < 3; ++n)
-      t.shippedMs = std::min(t.shippedMs, Milliseconds([&] { bench::RenderShipped(c, out); }));
+      t.shippedMs =
+          std::min(t.shippedMs, Milliseconds([&] { bench::RenderShipped(c, out, tuning); }));
     t.plainMs = Milliseconds([&] { plain = bench::RenderPlain(c); });
     t.identical = out == plain;
     std::printf("%s: plain %.0f ms, shipped %.1f ms\n", c.name.c_str(), t.plainMs, t.shippedMs);

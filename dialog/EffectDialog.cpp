@@ -7,12 +7,8 @@
 
 #include "dialog/ParseValue.h"
 #include "dialog/Preview.h"
-#include "engine/RenderFrame.h"
-#include "host/RenderEffect.h"
 #include "resources/ResourceIds.h"
 #include "ui/ColorDialog.h"
-
-int32_t g_bPreviewDisabled = 0;
 
 namespace {
 
@@ -111,10 +107,6 @@ void CEffectDialog::DoDataExchange(ui::CDataExchange* dx) {
   ui::DDX_Control(dx, IDC_RADIO_SPARKLE, m_radioSparkle);
 }
 
-EffectParams* CEffectDialog::Params() const {
-  return m_pGlobals ? ParamsOf(*m_pGlobals) : nullptr;
-}
-
 BOOL CEffectDialog::OnInitDialog() {
   CDialog::OnInitDialog();
   SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
@@ -137,12 +129,12 @@ BOOL CEffectDialog::OnInitDialog() {
   // afterwards is enough.
   m_bSuspendPreview = 1;
   m_swatchColor = RGB(params->red & 0xFF, params->green & 0xFF, params->blue & 0xFF);
-  g_renderFrame.customRed = params->red;
-  g_renderFrame.customGreen = params->green;
-  g_renderFrame.customBlue = params->blue;
+  Colour().red = params->red;
+  Colour().green = params->green;
+  Colour().blue = params->blue;
   // "Use Color" opens without its tick; the flag goes with it, so what the box shows is
   // what renders. A custom colour from an earlier dialog is gone by now anyway.
-  g_renderFrame.useCustomColor = 0;
+  Colour().use = 0;
   for (int i = 0; i < kParamCount; ++i) {
     SetDlgItemInt(m_hWnd, EffectDialogMap::kRows[i].editId, UINT(params->*kParamRanges[i].field),
                   TRUE);
@@ -158,9 +150,9 @@ BOOL CEffectDialog::OnInitDialog() {
     OnSparkle();
   }
 
-  g_bPreviewDisabled = 0;
+  PreviewDisabled() = 0;
   CheckMaskedSelection();
-  GetPreviewFrame(m_pGlobals->previewRect);
+  GetPreviewFrame(m_pHost->PreviewRect());
   AcquirePreview();
   UpdatePreview();
   return TRUE;  // the focus goes to the first tab stop, the Red slider
@@ -302,10 +294,7 @@ void CEffectDialog::OnSetColor() {
   if (chooser.DoModal() == IDOK) {
     const COLORREF chosen = chooser.GetColor();
     m_swatchColor = chosen;
-    g_renderFrame.customRed = GetRValue(chosen);
-    g_renderFrame.customGreen = GetGValue(chosen);
-    g_renderFrame.customBlue = GetBValue(chosen);
-    g_renderFrame.useCustomColor = 1;
+    Colour() = {1, GetRValue(chosen), GetGValue(chosen), GetBValue(chosen)};
     m_checkUseColor.SetCheck(BST_CHECKED);
     Invalidate(TRUE);
   }
@@ -313,7 +302,7 @@ void CEffectDialog::OnSetColor() {
 }
 
 void CEffectDialog::OnUseColor() {
-  g_renderFrame.useCustomColor = m_checkUseColor.GetCheck() == BST_CHECKED ? 1 : 0;
+  Colour().use = m_checkUseColor.GetCheck() == BST_CHECKED ? 1 : 0;
   UpdatePreview();
 }
 
@@ -321,7 +310,7 @@ void CEffectDialog::CheckMaskedSelection() {
   const FilterRecord* record = Record();
   if (!record->haveMask || record->hostSig != kHostWithoutMaskedPreview) return;
   MessageBoxA(m_hWnd, kMaskErrorText, "Mask Error", MB_OK | MB_ICONWARNING);
-  g_bPreviewDisabled = 1;
+  PreviewDisabled() = 1;
 }
 
 Rect& CEffectDialog::GetPreviewFrame(Rect& out) const {
@@ -338,7 +327,7 @@ Rect& CEffectDialog::GetPreviewFrame(Rect& out) const {
 void CEffectDialog::AcquirePreview() {
   FilterRecord* record = Record();
   int32_t factor = 1;
-  FitPreview(record->filterRect, m_pGlobals->previewRect, factor);
+  FitPreview(record->filterRect, m_pHost->PreviewRect(), factor);
   Params()->scale = float(factor);
   const int16_t den = int16_t(factor);
   RectCopy(record->inRect, record->filterRect);
@@ -360,16 +349,16 @@ void CEffectDialog::AcquirePreview() {
   record->outputPadding = kWantsEdgeReplication;
   if (floatingMask) record->maskPadding = kWantsEdgeReplication;
 
-  m_pGlobals->result = record->advanceState();
+  const int16_t result = m_pHost->AdvanceState();
   // A host that reports success without both buffers has delivered nothing to render.
-  m_bHavePreviewBuffers = m_pGlobals->result == kNoErr && record->inData && record->outData;
+  m_bHavePreviewBuffers = result == kNoErr && record->inData && record->outData;
 }
 
 void CEffectDialog::UpdatePreview() {
-  if (m_bSuspendPreview || g_bPreviewDisabled || !m_bHavePreviewBuffers) return;
-  g_renderFrame.previewing = 1;
+  if (m_bSuspendPreview || PreviewDisabled() || !m_bHavePreviewBuffers) return;
   HCURSOR previous = SetCursor(LoadCursor(nullptr, IDC_WAIT));
-  RenderEffect(m_pGlobals);
+  // The host renders it as a preview, with the custom colour of the state.
+  if (!m_pHost->RenderPreview(m_previewPixels)) m_previewPixels = PixelBuffers{};
   m_bPreviewRendered = 1;
   // Painting is left to WM_PAINT; the background stays, the image covers its own place.
   RECT whole;
@@ -377,7 +366,6 @@ void CEffectDialog::UpdatePreview() {
   ScreenToClient(&whole);
   InvalidateRect(m_hWnd, &whole, FALSE);
   SetCursor(previous);
-  g_renderFrame.previewing = 0;
 }
 
 RECT CEffectDialog::PreviewImageRect() const {
@@ -394,7 +382,7 @@ RECT CEffectDialog::PreviewImageRect() const {
 }
 
 void CEffectDialog::PaintPreview() {
-  if (g_bPreviewDisabled || !m_bPreviewRendered) return;
+  if (PreviewDisabled() || !m_bPreviewRendered) return;
   const FilterRecord* record = Record();
   if (!record->outData) return;
   const RECT image = PreviewImageRect();
@@ -455,9 +443,9 @@ LRESULT CEffectDialog::OnLButtonDown(WPARAM wParam, LPARAM lParam) {
   ScreenToClient(&frame);
   // Only a render of this dialog's buffers describes pixels that are still there.
   int32_t red = 0, green = 0, blue = 0;
-  if (Inside(frame, x, y) && m_bPreviewRendered && !g_bPreviewDisabled) {
+  if (Inside(frame, x, y) && m_bPreviewRendered && !PreviewDisabled()) {
     const RECT image = PreviewImageRect();
-    if (GetSourcePixel(x - image.left, y - image.top, &red, &green, &blue)) {
+    if (GetSourcePixel(m_previewPixels, x - image.left, y - image.top, &red, &green, &blue)) {
       m_bSuspendPreview = 1;
       SetDlgItemInt(m_hWnd, IDC_EDIT_RED, UINT(red), TRUE);
       OnKillFocusRed();

@@ -5,19 +5,16 @@
 
 #include <cstdint>
 
-#include "host/PluginGlobals.h"
+#include "dialog/DialogHost.h"
+#include "engine/Engine.h"
 #include "ui/Controls.h"
 #include "ui/Dialog.h"
-
-// While nonzero, the dialog neither renders nor paints its preview. Decided afresh each time
-// a dialog opens; it keeps its value after the dialog has closed.
-extern int32_t g_bPreviewDisabled;
 
 class CEffectDialog : public ui::CDialog {
  public:
   explicit CEffectDialog(HWND parent = nullptr);
 
-  PluginGlobals* m_pGlobals = nullptr;
+  DialogHost* m_pHost = nullptr;
 
  protected:
   void DoDataExchange(ui::CDataExchange* dx) override;
@@ -58,8 +55,13 @@ class CEffectDialog : public ui::CDialog {
   // canonical form and asks for a new preview.
   void CommitValue(int param);
   void EnableSparkleControls(BOOL enable);
-  EffectParams* Params() const;
-  FilterRecord* Record() const { return m_pGlobals->filterRecord; }
+  EffectParams* Params() const { return m_pHost ? m_pHost->Params() : nullptr; }
+  FilterRecord* Record() const { return &m_pHost->Record(); }
+  // The custom colour and its flag, which outlive the dialog.
+  CustomColour& Colour() const { return m_pHost->State().customColour; }
+  // While nonzero, the dialog neither renders nor paints its preview. Decided afresh each
+  // time a dialog opens; it keeps its value after the dialog has closed.
+  int32_t& PreviewDisabled() const { return m_pHost->State().previewDisabled; }
 
   // The preview frame's window rectangle in client coordinates, narrowed to 16 bits.
   Rect& GetPreviewFrame(Rect& out) const;
@@ -108,4 +110,6 @@ class CEffectDialog : public ui::CDialog {
   // nothing is rendered from, painted from or picked from buffers the host did not deliver.
   uint8_t m_bHavePreviewBuffers = 0;
   uint8_t m_bPreviewRendered = 0;
+  // The buffers of the last preview render, which the colour pick reads.
+  PixelBuffers m_previewPixels{};
 };

@@ -2,6 +2,6 @@
 // OK had been pressed on the stored settings.
 #include "dialog/ParametersDialog.h"
 
-DialogOutcome RunParametersDialog(PluginGlobals*, void*) {
+DialogOutcome RunParametersDialog(DialogHost&, void*) {
   return DialogOutcome::kConfirmed;
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "host/PluginGlobals.h"
+#include "dialog/DialogHost.h"
 
 enum class DialogOutcome {
   kConfirmed,  // OK
@@ -8,6 +8,6 @@ enum class DialogOutcome {
   kFailed,     // the dialog could not be created; the user saw nothing
 };
 
-// Runs the parameters dialog modally on the call's globals, owned by the host's window
-// (null for none).
-DialogOutcome RunParametersDialog(PluginGlobals* globals, void* ownerWindow);
+// Runs the parameters dialog modally for the run that hands it `host`, owned by the host's
+// window (null for none).
+DialogOutcome RunParametersDialog(DialogHost& host, void* ownerWindow);

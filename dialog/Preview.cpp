@@ -1,8 +1,7 @@
 #include "dialog/Preview.h"
 
+#include <algorithm>
 #include <cstddef>
-
-#include "engine/RenderFrame.h"
 
 void RectCopy(Rect& dst, const Rect& src) {
   dst.top = src.top;
@@ -51,16 +50,21 @@ PreviewSpot CentreInFrame(const VRect& frame, int32_t originX, int32_t originY, 
           (frame.top + frame.bottom - h) / 2 - originY};
 }
 
-bool GetSourcePixel(int32_t col, int32_t row, int32_t* red, int32_t* green, int32_t* blue) {
-  const RenderFrame& f = g_renderFrame;
-  if (f.planes != 3 && f.planes != 4) return false;
+bool GetSourcePixel(const PixelBuffers& rendered, int32_t col, int32_t row, int32_t* red,
+                    int32_t* green, int32_t* blue) {
+  const int32_t planes = rendered.planes;
+  if (planes != 3 && planes != 4) return false;
+  // The bounds and the stride as the render took them.
+  const int32_t width = std::max(rendered.width, 0);
+  const int32_t height = std::max(rendered.height, 0);
+  const int32_t stride = std::max(rendered.inRowBytes, width * planes);
   // The lower bounds are strict: the first row and column count as outside.
-  if (col >= f.width || col <= f.firstColumn || row <= f.firstRow || row >= f.endRow || !f.input) {
+  if (col >= width || col <= 0 || row <= 0 || row >= height || !rendered.input) {
     *red = *green = *blue = 0;
     return true;
   }
   const uint8_t* pixel =
-      f.input + size_t(row) * size_t(f.inRowBytes) + size_t(col) * size_t(f.planes);
+      rendered.input + size_t(row) * size_t(stride) + size_t(col) * size_t(planes);
   *red = pixel[0];
   *green = pixel[1];
   *blue = pixel[2];

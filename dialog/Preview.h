@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "engine/Engine.h"
 #include "host/HostTypes.h"
 
 void RectCopy(Rect& dst, const Rect& src);
@@ -27,7 +28,8 @@ struct PreviewSpot {
 PreviewSpot CentreInFrame(const VRect& frame, int32_t originX, int32_t originY, int32_t w,
                           int32_t h);
 
-// The unfiltered colour at (col, row) of the buffer the last render read. Row and column
-// 0, and everything past the buffer, give black. False, with nothing written, when the
-// last render's pixels have no colour samples to read (other than 3 or 4 planes).
-bool GetSourcePixel(int32_t col, int32_t row, int32_t* red, int32_t* green, int32_t* blue);
+// The unfiltered colour at (col, row) of the input of the buffers a preview rendered. Row
+// and column 0, and everything past the buffer, give black. False, with nothing written,
+// when those pixels have no colour samples to read (other than 3 or 4 planes).
+bool GetSourcePixel(const PixelBuffers& rendered, int32_t col, int32_t row, int32_t* red,
+                    int32_t* green, int32_t* blue);

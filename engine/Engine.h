@@ -1,8 +1,10 @@
 // The effect engine's entry: plain buffers and settings in, pixels out. It never sees the
-// host's record or its callback types.
+// host's record or its callback types, and reads nothing it is not handed: two renders with
+// two contexts may run at once.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 struct EffectSettings {
   int32_t red, green, blue;
@@ -33,9 +35,55 @@ struct HostPolling {
   void (*progress)(void* context, int32_t done, int32_t total);
 };
 
+// The colour the dialog's Set Color chose. While `use` is set both effects draw with it
+// instead of the colour window's midpoint; the window still selects by the stored colour.
+struct CustomColour {
+  uint8_t use = 0;
+  int32_t red = 0, green = 0, blue = 0;
+};
+
+// How renders are carried out. Every choice gives the same bytes and the same host calls;
+// tests pin them to compare each with the plain rules, renders leave them automatic.
+enum class GlowPath {
+  Automatic,  // by the share of centres among the pixels
+  Stamps,     // each centre's stamp in raster order
+  Gather,     // each output pixel from the centres that reach it
+};
+struct EngineTuning {
+  GlowPath glow = GlowPath::Automatic;
+  int32_t threads = 0;        // for the gather, 1 or 2; 0: two on a machine of two cores
+  bool noWorkMemory = false;  // behave as if the gather's centre map could not be had
+};
+
+// What a render takes besides the stored settings.
+struct RenderOptions {
+  CustomColour colour;
+  bool previewing = false;  // the dialog's preview: Glow on four planes leaves the host unpolled
+  EngineTuning tuning;
+};
+
+// The tables one render prepares and works in: the glow kernel, its stamp layout, the
+// streak directions, the random state and the render's bounds. Reused from render to render
+// by one thread at a time; it keeps nothing that changes what the next render draws.
+struct RenderContext;
+struct RenderContextDeleter {
+  void operator()(RenderContext* context) const;
+};
+using RenderContextPtr = std::unique_ptr<RenderContext, RenderContextDeleter>;
+// Null when its memory (about 1 MB) cannot be had.
+RenderContextPtr NewRenderContext();
+
 // Copies the input to the output, then draws the effect of the settings. Settings outside
 // the dialog's ranges render safely: radius as the nearest of 0 and 100, a scale that is not
 // positive as 1 (the effective radius never exceeds 100), no streaks as stars that draw
 // nothing. Null buffers for a non-empty image render nothing and poll nothing.
-void RenderPixels(const PixelBuffers& buffers, const EffectSettings& settings,
+void RenderPixels(RenderContext& context, const PixelBuffers& buffers,
+                  const EffectSettings& settings, const RenderOptions& options,
                   const HostPolling& polling);
+
+// The inclusive window of one colour component: c - threshold .. c + threshold, clamped
+// to 0..255. Empty (low > high) for a negative threshold or a colour outside 0..255.
+struct ColourWindow {
+  int32_t lowRed, highRed, lowGreen, highGreen, lowBlue, highBlue;
+};
+ColourWindow MakeColourWindow(int32_t red, int32_t green, int32_t blue, int32_t threshold);

@@ -2,86 +2,47 @@
 #include <cmath>
 #include <cstring>
 
-#include "engine/Effects.h"
-#include "engine/GlowPaths.h"
-#include "engine/Lanes.h"
-#include "engine/RenderFrame.h"
-
-GlowKernelTable GlowKernel;
+#include "engine/internal/Context.h"
+#include "engine/internal/Effects.h"
+#include "engine/internal/GlowPaths.h"
+#include "engine/internal/Lanes.h"
 
 namespace {
 
-// Pixels blended side by side by the gather.
-constexpr int32_t kGroup = 16;
-// Zero weights on both sides of each stamp row, so that a group of pixels at the edge of a
-// stamp, or a block of 16 samples run on past it, reads zeros (which change nothing).
-constexpr int32_t kPad = kGroup;
-constexpr int32_t kSide = 2 * kMaxRadius + 1;
-constexpr int32_t kRowSpan = kSide + 2 * kPad;
-// Weights are at most 25 (2 * 255 * 0.05); an 8-bit weight could be at most 255.
-constexpr int32_t kWeights = 256;
+constexpr int32_t kGroup = kGlowGroup;
+constexpr int32_t kPad = kStampPad;
+constexpr int32_t kWeights = kStampWeights;
 // dx^2 + dy^2 within the stamp square
 constexpr int32_t kMaxDistance2 = 2 * kMaxRadius * kMaxRadius;
 
-// The kernel as one render's stamps read it (each weight times 256), one row of weights per
-// row offset dy, in two
-// layouts: along dx like the pixels of an image row (planes samples each, zero for the
-// fourth) for the stamps, so that a run of target pixels finds its weights in a run of
-// memory; and one row per colour sample for the gather, which keeps each sample of 16
-// pixels in two lanes of eight.
-struct GlowStamp {
-  int32_t e = -1;  // -1: not prepared
-  int32_t planes = 0;
-  uint16_t pixelRows[kSide][kRowSpan * 4];
-  uint16_t sampleRows[3][kSide][kRowSpan];
-  // farthest[k][w]: the largest dx^2 + dy^2 of an offset whose weight for sample k is at
-  // least w, or -1. An offset farther out weighs less than w for sample k.
-  int32_t farthest[3][kWeights + 1];
-  // reachOfGap[k][g]: the largest dx^2 + dy^2 of an offset that can still change sample k
-  // when it is g from 255, or -1. A blend leaves a gap g unchanged when g * K < 256, that
-  // is for K below ceil(256 / g).
-  int32_t reachOfGap[3][256];
-  // The farthest offset where any sample weighs 2 or more: weights 0 and 1 never change a
-  // sample, as (255 - c) * 1 < 256.
-  int32_t stampReach = -1;
-
-  const uint16_t* PixelWeights(int32_t dx, int32_t dy) const {
-    return &pixelRows[dy + e][(dx + e + kPad) * planes];
-  }
-  const uint16_t* SampleWeights(int k, int32_t dx, int32_t dy) const {
-    return &sampleRows[k][dy + e][dx + e + kPad];
-  }
-};
-
-GlowStamp g_stamp;
-
-// floor(sqrt(v)) for every dx^2 + dy^2 a stamp can have.
+// floor(sqrt(v)) for every dx^2 + dy^2 a stamp can have: a constant of the program.
 struct FloorSqrtTable {
-  uint8_t root[kMaxDistance2 + 1];
-  FloorSqrtTable() {
+  uint8_t root[kMaxDistance2 + 1] = {};
+  constexpr FloorSqrtTable() {
     for (int32_t r = 0; r * r <= kMaxDistance2; ++r)
       for (int32_t v = r * r; v <= kMaxDistance2 && v < (r + 1) * (r + 1); ++v)
         root[v] = uint8_t(r);
   }
 };
-const FloorSqrtTable g_floorSqrt;
+constexpr FloorSqrtTable kFloorSqrt;
 
 // How far from the centre column a stamp row dy reaches for the squared reach `reach`.
 inline int32_t HalfWidth(int32_t reach, int32_t dy, int32_t e) {
   const int32_t rest = reach - dy * dy;
   if (rest < 0) return -1;
-  return std::min<int32_t>(e, g_floorSqrt.root[rest]);
+  return std::min<int32_t>(e, kFloorSqrt.root[rest]);
 }
 
-void EnsureStamp(int32_t e, int32_t planes) {
-  if (g_stamp.e != e || g_stamp.planes != planes) PrepareGlowStamp(e, planes);
+void EnsureStamp(RenderContext& context, int32_t e, int32_t planes) {
+  if (context.stamp.e != e || context.stamp.planes != planes) PrepareGlowStamp(context, e, planes);
 }
 
 }  // namespace
 
-void BuildGlowKernel(double radius, uint32_t colour) {
-  std::memset(GlowKernel, 0, sizeof(GlowKernel));
-  g_stamp.e = -1;
+void BuildGlowKernel(RenderContext& context, double radius, uint32_t colour) {
+  GlowKernelTable& kernel = context.kernel;
+  std::memset(kernel, 0, sizeof(kernel));
+  context.stamp.e = -1;
   // Beyond the table's reach (or a NaN) there is nothing safe to build.
   if (!(radius >= 0)) radius = 0;
   if (radius > kMaxRadius) radius = kMaxRadius;
@@ -94,14 +55,14 @@ void BuildGlowKernel(double radius, uint32_t colour) {
     for (int32_t j = -n; j < n; ++j) {
       const int32_t d = i * i + j * j;
       const double w = 2.0 / ((d / r2) * 15.0 + 1.0);
-      int32_t* entry = GlowKernel[i + kMaxRadius][j + kMaxRadius];
+      int32_t* entry = kernel[i + kMaxRadius][j + kMaxRadius];
       for (int k = 0; k < 3; ++k) entry[k] = int32_t((components[k] * w) * 0.05) & 0xFF;
     }
   }
 }
 
-void PrepareGlowStamp(int32_t e, int32_t planes) {
-  GlowStamp& s = g_stamp;
+void PrepareGlowStamp(RenderContext& context, int32_t e, int32_t planes) {
+  GlowStamp& s = context.stamp;
   s.e = std::clamp(e, 0, kMaxRadius);
   s.planes = planes;
   // Only the rows of this reach are read.
@@ -114,7 +75,7 @@ void PrepareGlowStamp(int32_t e, int32_t planes) {
     for (int32_t dx = -s.e; dx <= s.e; ++dx) {
       // Offset +100 lies past the table and weighs nothing.
       if (dx == kMaxRadius || dy == kMaxRadius) continue;
-      const int32_t* weights = GlowKernel[dx + kMaxRadius][dy + kMaxRadius];
+      const int32_t* weights = context.kernel[dx + kMaxRadius][dy + kMaxRadius];
       uint16_t* pixel = &s.pixelRows[dy + s.e][(dx + s.e + kPad) * planes];
       for (int k = 0; k < 3; ++k) {
         pixel[k] = uint16_t(weights[k] << 8);  // as the lanes take them
@@ -134,16 +95,17 @@ void PrepareGlowStamp(int32_t e, int32_t planes) {
   s.stampReach = std::max({s.farthest[0][2], s.farthest[1][2], s.farthest[2][2]});
 }
 
-int64_t GlowStampArea() {
-  const int32_t half = HalfWidth(g_stamp.stampReach, 0, g_stamp.e);
+int64_t GlowStampArea(const RenderContext& context) {
+  const GlowStamp& s = context.stamp;
+  const int32_t half = HalfWidth(s.stampReach, 0, s.e);
   if (half < 0) return 0;
   return (2 * int64_t(half) + 1) * (2 * int64_t(half) + 1);
 }
 
-void StampGlow(int32_t x, int32_t y, int32_t e) {
-  EnsureStamp(std::clamp(e, 0, kMaxRadius), g_renderFrame.planes);
-  const RenderFrame& f = g_renderFrame;
-  const GlowStamp& s = g_stamp;
+void StampGlow(RenderContext& context, int32_t x, int32_t y, int32_t e) {
+  EnsureStamp(context, std::clamp(e, 0, kMaxRadius), context.frame.planes);
+  const Frame& f = context.frame;
+  const GlowStamp& s = context.stamp;
   const int32_t planes = s.planes;
   for (int32_t dy = -s.e; dy <= s.e; ++dy) {
     const int32_t row = y + dy;
@@ -174,10 +136,10 @@ struct Gaps {
   int32_t reach[3];
 
   // The largest of the three.
-  int32_t Update() {
+  int32_t Update(const GlowStamp& s) {
     for (int k = 0; k < 3; ++k) {
       const int32_t gap = lanes::MaxLane(lanes::Max(lane[2 * k], lane[2 * k + 1]));
-      reach[k] = g_stamp.reachOfGap[k][gap];
+      reach[k] = s.reachOfGap[k][gap];
     }
     return std::max({reach[0], reach[1], reach[2]});
   }
@@ -202,9 +164,8 @@ struct Gaps {
 // The blends of the centres of row cy between columns lo and hi into the samples that
 // can still change; false when there were none.
 template <int Samples>
-bool BlendRow(Gaps& gaps, const CentreMap& centres, int32_t cy, int32_t lo, int32_t hi, int32_t x0,
-              int32_t dy) {
-  const GlowStamp& s = g_stamp;
+bool BlendRow(const GlowStamp& s, Gaps& gaps, const CentreMap& centres, int32_t cy, int32_t lo,
+              int32_t hi, int32_t x0, int32_t dy) {
   bool blended = false;
   centres.ForEach(cy, lo, hi, [&](int32_t cx) {
     gaps.Blend<Samples>(s, x0 - cx, dy);
@@ -214,16 +175,17 @@ bool BlendRow(Gaps& gaps, const CentreMap& centres, int32_t cy, int32_t lo, int3
 }
 
 // BlendRow for each set of live samples; none live blends nothing.
-using RowBlend = bool (*)(Gaps&, const CentreMap&, int32_t, int32_t, int32_t, int32_t, int32_t);
-constexpr RowBlend kBlendRow[8] = {
-    [](Gaps&, const CentreMap&, int32_t, int32_t, int32_t, int32_t, int32_t) { return false; },
-    BlendRow<1>,
-    BlendRow<2>,
-    BlendRow<3>,
-    BlendRow<4>,
-    BlendRow<5>,
-    BlendRow<6>,
-    BlendRow<7>};
+using RowBlend = bool (*)(const GlowStamp&, Gaps&, const CentreMap&, int32_t, int32_t, int32_t,
+                          int32_t, int32_t);
+constexpr RowBlend kBlendRow[8] = {[](const GlowStamp&, Gaps&, const CentreMap&, int32_t, int32_t,
+                                      int32_t, int32_t, int32_t) { return false; },
+                                   BlendRow<1>,
+                                   BlendRow<2>,
+                                   BlendRow<3>,
+                                   BlendRow<4>,
+                                   BlendRow<5>,
+                                   BlendRow<6>,
+                                   BlendRow<7>};
 
 // One group of kGroup pixels of row y, from column x0. Each output sample is its copied
 // value folded with the blends of the centres that reach it, in raster order of the
@@ -231,10 +193,10 @@ constexpr RowBlend kBlendRow[8] = {
 // no blend reads another sample. The centres are visited in raster order here too; those
 // skipped change nothing (weight too small for every gap of the group, see Gaps).
 template <int Planes>
-void GatherGroup(const CentreMap& centres, uint8_t* line, int32_t x0, int32_t y,
-                 int32_t centreEnd) {
-  const RenderFrame& f = g_renderFrame;
-  const GlowStamp& s = g_stamp;
+void GatherGroup(const RenderContext& context, const CentreMap& centres, uint8_t* line, int32_t x0,
+                 int32_t y, int32_t centreEnd) {
+  const Frame& f = context.frame;
+  const GlowStamp& s = context.stamp;
   const int32_t e = s.e;
   const int32_t count = std::min(kGroup, f.width - x0);
   const int32_t live = std::max(0, f.firstColumn + 1 - x0);  // column 0 never changes
@@ -247,7 +209,7 @@ void GatherGroup(const CentreMap& centres, uint8_t* line, int32_t x0, int32_t y,
   Gaps gaps;
   for (int r = 0; r < 6; ++r) gaps.lane[r] = lanes::Load(samples + 8 * r);
 
-  int32_t reach = gaps.Update();
+  int32_t reach = gaps.Update(s);
   const int32_t last = std::min(y + e, centreEnd - 1);
   for (int32_t cy = std::max(0, y - e); cy <= last && reach >= 0; ++cy) {
     const int32_t dy = y - cy;
@@ -258,8 +220,8 @@ void GatherGroup(const CentreMap& centres, uint8_t* line, int32_t x0, int32_t y,
     }
     const int32_t lo = std::max(0, x0 - half);
     const int32_t hi = std::min(f.width - 1, x0 + count - 1 + half);
-    const bool blended = kBlendRow[gaps.LiveSamples(dy)](gaps, centres, cy, lo, hi, x0, dy);
-    if (blended) reach = gaps.Update();
+    const bool blended = kBlendRow[gaps.LiveSamples(dy)](s, gaps, centres, cy, lo, hi, x0, dy);
+    if (blended) reach = gaps.Update(s);
   }
 
   for (int r = 0; r < 6; ++r) lanes::Store(samples + 8 * r, gaps.lane[r]);
@@ -270,14 +232,15 @@ void GatherGroup(const CentreMap& centres, uint8_t* line, int32_t x0, int32_t y,
 
 }  // namespace
 
-void GatherGlowRow(const CentreMap& centres, int32_t y, int32_t centreEnd) {
-  const RenderFrame& f = g_renderFrame;
+void GatherGlowRow(const RenderContext& context, const CentreMap& centres, int32_t y,
+                   int32_t centreEnd) {
+  const Frame& f = context.frame;
   if (y <= f.firstRow) return;  // the first row never receives glow
   uint8_t* line = f.output + size_t(y) * size_t(f.outRowBytes);
   for (int32_t x0 = 0; x0 < f.width; x0 += kGroup) {
-    if (g_stamp.planes == 3)
-      GatherGroup<3>(centres, line, x0, y, centreEnd);
+    if (context.stamp.planes == 3)
+      GatherGroup<3>(context, centres, line, x0, y, centreEnd);
     else
-      GatherGroup<4>(centres, line, x0, y, centreEnd);
+      GatherGroup<4>(context, centres, line, x0, y, centreEnd);
   }
 }

@@ -9,13 +9,11 @@
 #include <new>
 #include <thread>
 
-#include "engine/Effects.h"
-#include "engine/GlowPaths.h"
-#include "engine/Lanes.h"
-#include "engine/RenderFrame.h"
-#include "engine/RowLoop.h"
-
-EngineTuning g_engineTuning;
+#include "engine/internal/Context.h"
+#include "engine/internal/Effects.h"
+#include "engine/internal/GlowPaths.h"
+#include "engine/internal/Lanes.h"
+#include "engine/internal/RowLoop.h"
 
 namespace {
 
@@ -58,9 +56,8 @@ struct WindowBlock {
 // Calls visit(x) for each centre of row y in order: a matching input pixel that does not
 // follow a centre in raster order. The skip state runs on across rows.
 template <int Planes, typename Visit>
-void ForEachCentre(const WindowBlock& block, const ColourWindow& window, int32_t y, bool& skip,
-                   Visit visit) {
-  const RenderFrame& f = g_renderFrame;
+void ForEachCentre(const Frame& f, const WindowBlock& block, const ColourWindow& window, int32_t y,
+                   bool& skip, Visit visit) {
   if (block.empty) {
     if (f.width > f.firstColumn) skip = false;  // a row without a match passes over one pixel
     return;
@@ -85,29 +82,29 @@ void ForEachCentre(const WindowBlock& block, const ColourWindow& window, int32_t
 }
 
 template <typename Visit>
-void ForEachCentreIn(const WindowBlock& block, const ColourWindow& window, int32_t y, bool& skip,
-                     Visit visit) {
-  if (g_renderFrame.planes == 3)
-    ForEachCentre<3>(block, window, y, skip, visit);
+void ForEachCentreIn(const Frame& f, const WindowBlock& block, const ColourWindow& window,
+                     int32_t y, bool& skip, Visit visit) {
+  if (f.planes == 3)
+    ForEachCentre<3>(f, block, window, y, skip, visit);
   else
-    ForEachCentre<4>(block, window, y, skip, visit);
+    ForEachCentre<4>(f, block, window, y, skip, visit);
 }
 
 // Each centre's stamp, centre rows in order, row t's stamps once row t has been polled: the
 // loop of the rules with faster stamps. Without a centre map the centres are found in the
 // input as the loop goes.
-void RenderStamps(const CentreMap* centres, const ColourWindow& window, int32_t e, RowLoop& loop,
-                  bool poll) {
-  const RenderFrame& f = g_renderFrame;
+void RenderStamps(RenderContext& context, const CentreMap* centres, const ColourWindow& window,
+                  int32_t e, RowLoop& loop, bool poll) {
+  const Frame& f = context.frame;
   const WindowBlock block(window, f.planes);
   bool skip = false;
   for (int32_t y = f.firstRow; y < f.endRow; ++y) {
     if (poll && !loop.Poll()) return;
-    auto stamp = [&](int32_t x) { StampGlow(x, y, e); };
+    auto stamp = [&](int32_t x) { StampGlow(context, x, y, e); };
     if (centres)
       centres->ForEach(y, 0, f.width - 1, stamp);
     else
-      ForEachCentreIn(block, window, y, skip, stamp);
+      ForEachCentreIn(f, block, window, y, skip, stamp);
   }
 }
 
@@ -120,8 +117,10 @@ void RenderStamps(const CentreMap* centres, const ColourWindow& window, int32_t 
 // does not hold the render back; each row is claimed once.
 class GatherRows {
  public:
-  GatherRows(const CentreMap& centres, int32_t e) : centres_(centres), e_(e) {
-    rows_ = g_renderFrame.endRow;
+  // The worker reads the context and the centres only, and writes only its own rows.
+  GatherRows(const RenderContext& context, const CentreMap& centres, int32_t e)
+      : context_(context), centres_(centres), e_(e) {
+    rows_ = context.frame.endRow;
     end_ = rows_;
   }
 
@@ -164,7 +163,7 @@ class GatherRows {
 
   void Compute(int32_t t, int32_t end) {
     if (claimed_ && claimed_[t].exchange(true)) return;
-    GatherGlowRow(centres_, t, end);
+    GatherGlowRow(context_, centres_, t, end);
   }
 
   // The rows of one parity that are still open, from the bottom up.
@@ -218,6 +217,7 @@ class GatherRows {
 
   static constexpr int32_t kRowsPerWakeUp = 8;
 
+  const RenderContext& context_;
   const CentreMap& centres_;
   const int32_t e_;
   int32_t rows_;
@@ -230,26 +230,27 @@ class GatherRows {
   int32_t end_;  // centre rows that count, once finished
 };
 
-int32_t ThreadCount(int64_t pixels) {
-  if (g_engineTuning.threads > 0) return std::min(g_engineTuning.threads, 2);
+int32_t ThreadCount(const EngineTuning& tuning, int64_t pixels) {
+  if (tuning.threads > 0) return std::min(tuning.threads, 2);
   return pixels >= kPixelsForTwoThreads && std::thread::hardware_concurrency() >= 2 ? 2 : 1;
 }
 
 }  // namespace
 
-void RenderGlow(const ColourWindow& window, int32_t e, RowLoop& loop, bool poll) {
-  const RenderFrame& f = g_renderFrame;
-  PrepareGlowStamp(e, f.planes);
+void RenderGlow(RenderContext& context, const ColourWindow& window, int32_t e,
+                const EngineTuning& tuning, RowLoop& loop, bool poll) {
+  const Frame& f = context.frame;
+  PrepareGlowStamp(context, e, f.planes);
   const int64_t pixels = int64_t(f.width) * f.endRow;
 
   // The centre map takes one bit per pixel; without it the stamps give the same bytes.
   std::unique_ptr<uint64_t[]> bits;
   const int32_t wordsPerRow = int32_t((int64_t(f.width) + 63) / 64);
   const uint64_t words = uint64_t(wordsPerRow) * uint64_t(f.endRow);
-  if (!g_engineTuning.noWorkMemory && words < uint64_t(SIZE_MAX / sizeof(uint64_t)))
+  if (!tuning.noWorkMemory && words < uint64_t(SIZE_MAX / sizeof(uint64_t)))
     bits.reset(new (std::nothrow) uint64_t[size_t(words)]());
   if (!bits) {
-    RenderStamps(nullptr, window, e, loop, poll);
+    RenderStamps(context, nullptr, window, e, loop, poll);
     return;
   }
   int64_t count = 0;
@@ -257,23 +258,23 @@ void RenderGlow(const ColourWindow& window, int32_t e, RowLoop& loop, bool poll)
   const WindowBlock block(window, f.planes);
   for (int32_t y = f.firstRow; y < f.endRow; ++y) {
     uint64_t* row = bits.get() + size_t(y) * size_t(wordsPerRow);
-    ForEachCentreIn(block, window, y, skip, [&](int32_t x) {
+    ForEachCentreIn(f, block, window, y, skip, [&](int32_t x) {
       row[x >> 6] |= uint64_t(1) << (x & 63);
       ++count;
     });
   }
   const CentreMap centres{bits.get(), wordsPerRow};
 
-  GlowPath path = g_engineTuning.glow;
+  GlowPath path = tuning.glow;
   if (path == GlowPath::Automatic) {
-    const int64_t stamps = count * GlowStampArea();
+    const int64_t stamps = count * GlowStampArea(context);
     // The stamps run on one thread, the gather on as many as it has.
     const int64_t gather =
-        pixels * (2 * int64_t(e) + 1) * kStampPixelsPerGatherStep / ThreadCount(pixels);
+        pixels * (2 * int64_t(e) + 1) * kStampPixelsPerGatherStep / ThreadCount(tuning, pixels);
     path = stamps < gather ? GlowPath::Stamps : GlowPath::Gather;
   }
   if (path == GlowPath::Stamps)
-    RenderStamps(&centres, window, e, loop, poll);
+    RenderStamps(context, &centres, window, e, loop, poll);
   else
-    GatherRows(centres, e).Run(loop, poll, ThreadCount(pixels));
+    GatherRows(context, centres, e).Run(loop, poll, ThreadCount(tuning, pixels));
 }

@@ -1,12 +1,11 @@
 #include <algorithm>
 #include <cstring>
+#include <new>
 
-#include "engine/Effects.h"
 #include "engine/Engine.h"
-#include "engine/RenderFrame.h"
-#include "engine/RowLoop.h"
-
-RenderFrame g_renderFrame;
+#include "engine/internal/Context.h"
+#include "engine/internal/Effects.h"
+#include "engine/internal/RowLoop.h"
 
 namespace {
 
@@ -27,42 +26,42 @@ struct SparkleJob {
 };
 
 template <int Planes>
-void SparkleRow(const SparkleJob& job, int32_t y) {
-  const RenderFrame& f = g_renderFrame;
+void SparkleRow(RenderContext& context, const SparkleJob& job, int32_t y) {
+  const Frame& f = context.frame;
   // The output is tested: streaks drawn so far can move later pixels into or out of the window.
   const uint8_t* line = f.output + size_t(y) * size_t(f.outRowBytes);
   const double chance = job.threshold * kCentreChanceScale;
   for (int32_t x = f.firstColumn; x < f.width; ++x) {
     if (!Matches(job.window, line + size_t(x) * Planes)) continue;
-    const int32_t r = NextRandom();
+    const int32_t r = context.random.Next();
     if (chance > r * kCentreDrawScale)
-      DrawSparkle(x, y, job.colour.red, job.colour.green, job.colour.blue, job.length,
+      DrawSparkle(context, x, y, job.colour.red, job.colour.green, job.colour.blue, job.length,
                   double(job.angle), job.streaks);
   }
 }
 
 template <typename Row>
-void RunRows(RowLoop& loop, bool poll, Row row) {
-  const RenderFrame& f = g_renderFrame;
+void RunRows(const Frame& f, RowLoop& loop, bool poll, Row row) {
   for (int32_t y = f.firstRow; y < f.endRow; ++y) {
     if (poll && !loop.Poll()) return;
     row(y);
   }
 }
 
-void ApplyEffect(const EffectSettings& s, const HostPolling& polling, int32_t planes) {
-  RenderFrame& f = g_renderFrame;
+void ApplyEffect(RenderContext& context, const EffectSettings& s, const RenderOptions& options,
+                 const HostPolling& polling, int32_t planes) {
+  Frame& f = context.frame;
   const int32_t radius = ClampRadius(s.radius);
   const ColourWindow window = MakeColourWindow(s.red, s.green, s.blue, s.threshold);
   RowLoop loop{polling, 0, f.endRow - f.firstRow};
-  SeedRandom(666);
+  context.random.Seed(666);
 
   EffectColour colour{WindowMidpoint(s.red, s.threshold), WindowMidpoint(s.green, s.threshold),
                       WindowMidpoint(s.blue, s.threshold)};
-  if (f.useCustomColor) colour = {f.customRed, f.customGreen, f.customBlue};
-  BuildGlowKernel(double(radius), uint32_t(colour.red & 0xFF) |
-                                      (uint32_t(colour.green & 0xFF) << 8) |
-                                      (uint32_t(colour.blue & 0xFF) << 16));
+  if (options.colour.use) colour = {options.colour.red, options.colour.green, options.colour.blue};
+  BuildGlowKernel(context, double(radius),
+                  uint32_t(colour.red & 0xFF) | (uint32_t(colour.green & 0xFF) << 8) |
+                      (uint32_t(colour.blue & 0xFF) << 16));
   f.planes = planes;
   const int32_t e = EffectiveRadius(radius, s.scale);
   if (planes != 3 && planes != 4) return;
@@ -70,16 +69,24 @@ void ApplyEffect(const EffectSettings& s, const HostPolling& polling, int32_t pl
   if (s.mode == 1) {
     const SparkleJob job{window, colour, s.threshold, e, s.angle, s.streaks};
     if (planes == 3)
-      RunRows(loop, true, [&](int32_t y) { SparkleRow<3>(job, y); });
+      RunRows(f, loop, true, [&](int32_t y) { SparkleRow<3>(context, job, y); });
     else
-      RunRows(loop, true, [&](int32_t y) { SparkleRow<4>(job, y); });
+      RunRows(f, loop, true, [&](int32_t y) { SparkleRow<4>(context, job, y); });
   } else {
     // Glow on four planes leaves the host unpolled while previewing.
-    RenderGlow(window, e, loop, planes == 3 || !f.previewing);
+    RenderGlow(context, window, e, options.tuning, loop, planes == 3 || !options.previewing);
   }
 }
 
 }  // namespace
+
+void RenderContextDeleter::operator()(RenderContext* context) const {
+  delete context;
+}
+
+RenderContextPtr NewRenderContext() {
+  return RenderContextPtr(new (std::nothrow) RenderContext);
+}
 
 ColourWindow MakeColourWindow(int32_t red, int32_t green, int32_t blue, int32_t threshold) {
   // In 64 bits so that no stored value can overflow; bounds held just past 0..255 change no
@@ -112,15 +119,15 @@ int32_t EffectiveRadius(int32_t radius, float scale) {
   return int32_t(e);
 }
 
-void RenderPixels(const PixelBuffers& b, const EffectSettings& settings,
-                  const HostPolling& polling) {
-  RenderFrame& f = g_renderFrame;
+void RenderPixels(RenderContext& context, const PixelBuffers& b, const EffectSettings& settings,
+                  const RenderOptions& options, const HostPolling& polling) {
   const int32_t width = std::max(b.width, 0);
   const int32_t height = std::max(b.height, 0);
   const size_t rowSize = b.planes > 0 ? size_t(width) * size_t(b.planes) : 0;
   // Nothing to read from or write to: a host that delivered no buffers gets nothing drawn.
   if (rowSize > 0 && height > 0 && (!b.input || !b.output)) return;
 
+  Frame& f = context.frame;
   f.input = b.input;
   f.output = b.output;
   f.width = width;
@@ -133,5 +140,5 @@ void RenderPixels(const PixelBuffers& b, const EffectSettings& settings,
   for (int32_t y = 0; y < height && rowSize > 0; ++y)
     std::memcpy(b.output + size_t(y) * size_t(f.outRowBytes),
                 b.input + size_t(y) * size_t(f.inRowBytes), rowSize);
-  ApplyEffect(settings, polling, b.planes);
+  ApplyEffect(context, settings, options, polling, b.planes);
 }

@@ -1,12 +1,12 @@
 #include <cmath>
 #include <cstring>
 
-#if defined(__SSE2__)
+#include "engine/internal/Context.h"
+#include "engine/internal/Effects.h"
+
+#if defined(CORVANEL_SSE2)
 #include <emmintrin.h>
 #endif
-
-#include "engine/Effects.h"
-#include "engine/RenderFrame.h"
 
 namespace {
 
@@ -35,7 +35,7 @@ class FastExp {
   // The same for four values at once, two to a register where SSE2 is at hand: the same
   // operations in the same order, so the same results.
   void Four(const double in[4], double out[4]) const {
-#if defined(__SSE2__)
+#if defined(CORVANEL_SSE2)
     for (int h = 0; h < 4; h += 2) {
       const __m128d x = _mm_loadu_pd(in + h);
       const __m128i n = _mm_cvttpd_epi32(_mm_mul_pd(x, _mm_set1_pd(-kSteps)));
@@ -58,7 +58,8 @@ class FastExp {
   double table_[kSteps + 1];
 };
 
-const FastExp g_fastExp;
+// A constant of the program, filled before main.
+const FastExp kFastExp;
 
 // The splat values trunc(colour[k] * w) for w = exp(x), exactly as with the library's exp,
 // in 32-bit integers: W = floor(fast * 2^23), so that colour * fast lies in
@@ -126,7 +127,7 @@ class Gate {
   explicit Gate(const int32_t colour[3]) {
     const uint32_t o0 = kOpenBelow.value[colour[0]], o1 = kOpenBelow.value[colour[1]],
                    o2 = kOpenBelow.value[colour[2]];
-#if defined(__SSE2__)
+#if defined(CORVANEL_SSE2)
     // The bounds by lane of Row for both rows; 0 (nothing open) on unused and fourth samples.
     const uint32_t low =
         kPlanes == 3 ? o0 | o1 << 8 | o2 << 16 | o0 << 24 : o0 | o1 << 8 | o2 << 16;
@@ -140,7 +141,7 @@ class Gate {
   }
 
   bool Open(const uint8_t* first, size_t stride) const {
-#if defined(__SSE2__)
+#if defined(CORVANEL_SSE2)
     const __m128i samples = _mm_unpacklo_epi64(Row(first), Row(first + stride));
     const __m128i shut = _mm_cmpeq_epi8(_mm_subs_epu8(open_, samples), _mm_setzero_si128());
     return _mm_movemask_epi8(shut) != 0xFFFF;
@@ -155,7 +156,7 @@ class Gate {
   }
 
  private:
-#if defined(__SSE2__)
+#if defined(CORVANEL_SSE2)
   // Pixels ix and ix + 1 of one row in the low eight bytes (with three planes, two zeros
   // after them), reading no byte beyond the second pixel.
   static __m128i Row(const uint8_t* p) {
@@ -182,10 +183,7 @@ struct Canvas {
   size_t stride;
   size_t planes;
 
-  static Canvas OfFrame() {
-    const RenderFrame& f = g_renderFrame;
-    return {f.output, size_t(f.outRowBytes), size_t(f.planes)};
-  }
+  static Canvas Of(const Frame& f) { return {f.output, size_t(f.outRowBytes), size_t(f.planes)}; }
 };
 
 // The four pixels around a point at or right of column 0 and at or below row 0, whose
@@ -216,7 +214,7 @@ inline void Splat(const Corners& corners, double px, double py, int32_t ix, int3
   const double x[4] = {-0.5 * (fx * fx + fy * fy), -0.5 * (gx * gx + fy * fy),
                        -0.5 * (gx * gx + gy * gy), -0.5 * (fx * fx + gy * gy)};
   double fast[4];
-  g_fastExp.Four(x, fast);
+  kFastExp.Four(x, fast);
   int32_t v[4][3];
   bool clear = true;
   for (int n = 0; n < 4; ++n) clear &= FastSplatValues(colour, fast[n], v[n]);
@@ -230,11 +228,11 @@ inline void Splat(const Corners& corners, double px, double py, int32_t ix, int3
 // One half of a streak: from the centre along (sx, sy) until the squared distance reaches S,
 // on an output of kPlanes samples per pixel.
 template <int32_t kPlanes>
-void WalkStreak(int32_t x, int32_t y, double sx, double sy, double S, const int32_t colour[3]) {
+void WalkStreak(const Frame& f, int32_t x, int32_t y, double sx, double sy, double S,
+                const int32_t colour[3]) {
   // The frame in locals: the splats' byte stores could otherwise alias it.
-  const RenderFrame& f = g_renderFrame;
   const double left = f.firstColumn, right = f.width - 1, top = f.firstRow, bottom = f.endRow - 1;
-  const Canvas canvas = Canvas::OfFrame();
+  const Canvas canvas = Canvas::Of(f);
   // Faded colours never exceed the full one, so where it can change nothing, neither can they.
   const Gate<kPlanes> full(colour);
   double px = x;
@@ -258,50 +256,41 @@ void WalkStreak(int32_t x, int32_t y, double sx, double sy, double S, const int3
   }
 }
 
-// The directions of the last star: the same for every star of a render, so their sines
-// and cosines are taken once. The same function on the same argument gives the same value.
-struct Directions {
-  int64_t first = 0, step = 0;
-  int32_t count = -1;  // -1: none taken yet
-  double cosine[360], sine[360];
-
-  void Take(int64_t a0, int64_t by) {
-    if (count >= 0 && first == a0 && step == by) return;
-    first = a0;
-    step = by;
-    count = 0;
-    for (int64_t a = a0; a < a0 + 360; a += by, ++count) {
-      const double theta = double(a) * kDegreesToRadians;
-      cosine[count] = std::cos(theta);
-      sine[count] = std::sin(theta);
-    }
-  }
-};
-
-Directions g_directions;
-
 }  // namespace
+
+void Directions::Take(int64_t a0, int64_t by) {
+  if (count >= 0 && first == a0 && step == by) return;
+  first = a0;
+  step = by;
+  count = 0;
+  for (int64_t a = a0; a < a0 + 360; a += by, ++count) {
+    const double theta = double(a) * kDegreesToRadians;
+    cosine[count] = std::cos(theta);
+    sine[count] = std::sin(theta);
+  }
+}
 
 double SplatExp(double x) {
   const double in[4] = {x, x, x, x};
   double out[4];
-  g_fastExp.Four(in, out);
-  return out[0] == g_fastExp(x) ? out[3] : -1.0;  // the two forms must agree
+  kFastExp.Four(in, out);
+  return out[0] == kFastExp(x) ? out[3] : -1.0;  // the two forms must agree
 }
 
-void SplatPoint(double px, double py, int32_t c0, int32_t c1, int32_t c2) {
+void SplatPoint(const RenderContext& context, double px, double py, int32_t c0, int32_t c1,
+                int32_t c2) {
   // The streaks' bounds keep every point they splat right of column 0 and below row 0; a
   // point elsewhere would touch pixels outside the frame.
   if (!(px >= 0 && py >= 0)) return;
   const int32_t colour[3] = {c0 & 0xFF, c1 & 0xFF, c2 & 0xFF};
   const int32_t ix = int32_t(px);
   const int32_t iy = int32_t(py);
-  const Canvas canvas = Canvas::OfFrame();
+  const Canvas canvas = Canvas::Of(context.frame);
   Splat(Corners(canvas, canvas.planes, ix, iy), px, py, ix, iy, colour);
 }
 
-void DrawSparkle(int32_t x, int32_t y, int32_t red, int32_t green, int32_t blue, int32_t length,
-                 double angle, int32_t streaks) {
+void DrawSparkle(RenderContext& context, int32_t x, int32_t y, int32_t red, int32_t green,
+                 int32_t blue, int32_t length, double angle, int32_t streaks) {
   // No streaks means no directions: nothing to draw and no lengths to draw for.
   if (streaks <= 0) return;
   // More than 360 streaks would give a step of 0 and never end; one per degree is the most.
@@ -309,21 +298,23 @@ void DrawSparkle(int32_t x, int32_t y, int32_t red, int32_t green, int32_t blue,
   // Far outside any angle in use the truncation would not fit; such an angle counts as 0.
   const int64_t a0 = std::fabs(angle) < 1e15 ? int64_t(angle) : 0;
   const int32_t colour[3] = {red & 0xFF, green & 0xFF, blue & 0xFF};
-  g_directions.Take(a0, step);
-  for (int32_t n = 0; n < g_directions.count; ++n) {
-    const int32_t r = NextRandom();
+  Directions& directions = context.directions;
+  const Frame& f = context.frame;
+  directions.Take(a0, step);
+  for (int32_t n = 0; n < directions.count; ++n) {
+    const int32_t r = context.random.Next();
     double L = (r * kInverseRandomMax) * double(length);
     L = L + L;
     const double S = L * L;
-    const double sx = g_directions.cosine[n];
-    const double sy = g_directions.sine[n];
+    const double sx = directions.cosine[n];
+    const double sy = directions.sine[n];
     // Sparkle draws on three or four samples per pixel.
-    if (g_renderFrame.planes == 4) {
-      WalkStreak<4>(x, y, sx, sy, S, colour);
-      WalkStreak<4>(x, y, -sx, -sy, S, colour);
+    if (f.planes == 4) {
+      WalkStreak<4>(f, x, y, sx, sy, S, colour);
+      WalkStreak<4>(f, x, y, -sx, -sy, S, colour);
     } else {
-      WalkStreak<3>(x, y, sx, sy, S, colour);
-      WalkStreak<3>(x, y, -sx, -sy, S, colour);
+      WalkStreak<3>(f, x, y, sx, sy, S, colour);
+      WalkStreak<3>(f, x, y, -sx, -sy, S, colour);
     }
   }
 }

@@ -3,3 +3,8 @@
 EffectParams* ParamsOf(const PluginGlobals& globals) {
   return globals.filterRecord ? ParamsFromHandle(globals.filterRecord->parameters) : nullptr;
 }
+
+DialogState& LoadedDialogState() {
+  static DialogState state;
+  return state;
+}

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "dialog/DialogHost.h"
 #include "host/EffectParams.h"
 #include "host/HostTypes.h"
 
@@ -11,3 +12,7 @@ struct PluginGlobals {
 };
 
 EffectParams* ParamsOf(const PluginGlobals& globals);
+
+// What the dialog leaves for later runs: the custom effect colour with its flag, and the
+// preview-disabled flag. One for the loaded library, zero at load; the engine is handed it.
+DialogState& LoadedDialogState();

@@ -20,10 +20,11 @@ int32_t RowStride(int32_t rowBytes, int32_t packed) {
 
 }  // namespace
 
-void RenderEffect(PluginGlobals* globals) {
+bool RenderEffect(PluginGlobals* globals, RenderContext& context, const RenderOptions& options,
+                  PixelBuffers* rendered) {
   FilterRecord* record = globals->filterRecord;
   const EffectParams* params = ParamsOf(*globals);
-  if (!params) return;
+  if (!params) return false;
 
   int32_t width = int32_t(record->inRect.right) - record->inRect.left;
   int32_t height = int32_t(record->inRect.bottom) - record->inRect.top;
@@ -32,7 +33,7 @@ void RenderEffect(PluginGlobals* globals) {
   int32_t planes = record->planes;
   int32_t packed = width * (planes > 0 ? planes : 0);
   // A host that reports success without delivering the buffers gets nothing drawn.
-  if (width > 0 && height > 0 && packed > 0 && (!record->inData || !record->outData)) return;
+  if (width > 0 && height > 0 && packed > 0 && (!record->inData || !record->outData)) return false;
 
   PixelBuffers buffers{static_cast<const uint8_t*>(record->inData),
                        RowStride(record->inRowBytes, packed),
@@ -46,5 +47,7 @@ void RenderEffect(PluginGlobals* globals) {
                           params->streaks,   params->mode,   params->scale};
   HostPolling polling{record, record->abortProc ? PollAbort : nullptr,
                       record->progressProc ? PollProgress : nullptr};
-  RenderPixels(buffers, settings, polling);
+  RenderPixels(context, buffers, settings, options, polling);
+  if (rendered) *rendered = buffers;
+  return true;
 }

@@ -20,6 +20,33 @@ bool EnsureParameters(PluginGlobals* globals) {
   return true;
 }
 
+// What the dialog of this run is handed: the call's records, the host's advanceState, and
+// preview renders in the run's context with the loaded plug-in's dialog state.
+class StartDialogHost final : public DialogHost {
+ public:
+  StartDialogHost(PluginGlobals* globals, RenderContext& context)
+      : globals_(globals), context_(context) {}
+
+  EffectParams* Params() override { return ParamsOf(*globals_); }
+  FilterRecord& Record() override { return *globals_->filterRecord; }
+  Rect& PreviewRect() override { return globals_->previewRect; }
+  int16_t AdvanceState() override {
+    globals_->result = globals_->filterRecord->advanceState();
+    return globals_->result;
+  }
+  bool RenderPreview(PixelBuffers& rendered) override {
+    RenderOptions options;
+    options.colour = State().customColour;
+    options.previewing = true;
+    return RenderEffect(globals_, context_, options, &rendered);
+  }
+  DialogState& State() override { return LoadedDialogState(); }
+
+ private:
+  PluginGlobals* globals_;
+  RenderContext& context_;
+};
+
 // The window a Windows host hands in platformData, which owns the dialog; null for none.
 void* HostWindow(const FilterRecord& record) {
   const auto* platform = static_cast<const PlatformData*>(record.platformData);
@@ -33,13 +60,20 @@ void RunStart(PluginGlobals* globals) {
     return;
   }
   if (!EnsureParameters(globals)) return;
+  // The tables of this run's renders, the dialog's previews and the final one.
+  const RenderContextPtr context = NewRenderContext();
+  if (!context) {
+    globals->result = kMemFullErr;
+    return;
+  }
 
   if (ParamsOf(*globals)->showDialog) {
     if (!HostHasDisplayPixels(record->displayPixels)) {
       globals->result = kUserCancelled;
       return;
     }
-    const DialogOutcome outcome = RunParametersDialog(globals, HostWindow(*record));
+    StartDialogHost dialogHost(globals, *context);
+    const DialogOutcome outcome = RunParametersDialog(dialogHost, HostWindow(*record));
     // Settings nobody confirmed are not rendered, and the host must not take this for
     // success (0) or for a cancel the user chose (1). The dialog is still due next time.
     if (outcome == DialogOutcome::kFailed) {
@@ -65,7 +99,10 @@ void RunStart(PluginGlobals* globals) {
   if (globals->result != kNoErr) return;
 
   ParamsOf(*globals)->scale = 1.0f;
-  RenderEffect(globals);
+  // A run without the dialog draws with the colour the last dialog left.
+  RenderOptions options;
+  options.colour = LoadedDialogState().customColour;
+  RenderEffect(globals, *context, options);
   globals->result = record->advanceState();
 }
 

@@ -5,7 +5,6 @@
 #include <random>
 
 #include "engine/Engine.h"
-#include "engine/RenderFrame.h"
 #include "host/HostTypes.h"
 #include "tests/oracle/Oracle.h"
 
@@ -16,19 +15,28 @@ inline HostPolling PollingFor(oracle::ScriptedHost& host) {
           }};
 }
 
-inline void SetFrameFlags(const oracle::FrameFlags& flags) {
-  g_renderFrame.previewing = flags.previewing ? 1 : 0;
-  g_renderFrame.useCustomColor = flags.useCustomColor ? 1 : 0;
-  g_renderFrame.customRed = flags.customRed;
-  g_renderFrame.customGreen = flags.customGreen;
-  g_renderFrame.customBlue = flags.customBlue;
+inline RenderOptions OptionsOf(const oracle::FrameFlags& flags, const EngineTuning& tuning = {}) {
+  RenderOptions options;
+  options.colour = {uint8_t(flags.useCustomColor ? 1 : 0), flags.customRed, flags.customGreen,
+                    flags.customBlue};
+  options.previewing = flags.previewing;
+  options.tuning = tuning;
+  return options;
+}
+
+// The context of this thread's renders, when a test does not bring its own.
+inline RenderContext& ThreadContext() {
+  thread_local const RenderContextPtr context = NewRenderContext();
+  return *context;
 }
 
 // Renders with rows padded by the given number of bytes; the padding of the output must
 // come back as it went in (0xA5).
 inline oracle::Image EngineRender(const oracle::Image& in, const EffectSettings& settings,
                                   const oracle::FrameFlags& flags, oracle::ScriptedHost& host,
-                                  int inPad = 0, int outPad = 0, bool* paddingKept = nullptr) {
+                                  int inPad = 0, int outPad = 0, bool* paddingKept = nullptr,
+                                  const EngineTuning& tuning = {},
+                                  RenderContext* context = nullptr) {
   const int rowSize = in.width * in.planes;
   const int inStride = rowSize + inPad;
   const int outStride = rowSize + outPad;
@@ -38,10 +46,10 @@ inline oracle::Image EngineRender(const oracle::Image& in, const EffectSettings&
     if (rowSize > 0)
       std::memcpy(&input[size_t(y) * inStride], &in.samples[size_t(y) * rowSize], rowSize);
 
-  SetFrameFlags(flags);
   PixelBuffers buffers{input.data(), inStride,  output.data(), outStride,
                        in.width,     in.height, in.planes};
-  RenderPixels(buffers, settings, PollingFor(host));
+  RenderPixels(context ? *context : ThreadContext(), buffers, settings, OptionsOf(flags, tuning),
+               PollingFor(host));
 
   oracle::Image out = in;
   bool kept = output.back() == 0xA5;

@@ -1,11 +1,10 @@
 // The preview's arithmetic: the reduction factor, the reduced rectangles, the centring,
-// and the pixel a pick reads from the last render.
+// and the pixel a pick reads from the last preview render.
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "dialog/Preview.h"
-#include "engine/RenderFrame.h"
 
 namespace {
 
@@ -64,17 +63,12 @@ TEST(PreviewGeometry, TheImageIsCentredOnTheFrame) {
 }
 
 TEST(PreviewGeometry, APickReadsTheLastRendersInputWithStrictLowerBounds) {
-  const RenderFrame saved = g_renderFrame;
   for (int planes : {3, 4}) {
     SCOPED_TRACE(planes);
     std::vector<uint8_t> input(size_t(5) * 4 * planes);
     for (size_t i = 0; i < input.size(); ++i) input[i] = uint8_t(i + 1);
-    g_renderFrame.input = input.data();
-    g_renderFrame.width = 5;
-    g_renderFrame.endRow = 4;
-    g_renderFrame.firstRow = g_renderFrame.firstColumn = 0;
-    g_renderFrame.planes = planes;
-    g_renderFrame.inRowBytes = 5 * planes;
+    // A stride the host left unset is taken as packed rows, as the render takes it.
+    const PixelBuffers rendered{input.data(), 0, nullptr, 0, 5, 4, planes};
     struct Case {
       int32_t col, row;
       bool black;
@@ -82,7 +76,7 @@ TEST(PreviewGeometry, APickReadsTheLastRendersInputWithStrictLowerBounds) {
                  {5, 2, true},  {2, 4, true},  {-1, 2, true}, {2, -1, true}};
     for (const Case& c : cases) {
       int32_t rgb[3] = {-1, -1, -1};
-      ASSERT_TRUE(GetSourcePixel(c.col, c.row, &rgb[0], &rgb[1], &rgb[2]));
+      ASSERT_TRUE(GetSourcePixel(rendered, c.col, c.row, &rgb[0], &rgb[1], &rgb[2]));
       for (int k = 0; k < 3; ++k) {
         const int32_t expected = c.black ? 0 : input[size_t(c.row * 5 + c.col) * planes + k];
         EXPECT_EQ(rgb[k], expected) << c.col << "," << c.row << " sample " << k;
@@ -90,13 +84,13 @@ TEST(PreviewGeometry, APickReadsTheLastRendersInputWithStrictLowerBounds) {
     }
   }
   // Other plane counts have no colour to give: nothing is written.
+  const std::vector<uint8_t> input(100, 1);
   for (int planes : {0, 1, 2, 5}) {
-    g_renderFrame.planes = planes;
+    const PixelBuffers rendered{input.data(), 5 * planes, nullptr, 0, 5, 4, planes};
     int32_t red = 7, green = 8, blue = 9;
-    EXPECT_FALSE(GetSourcePixel(1, 1, &red, &green, &blue));
+    EXPECT_FALSE(GetSourcePixel(rendered, 1, 1, &red, &green, &blue));
     EXPECT_EQ(red + green + blue, 24);
   }
-  g_renderFrame = saved;
 }
 
 }  // namespace

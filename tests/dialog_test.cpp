@@ -341,7 +341,8 @@ class DialogTest : public ::testing::Test {
                          source.width,         source.height, source.planes};
     EffectSettings settings{p.red,   p.green,   p.blue, p.threshold, p.radius,
                             p.angle, p.streaks, p.mode, 1.0f};
-    RenderPixels(buffers, settings, HostPolling{nullptr, nullptr, nullptr});
+    const RenderContextPtr context = NewRenderContext();
+    RenderPixels(*context, buffers, settings, {}, HostPolling{nullptr, nullptr, nullptr});
     return out;
   }
 

@@ -3,7 +3,8 @@
 #include <cmath>
 #include <limits>
 
-#include "engine/Effects.h"
+#include "engine/internal/Context.h"
+#include "engine/internal/Effects.h"
 #include "tests/EngineTestSupport.h"
 
 namespace {
@@ -18,19 +19,25 @@ Image Render(const Image& in, const EffectSettings& s, FrameFlags flags = {}) {
   return EngineRender(in, s, flags, host);
 }
 
-// Points the frame at a bare buffer so that SplatPoint and StampGlow can be tried alone.
-void FrameOn(std::vector<uint8_t>& buffer, int width, int height, int planes) {
-  g_renderFrame.output = buffer.data();
-  g_renderFrame.width = width;
-  g_renderFrame.endRow = height;
-  g_renderFrame.firstRow = g_renderFrame.firstColumn = 0;
-  g_renderFrame.planes = planes;
-  g_renderFrame.outRowBytes = width * planes;
+// A context whose frame is a bare buffer, so that SplatPoint and DrawSparkle can be tried
+// alone.
+RenderContext& FrameOn(std::vector<uint8_t>& buffer, int width, int height, int planes) {
+  RenderContext& context = ThreadContext();
+  context.frame = Frame{nullptr, buffer.data(), width, 0, height, 0, planes, 0, width * planes};
+  return context;
+}
+
+// The kernel of this thread's context, as the last render or build left it.
+const GlowKernelTable& Kernel() {
+  return ThreadContext().kernel;
+}
+void BuildKernel(double radius, uint32_t colour) {
+  BuildGlowKernel(ThreadContext(), radius, colour);
 }
 
 TEST(GlowKernel, Radius30WeightsAlongTheAxisAndTheDiagonal) {
-  BuildGlowKernel(30.0, 0xFF | (128 << 8));  // red 255, green 128, blue 0
-  auto w = [](int i, int j, int k) { return GlowKernel[i + 100][j + 100][k]; };
+  BuildKernel(30.0, 0xFF | (128 << 8));  // red 255, green 128, blue 0
+  auto w = [](int i, int j, int k) { return Kernel()[i + 100][j + 100][k]; };
 
   const int axis[] = {0, 1, 2, 5, 8, 10, 15, 20, 25, 29};
   const int axis255[] = {25, 25, 23, 18, 12, 9, 5, 3, 2, 1};
@@ -56,23 +63,23 @@ TEST(GlowKernel, Radius30WeightsAlongTheAxisAndTheDiagonal) {
 TEST(GlowKernel, MatchesThePlainBuildForEveryRadiusAndClampsOutOfRange) {
   const int radii[] = {0, 1, 2, 7, 30, 63, 99, 100, 101, 5000, -1, -5000};
   for (int radius : radii) {
-    BuildGlowKernel(double(radius), 0xFF | (0x80 << 8) | (0x21 << 16));
+    BuildKernel(double(radius), 0xFF | (0x80 << 8) | (0x21 << 16));
     const oracle::Kernel plain = oracle::BuildKernel(radius, 0xFF, 0x80, 0x21);
     for (int i = -100; i < 100; ++i)
       for (int j = -100; j < 100; ++j)
         for (int k = 0; k < 3; ++k)
-          ASSERT_EQ(GlowKernel[i + 100][j + 100][k], plain.Weight(i, j, k))
+          ASSERT_EQ(Kernel()[i + 100][j + 100][k], plain.Weight(i, j, k))
               << radius << " " << i << " " << j;
   }
-  BuildGlowKernel(1.0, 0xFFFFFF);
+  BuildKernel(1.0, 0xFFFFFF);
   int filled = 0;
-  for (auto& row : GlowKernel)
+  for (auto& row : Kernel())
     for (auto& entry : row) filled += entry[0] != 0;
   EXPECT_EQ(filled, 3);  // (-1,-1) has weight 0
-  EXPECT_EQ(GlowKernel[99][99][0], 0);
-  EXPECT_EQ(GlowKernel[99][100][0], 1);
-  EXPECT_EQ(GlowKernel[100][99][0], 1);
-  EXPECT_EQ(GlowKernel[100][100][0], 25);
+  EXPECT_EQ(Kernel()[99][99][0], 0);
+  EXPECT_EQ(Kernel()[99][100][0], 1);
+  EXPECT_EQ(Kernel()[100][99][0], 1);
+  EXPECT_EQ(Kernel()[100][100][0], 25);
 }
 
 TEST(Glow, ALoneWhitePixelOnBlack) {
@@ -132,17 +139,17 @@ TEST(Sparkle, SplatPointOnAnIntegerAndAHalfPosition) {
     std::vector<uint8_t> buffer(size_t(30) * 30 * planes, 0);
     if (planes == 4)
       for (size_t i = 3; i < buffer.size(); i += 4) buffer[i] = 77;
-    FrameOn(buffer, 30, 30, planes);
+    const RenderContext& context = FrameOn(buffer, 30, 30, planes);
     auto at = [&](int x, int y, int k) { return buffer[(size_t(y) * 30 + x) * planes + k]; };
 
-    SplatPoint(10.0, 20.0, 255, 255, 255);
+    SplatPoint(context, 10.0, 20.0, 255, 255, 255);
     for (int k = 0; k < 3; ++k) {
       EXPECT_EQ(at(10, 20, k), 254);
       EXPECT_EQ(at(11, 20, k), 153);
       EXPECT_EQ(at(10, 21, k), 153);
       EXPECT_EQ(at(11, 21, k), 92);
     }
-    SplatPoint(20.5, 5.0, 0x1FF, 0x2FF, 0xFF);  // colour values are masked to 8 bits
+    SplatPoint(context, 20.5, 5.0, 0x1FF, 0x2FF, 0xFF);  // colour values are masked to 8 bits
     for (int k = 0; k < 3; ++k) {
       EXPECT_EQ(at(20, 5, k), 224);
       EXPECT_EQ(at(21, 5, k), 224);
@@ -170,37 +177,39 @@ TEST(Sparkle, TheFastExponentialKeepsItsErrorBound) {
 
 TEST(Sparkle, StreakCountsOutsideOneTo360StillEnd) {
   std::vector<uint8_t> buffer(size_t(50) * 50 * 3, 0);
-  FrameOn(buffer, 50, 50, 3);
-  SeedRandom(666);
-  DrawSparkle(25, 25, 255, 255, 255, 20, 45.0, 0);
-  DrawSparkle(25, 25, 255, 255, 255, 20, 45.0, -7);
+  RenderContext& context = FrameOn(buffer, 50, 50, 3);
+  Random& random = context.random;
+  random.Seed(666);
+  DrawSparkle(context, 25, 25, 255, 255, 255, 20, 45.0, 0);
+  DrawSparkle(context, 25, 25, 255, 255, 255, 20, 45.0, -7);
   EXPECT_EQ(buffer, std::vector<uint8_t>(buffer.size(), 0));
-  SeedRandom(666);
-  const int32_t first = NextRandom();
-  SeedRandom(666);
-  DrawSparkle(25, 25, 255, 255, 255, 20, 45.0, 0);
-  EXPECT_EQ(NextRandom(), first);  // no lengths drawn for no directions
+  random.Seed(666);
+  const int32_t first = random.Next();
+  random.Seed(666);
+  DrawSparkle(context, 25, 25, 255, 255, 255, 20, 45.0, 0);
+  EXPECT_EQ(random.Next(), first);  // no lengths drawn for no directions
 
   // More than 360 streaks: one direction per degree, 360 draws.
   for (int32_t streaks : {361, 100000, std::numeric_limits<int32_t>::max()}) {
-    SeedRandom(666);
-    DrawSparkle(25, 25, 255, 255, 255, 20, 45.0, streaks);
-    const int32_t after = NextRandom();
-    SeedRandom(666);
-    for (int n = 0; n < 360; ++n) NextRandom();
-    EXPECT_EQ(after, NextRandom()) << streaks;
+    random.Seed(666);
+    DrawSparkle(context, 25, 25, 255, 255, 255, 20, 45.0, streaks);
+    const int32_t after = random.Next();
+    random.Seed(666);
+    for (int n = 0; n < 360; ++n) random.Next();
+    EXPECT_EQ(after, random.Next()) << streaks;
   }
-  DrawSparkle(25, 25, 255, 255, 255, 20, 1e300, 4);
-  DrawSparkle(25, 25, 255, 255, 255, 20, double(std::numeric_limits<int32_t>::min()), 4);
+  DrawSparkle(context, 25, 25, 255, 255, 255, 20, 1e300, 4);
+  DrawSparkle(context, 25, 25, 255, 255, 255, 20, double(std::numeric_limits<int32_t>::min()), 4);
 }
 
 TEST(Random, TheGeneratorSequenceFrom666) {
-  SeedRandom(666);
+  Random random;
+  random.Seed(666);
   // state = 666 * 214013 + 2531011 = 145083669; (145083669 >> 16) & 0x7FFF = 2213
-  EXPECT_EQ(NextRandom(), 2213);
-  SeedRandom(0xFFFFFFFFu);
+  EXPECT_EQ(random.Next(), 2213);
+  random.Seed(0xFFFFFFFFu);
   for (int n = 0; n < 1000; ++n) {
-    const int32_t r = NextRandom();
+    const int32_t r = random.Next();
     ASSERT_GE(r, 0);
     ASSERT_LE(r, 32767);
   }
@@ -226,8 +235,8 @@ TEST(ColourWindow, ClampingAndTheEffectColour) {
   EXPECT_EQ(out.At(2, 1, 0), 240 + (15 * 24 >> 8));
   EXPECT_EQ(out.At(2, 1, 1), 0 + (255 * 0 >> 8));  // green 7 / 10 = 0
   EXPECT_EQ(out.At(5, 1, 0), 239);
-  EXPECT_EQ(GlowKernel[100][100][0], 24);
-  EXPECT_EQ(GlowKernel[100][100][1], 0);
+  EXPECT_EQ(Kernel()[100][100][0], 24);
+  EXPECT_EQ(Kernel()[100][100][1], 0);
 
   // Threshold 0: only the exact colour matches.
   in = SolidImage(6, 3, 3, 100);
@@ -255,7 +264,6 @@ TEST(ColourWindow, ACustomColourDrawsWhileTheStoredColourSelects) {
   Image black = SolidImage(9, 9, 3, 0);
   flags.customBlue = 0;
   EXPECT_EQ(Render(black, Settings(255, 255, 255, 0, 30, 0), flags).samples, black.samples);
-  SetFrameFlags({});
 }
 
 TEST(Polling, OneAbortCheckAndOneProgressCallPerRow) {
@@ -299,7 +307,6 @@ TEST(Polling, PreviewingSilencesOnlyGlowOnFourPlanes) {
       const size_t expected = (planes == 4 && mode == 0) ? 0 : 5;  // 2 rows, then the abort
       EXPECT_EQ(host.calls.size(), expected) << planes << " " << mode;
     }
-  SetFrameFlags({});
 }
 
 TEST(Planes, OtherPlaneCountsPassThroughAndTheFourthSampleIsKept) {
@@ -344,9 +351,9 @@ TEST(Render, NoBuffersForANonEmptyImageRendersNothing) {
   ScriptedHost host;
   std::vector<uint8_t> output(30, 9);
   PixelBuffers buffers{nullptr, 0, output.data(), 0, 2, 5, 3};
-  RenderPixels(buffers, Settings(0, 0, 0, 100, 30, 0), PollingFor(host));
+  RenderPixels(ThreadContext(), buffers, Settings(0, 0, 0, 100, 30, 0), {}, PollingFor(host));
   buffers = {output.data(), 0, nullptr, 0, 2, 5, 3};
-  RenderPixels(buffers, Settings(0, 0, 0, 100, 30, 0), PollingFor(host));
+  RenderPixels(ThreadContext(), buffers, Settings(0, 0, 0, 100, 30, 0), {}, PollingFor(host));
   EXPECT_TRUE(host.calls.empty());
   EXPECT_EQ(output, std::vector<uint8_t>(30, 9));
 }

@@ -4,6 +4,10 @@
 
 #include <cstdint>
 
+#include "engine/internal/Exactness.h"
+
+struct RenderContext;
+
 // Which of the frame's pixels are stamp centres: one bit per pixel, rows of whole words.
 // Centres depend only on the input, so they can all be found before anything is drawn.
 struct CentreMap {
@@ -28,15 +32,17 @@ struct CentreMap {
   }
 };
 
-// Lays the glow kernel out for stamps of reach e on pixels of `planes` samples. StampGlow
-// and GatherGlowRow read this layout; StampGlow prepares it itself when it is missing.
-// The layout is only read while rows are drawn, so two threads may share it.
-void PrepareGlowStamp(int32_t e, int32_t planes);
+// Lays the context's glow kernel out for stamps of reach e on pixels of `planes` samples.
+// StampGlow and GatherGlowRow read this layout; StampGlow prepares it itself when it is
+// missing. The layout is only read while rows are drawn, so two threads of one render may
+// share it.
+void PrepareGlowStamp(RenderContext& context, int32_t e, int32_t planes);
 
 // The pixels one stamp of the prepared layout blends (a square around its disc of weights
 // that change samples); 0 when none changes anything.
-int64_t GlowStampArea();
+int64_t GlowStampArea(const RenderContext& context);
 
 // Computes output row y of the frame from its copied input and the centres of rows before
 // centreEnd, as their stamps in raster order would have left it.
-void GatherGlowRow(const CentreMap& centres, int32_t y, int32_t centreEnd);
+void GatherGlowRow(const RenderContext& context, const CentreMap& centres, int32_t y,
+                   int32_t centreEnd);

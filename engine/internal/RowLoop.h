@@ -3,8 +3,10 @@
 
 #include <cstdint>
 
-#include "engine/Effects.h"
 #include "engine/Engine.h"
+#include "engine/internal/Exactness.h"
+
+struct RenderContext;
 
 inline bool Matches(const ColourWindow& w, const uint8_t* pixel) {
   return pixel[0] >= w.lowRed && pixel[0] <= w.highRed && pixel[1] >= w.lowGreen &&
@@ -28,5 +30,7 @@ struct RowLoop {
 };
 
 // Glow over the frame's rows, from the centres that `window` selects in the input, with the
-// stamp reach e; polls the host before each row when `poll` is set.
-void RenderGlow(const ColourWindow& window, int32_t e, RowLoop& loop, bool poll);
+// stamp reach e, carried out as `tuning` asks; polls the host before each row when `poll`
+// is set.
+void RenderGlow(RenderContext& context, const ColourWindow& window, int32_t e,
+                const EngineTuning& tuning, RowLoop& loop, bool poll);

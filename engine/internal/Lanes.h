@@ -1,17 +1,19 @@
 // Eight 16-bit lanes for blending independent samples side by side: SSE2 where the compiler
-// targets it (every x86-64 build, and the i686 build with -msse2), plain loops elsewhere.
-// Both give the same integers; SSE2 is only faster.
+// targets it (every x86-64 build, and the i686 build with -msse2), plain loops elsewhere and
+// in the scalar build. Both give the same integers; SSE2 is only faster.
 #pragma once
 
 #include <cstdint>
 
-#if defined(__SSE2__)
+#include "engine/internal/Exactness.h"
+
+#if defined(CORVANEL_SSE2)
 #include <emmintrin.h>
 #endif
 
 namespace lanes {
 
-#if defined(__SSE2__)
+#if defined(CORVANEL_SSE2)
 
 struct U16x8 {
   __m128i v;

@@ -1,6 +1,6 @@
 #include "command/ColourWindow.h"
 
-#include "engine/Effects.h"
+#include "engine/Engine.h"
 
 uint64_t CountWindowPixels(const Image& image, const EffectParams& params) {
   if (image.planes < 3) return 0;
@@ -8,9 +8,7 @@ uint64_t CountWindowPixels(const Image& image, const EffectParams& params) {
   uint64_t count = 0;
   const size_t step = size_t(image.planes);
   for (size_t i = 0; i + step <= image.pixels.size(); i += step) {
-    const uint8_t* p = &image.pixels[i];
-    count += p[0] >= w.lowRed && p[0] <= w.highRed && p[1] >= w.lowGreen && p[1] <= w.highGreen &&
-             p[2] >= w.lowBlue && p[2] <= w.highBlue;
+    count += Matches(w, &image.pixels[i]);
   }
   return count;
 }

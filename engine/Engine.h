@@ -87,3 +87,9 @@ struct ColourWindow {
   int32_t lowRed, highRed, lowGreen, highGreen, lowBlue, highBlue;
 };
 ColourWindow MakeColourWindow(int32_t red, int32_t green, int32_t blue, int32_t threshold);
+
+// Whether a pixel's red, green and blue (its first three samples) lie in the window.
+inline bool Matches(const ColourWindow& w, const uint8_t* pixel) {
+  return pixel[0] >= w.lowRed && pixel[0] <= w.highRed && pixel[1] >= w.lowGreen &&
+         pixel[1] <= w.highGreen && pixel[2] >= w.lowBlue && pixel[2] <= w.highBlue;
+}

@@ -5,21 +5,6 @@
 
 namespace {
 
-// A host may start a run without ever calling Parameters. The run then applies the
-// defaults, as a record created by Parameters holds them, without a dialog; the record is
-// left in the host's handle so that later runs keep it.
-bool EnsureParameters(PluginGlobals* globals) {
-  FilterRecord* record = globals->filterRecord;
-  if (record->parameters) return true;
-  record->parameters = NewPseudoHandle(sizeof(EffectParams));
-  if (!record->parameters) {
-    globals->result = kMemFullErr;
-    return false;
-  }
-  *ParamsFromHandle(record->parameters) = DefaultEffectParams();
-  return true;
-}
-
 // What the dialog of this run is handed: the call's records, the host's advanceState, and
 // preview renders in the run's context with the loaded plug-in's dialog state.
 class StartDialogHost final : public DialogHost {
@@ -59,7 +44,7 @@ void RunStart(PluginGlobals* globals) {
     globals->result = kUserCancelled;
     return;
   }
-  if (!EnsureParameters(globals)) return;
+  if (!EnsureDefaultParameters(globals)) return;
   // The tables of this run's renders, the dialog's previews and the final one.
   const RenderContextPtr context = NewRenderContext();
   if (!context) {

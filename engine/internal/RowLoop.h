@@ -1,4 +1,4 @@
-// What the effects' row loops share: the colour window test and the host's polling.
+// What the effects' row loops share: the host's polling.
 #pragma once
 
 #include <cstdint>
@@ -7,11 +7,6 @@
 #include "engine/internal/Exactness.h"
 
 struct RenderContext;
-
-inline bool Matches(const ColourWindow& w, const uint8_t* pixel) {
-  return pixel[0] >= w.lowRed && pixel[0] <= w.highRed && pixel[1] >= w.lowGreen &&
-         pixel[1] <= w.highGreen && pixel[2] >= w.lowBlue && pixel[2] <= w.highBlue;
-}
 
 // The host's side of one render: one abort check and one progress call per row, made only
 // from the thread that called the engine.

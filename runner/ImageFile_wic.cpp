@@ -292,6 +292,39 @@ bool WriteOption(IPropertyBag2* options, const wchar_t* name, VARIANT value) {
   return SUCCEEDED(options->Write(1, &option, &value));
 }
 
+// Wine's TIFF decoder hands over the 16-bit samples of a big-endian file in the file's byte
+// order, where Windows' turns them little-endian as for every other file: a one-pixel file
+// says which this system does, once.
+bool BigEndianTiffSamplesKeptAsTheyAre(IWICImagingFactory* factory) {
+  static const bool kept = [factory] {
+    std::string t("MM\0*\0\0\0\x08\0\x09", 10);
+    const uint16_t entries[9][3] = {{256, 3, 1}, {257, 3, 1}, {258, 3, 16},
+                                    {259, 3, 1}, {262, 3, 1}, {273, 4, 122},
+                                    {277, 3, 1}, {278, 3, 1}, {279, 4, 2}};
+    for (const auto& e : entries) {
+      t += std::string{char(e[0] >> 8), char(e[0]), 0, char(e[1]), 0, 0, 0, 1};
+      t += e[1] == 3 ? std::string{char(e[2] >> 8), char(e[2]), 0, 0}
+                     : std::string{0, 0, char(e[2] >> 8), char(e[2])};
+    }
+    t += std::string(4, '\0') + "\x12\x34";
+    Com<IWICStream> stream;
+    Com<IWICBitmapDecoder> decoder;
+    Com<IWICBitmapFrameDecode> frame;
+    uint8_t sample[2] = {};
+    const WICRect pixel{0, 0, 1, 1};
+    return SUCCEEDED(factory->CreateStream(stream.put())) &&
+           SUCCEEDED(
+               stream->InitializeFromMemory(reinterpret_cast<BYTE*>(t.data()), DWORD(t.size()))) &&
+           SUCCEEDED(factory->CreateDecoder(GUID_ContainerFormatTiff, &GUID_VendorMicrosoftBuiltIn,
+                                            decoder.put())) &&
+           SUCCEEDED(decoder->Initialize(stream.get(), WICDecodeMetadataCacheOnDemand)) &&
+           SUCCEEDED(decoder->GetFrame(0, frame.put())) &&
+           SUCCEEDED(frame->CopyPixels(&pixel, 2, 2, sample)) && sample[0] == 0x12 &&
+           sample[1] == 0x34;
+  }();
+  return kept;
+}
+
 // Whether this system's BMP encoder keeps alpha (Windows' does with a version 5 header,
 // Wine's writes 24 bits): asked once with a frame that is never written.
 bool BmpKeepsAlpha() {
@@ -457,6 +490,9 @@ bool DecodeImage(const std::string& bytes, const std::string& name, const LoadOp
                                                : samples.channels - 1;
     at[c] = channel * samples.bytes + samples.bytes - 1;
   }
+  if (source == frame.get() && samples.bytes == 2 && bytes[0] == 'M' &&
+      BigEndianTiffSamplesKeptAsTheyAre(factory.get()))
+    for (int& a : at) --a;  // the high byte comes first
   for (int y = 0; y < h; y += band) {
     if (options.stop && options.stop()) {
       *error = "stopped";

@@ -1,6 +1,6 @@
 // Image files in and out. The native build reads and writes them through libvips (and
-// BMP and TGA through stb_image), the Windows build through stb_image alone; the rest of
-// the runner sees only this interface.
+// BMP and TGA through stb_image), the Windows build through the Windows Imaging Component
+// (and TGA through stb_image); the rest of the runner sees only this interface.
 #pragma once
 
 #include <cstdint>

@@ -21,6 +21,16 @@ if(NOT WIN32)
                        PROPERTIES TIMEOUT ${CORVANEL_CASE_TIMEOUT})
 endif()
 
+if(WIN32)
+  # Image files through the Windows Imaging Component, and the fuzz corpus fed to it.
+  add_executable(runner_wic_tests runner_wic_test.cpp)
+  target_compile_definitions(runner_wic_tests
+                             PRIVATE FUZZ_CORPUS="${PROJECT_SOURCE_DIR}/fuzz/corpus/fuzz_image_load")
+  target_link_libraries(runner_wic_tests PRIVATE corvanel_imagefile windowscodecs ole32 uuid
+                                                 ${GTEST_MAIN_TARGET})
+  corvanel_add_test(runner_wic_tests)
+endif()
+
 # The same files from the native command and from corvanel.exe with the real .8bf under
 # Wine, in whichever Windows tree can run here. The native tree is the sibling ./dev builds.
 set(CORVANEL_NATIVE_TREE ${CMAKE_BINARY_DIR}/../native CACHE PATH "The native build tree")

@@ -44,4 +44,24 @@ grep -q "reads  jpg jpeg, png" help.txt || { echo "--help lists no formats:" >&2
 ! grep -qE "ppm|pgm|pnm" help.txt || { echo "--help offers PNM, which is not read" >&2; fail=1; }
 [ -z "$(ls | grep corvanel)" ] || { echo "temporary files were left: $(ls)" >&2; fail=1; }
 [ ! -e out.png ] || { echo "out.png was written by a refused run" >&2; fail=1; }
+# What a photo said about itself is written again, as natively, and libvips reads it back:
+# turned upright (24 x 32 from 32 x 24), the orientation reset, XMP, ICC profile, 150 dpi.
+printf '<x:xmpmeta xmlns:x="adobe:ns:meta/">corvanel</x:xmpmeta>' >photo.xmp
+vips icc_transform in.png icc.v srgb --input-profile srgb && vips copy icc.v photo0.jpg
+convert photo0.jpg -density 150 -units PixelsPerInch -profile photo.xmp photo1.jpg
+# EXIF of one entry, orientation 6 (turn right), as the first segment after SOI
+{
+  printf '\377\330\377\341\000\042Exif\000\000II*\000\010\000\000\000\001\000'
+  printf '\022\001\003\000\001\000\000\000\006\000\000\000\000\000\000\000'
+  tail -c +3 photo1.jpg
+} >photo.jpg
+for ext in jpg png; do
+  expect 0 "" photo.jpg "photo-out.$ext" --quiet
+  vipsheader -a "photo-out.$ext" >header.txt 2>&1
+  for want in "photo-out.$ext: 24x32" "exif-ifd0-Orientation: 1" "xmp-data: " \
+    "icc-profile-data: " "xres: 5.90"; do
+    grep -qF -- "$want" header.txt || { echo "photo-out.$ext lacks '$want'" >&2; fail=1; }
+  done
+done
+vipsheader -f orientation photo.jpg | grep -qx 6 || { echo "the test photo has no orientation" >&2; fail=1; }
 exit $fail

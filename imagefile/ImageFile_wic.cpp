@@ -1,0 +1,682 @@
+// The Windows build's image files: the Windows Imaging Component, maintained and patched
+// with the system, reads PNG, JPEG, TIFF, GIF and BMP and writes all but GIF; TGA, which it
+// lacks, goes through stb_image built with its TGA code alone.
+#include <wincodec.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+#include "imagefile/ImageFile.h"
+#include "imagefile/ImageSupport.h"
+#include "imagefile/MetadataBlocks.h"
+#include "stb_image.h"
+#include "stb_image_write.h"
+
+namespace {
+
+template <class T>
+class Com {
+ public:
+  Com() = default;
+  Com(const Com&) = delete;
+  Com& operator=(const Com&) = delete;
+  ~Com() {
+    if (p_) p_->Release();
+  }
+  T** put() { return &p_; }
+  T* get() const { return p_; }
+  T* operator->() const { return p_; }
+  explicit operator bool() const { return p_ != nullptr; }
+
+ private:
+  T* p_ = nullptr;
+};
+
+// COM for the length of one decode or encode, on whatever thread calls; a thread that has
+// it already, in either model, keeps it.
+class ComScope {
+ public:
+  ComScope() : hr_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE)) {}
+  ComScope(const ComScope&) = delete;
+  ComScope& operator=(const ComScope&) = delete;
+  ~ComScope() {
+    if (SUCCEEDED(hr_)) CoUninitialize();
+  }
+  bool ok() const { return SUCCEEDED(hr_) || hr_ == RPC_E_CHANGED_MODE; }
+
+ private:
+  HRESULT hr_;
+};
+
+// What the source file said about itself, to be written again.
+struct Metadata {
+  MetadataBlocks blocks;  // EXIF with the orientation reset, XMP, ICC profile
+  double dpiX = 0, dpiY = 0;
+};
+
+struct Container {
+  const char* format;
+  const GUID* guid;
+  bool writes;
+};
+const Container kContainers[] = {
+    {"png", &GUID_ContainerFormatPng, true},  {"jpg", &GUID_ContainerFormatJpeg, true},
+    {"tif", &GUID_ContainerFormatTiff, true}, {"gif", &GUID_ContainerFormatGif, false},
+    {"bmp", &GUID_ContainerFormatBmp, true},
+};
+
+const Container* FindContainer(const std::string& format) {
+  for (const Container& c : kContainers)
+    if (format == c.format) return &c;
+  return nullptr;
+}
+
+// The format by its signature. The decoder is chosen by this, never by the component's
+// own search, which would also try any third-party codec installed on the machine.
+const Container* Sniff(const std::string& b) {
+  auto starts = [&](const char* s, size_t n) {
+    return b.size() >= n && std::memcmp(b.data(), s, n) == 0;
+  };
+  const char* format = nullptr;
+  if (starts("\x89PNG\r\n\x1a\n", 8))
+    format = "png";
+  else if (starts("\xFF\xD8\xFF", 3))
+    format = "jpg";
+  else if (starts("II*\0", 4) || starts("MM\0*", 4))
+    format = "tif";
+  else if (starts("GIF87a", 6) || starts("GIF89a", 6))
+    format = "gif";
+  else if (starts("BM", 2))
+    format = "bmp";
+  return format ? FindContainer(format) : nullptr;
+}
+
+std::string Hresult(HRESULT hr) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(hr));
+  return std::string("error ") + text;
+}
+
+bool Factory(Com<IWICImagingFactory>* factory, std::string* error) {
+  const HRESULT hr =
+      CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                       IID_IWICImagingFactory, reinterpret_cast<void**>(factory->put()));
+  if (FAILED(hr)) *error = "the Windows Imaging Component could not start (" + Hresult(hr) + ")";
+  return SUCCEEDED(hr);
+}
+
+bool Is(const WICPixelFormatGUID& a, const GUID& b) {
+  return IsEqualGUID(a, b) != 0;
+}
+
+// What a decoded frame's pixel format holds, for the conversion and its notes.
+struct Layout {
+  bool deep = false, grey = false, alpha = false, cmyk = false;
+};
+
+Layout Describe(IWICImagingFactory* factory, IWICBitmapFrameDecode* frame,
+                const WICPixelFormatGUID& format) {
+  Layout l;
+  for (const GUID* g :
+       {&GUID_WICPixelFormatBlackWhite, &GUID_WICPixelFormat2bppGray, &GUID_WICPixelFormat4bppGray,
+        &GUID_WICPixelFormat8bppGray, &GUID_WICPixelFormat16bppGray,
+        &GUID_WICPixelFormat16bppGrayFixedPoint, &GUID_WICPixelFormat16bppGrayHalf,
+        &GUID_WICPixelFormat32bppGrayFloat, &GUID_WICPixelFormat32bppGrayFixedPoint})
+    l.grey = l.grey || Is(format, *g);
+  for (const GUID* g : {&GUID_WICPixelFormat32bppCMYK, &GUID_WICPixelFormat64bppCMYK,
+                        &GUID_WICPixelFormat40bppCMYKAlpha, &GUID_WICPixelFormat80bppCMYKAlpha})
+    l.cmyk = l.cmyk || Is(format, *g);
+  const bool indexed =
+      Is(format, GUID_WICPixelFormat1bppIndexed) || Is(format, GUID_WICPixelFormat2bppIndexed) ||
+      Is(format, GUID_WICPixelFormat4bppIndexed) || Is(format, GUID_WICPixelFormat8bppIndexed);
+  if (indexed) {  // a palette may have transparent entries, as GIF's and PNG's do
+    Com<IWICPalette> palette;
+    BOOL alpha = FALSE;
+    if (SUCCEEDED(factory->CreatePalette(palette.put())) &&
+        SUCCEEDED(frame->CopyPalette(palette.get())) && SUCCEEDED(palette->HasAlpha(&alpha)))
+      l.alpha = alpha != FALSE;
+    return l;
+  }
+  Com<IWICComponentInfo> component;
+  Com<IWICPixelFormatInfo2> info;
+  UINT bits = 0, channels = 0;
+  BOOL transparency = FALSE;
+  if (SUCCEEDED(factory->CreateComponentInfo(format, component.put())) &&
+      SUCCEEDED(component->QueryInterface(IID_IWICPixelFormatInfo2,
+                                          reinterpret_cast<void**>(info.put())))) {
+    if (SUCCEEDED(info->GetBitsPerPixel(&bits)) && SUCCEEDED(info->GetChannelCount(&channels)) &&
+        channels > 0)
+      l.deep = bits / channels > 8;
+    if (SUCCEEDED(info->SupportsTransparency(&transparency))) l.alpha = transparency != FALSE;
+  }
+  return l;
+}
+
+// The orientation the file's EXIF or TIFF tag gives, 1 to 8.
+int Orientation(IWICBitmapFrameDecode* frame, const std::string& format, const std::string& bytes,
+                const MetadataBlocks& blocks) {
+  const wchar_t* query = format == "jpg"   ? L"/app1/ifd/{ushort=274}"
+                         : format == "tif" ? L"/ifd/{ushort=274}"
+                                           : nullptr;
+  Com<IWICMetadataQueryReader> reader;
+  if (query && SUCCEEDED(frame->GetMetadataQueryReader(reader.put()))) {
+    PROPVARIANT value;
+    PropVariantInit(&value);
+    int orientation = 0;
+    if (SUCCEEDED(reader->GetMetadataByName(query, &value)) && value.vt == VT_UI2)
+      orientation = value.uiVal;
+    PropVariantClear(&value);
+    if (orientation >= 1 && orientation <= 8) return orientation;
+  }
+  // The component of some systems (Wine's, for one) has no such query: the tag itself.
+  const int tag = format == "tif" ? TiffOrientation(bytes) : TiffOrientation(blocks.exif);
+  return tag ? tag : 1;
+}
+
+std::string Profile(IWICImagingFactory* factory, IWICBitmapFrameDecode* frame) {
+  UINT count = 0;
+  if (FAILED(frame->GetColorContexts(0, nullptr, &count)) || count == 0 || count > 16) return {};
+  std::vector<IWICColorContext*> contexts(count, nullptr);
+  std::string profile;
+  UINT made = 0;
+  while (made < count && SUCCEEDED(factory->CreateColorContext(&contexts[made]))) ++made;
+  UINT got = 0;
+  if (made == count && SUCCEEDED(frame->GetColorContexts(count, contexts.data(), &got))) {
+    for (UINT i = 0; i < got && profile.empty(); ++i) {
+      WICColorContextType type{};
+      UINT size = 0;
+      if (FAILED(contexts[i]->GetType(&type)) || type != WICColorContextProfile ||
+          FAILED(contexts[i]->GetProfileBytes(0, nullptr, &size)) || size == 0)
+        continue;
+      profile.resize(size);
+      if (FAILED(
+              contexts[i]->GetProfileBytes(size, reinterpret_cast<BYTE*>(profile.data()), &size)))
+        profile.clear();
+      else
+        profile.resize(size);
+    }
+  }
+  for (UINT i = 0; i < made; ++i) contexts[i]->Release();
+  return profile;
+}
+
+// Turns the pixels upright as an EXIF orientation says (2 to 8; 1 is upright).
+Image Upright(const Image& in, int orientation) {
+  if (orientation < 2 || orientation > 8) return in;
+  const bool swap = orientation >= 5;
+  const int w = in.width, h = in.height;
+  const size_t p = size_t(in.planes);
+  Image out{swap ? h : w, swap ? w : h, in.planes, {}};
+  out.pixels.resize(in.pixels.size());
+  for (int y = 0; y < out.height; ++y)
+    for (int x = 0; x < out.width; ++x) {
+      int sx = x, sy = y;
+      switch (orientation) {
+        case 2:
+          sx = w - 1 - x;
+          break;  // mirrored
+        case 3:
+          sx = w - 1 - x, sy = h - 1 - y;
+          break;  // upside down
+        case 4:
+          sy = h - 1 - y;
+          break;  // mirrored upside down
+        case 5:
+          sx = y, sy = x;
+          break;  // transposed
+        case 6:
+          sx = y, sy = h - 1 - x;
+          break;  // turned left
+        case 7:
+          sx = w - 1 - y, sy = h - 1 - x;
+          break;  // transversed
+        default:
+          sx = w - 1 - y, sy = x;
+          break;  // turned right
+      }
+      std::memcpy(&out.pixels[(size_t(y) * size_t(out.width) + size_t(x)) * p],
+                  &in.pixels[(size_t(sy) * size_t(w) + size_t(sx)) * p], p);
+    }
+  return out;
+}
+
+// Rows at a time, so that stop() and the progress display are heard during large images.
+int BandRows(int width, int bytesPerPixel) {
+  return std::max(1, (4 << 20) / std::max(1, width * bytesPerPixel));
+}
+
+bool DecodeTga(const std::string& bytes, const std::string& name, uint64_t limit, ImageFile* file,
+               std::string* error) {
+  if (bytes.size() > size_t(INT_MAX)) {
+    *error = name + " is too large a file for this build to read";
+    return false;
+  }
+  const auto* data = reinterpret_cast<const stbi_uc*>(bytes.data());
+  const int size = int(bytes.size());
+  int width = 0, height = 0, channels = 0;
+  if (!stbi_info_from_memory(data, size, &width, &height, &channels)) {
+    *error = name + " is not an image this program reads";
+    return false;
+  }
+  if (width < 1 || height < 1) {
+    *error = name + " is damaged (an image of " + std::to_string(width) + " x " +
+             std::to_string(height) + " pixels)";
+    return false;
+  }
+  if (uint64_t(width) * uint64_t(height) > limit) {
+    *error = TooLargeMessage(name, uint64_t(width), uint64_t(height), 1, limit);
+    return false;
+  }
+  const int wanted = channels;
+  stbi_uc* pixels = stbi_load_from_memory(data, size, &width, &height, &channels, wanted);
+  if (!pixels) {
+    *error = name + " is damaged or unsupported (" + stbi_failure_reason() + ")";
+    return false;
+  }
+  file->frames.assign(1, ToFilterPlanes(pixels, width, height, wanted));
+  stbi_image_free(pixels);
+  if (channels <= 2) file->notes.push_back("grey images are filtered and written as RGB");
+  file->format = "tga";
+  return true;
+}
+
+void AppendBytes(void* context, void* data, int size) {
+  static_cast<std::string*>(context)->append(static_cast<const char*>(data), size_t(size));
+}
+
+bool WriteOption(IPropertyBag2* options, const wchar_t* name, VARIANT value) {
+  PROPBAG2 option{};
+  option.pstrName = const_cast<LPOLESTR>(name);
+  return SUCCEEDED(options->Write(1, &option, &value));
+}
+
+// Wine's TIFF decoder hands over the 16-bit samples of a big-endian file in the file's byte
+// order, where Windows' turns them little-endian as for every other file: a one-pixel file
+// says which this system does, once.
+bool BigEndianTiffSamplesKeptAsTheyAre(IWICImagingFactory* factory) {
+  static const bool kept = [factory] {
+    std::string t("MM\0*\0\0\0\x08\0\x09", 10);
+    const uint16_t entries[9][3] = {{256, 3, 1}, {257, 3, 1}, {258, 3, 16},
+                                    {259, 3, 1}, {262, 3, 1}, {273, 4, 122},
+                                    {277, 3, 1}, {278, 3, 1}, {279, 4, 2}};
+    for (const auto& e : entries) {
+      t += std::string{char(e[0] >> 8), char(e[0]), 0, char(e[1]), 0, 0, 0, 1};
+      t += e[1] == 3 ? std::string{char(e[2] >> 8), char(e[2]), 0, 0}
+                     : std::string{0, 0, char(e[2] >> 8), char(e[2])};
+    }
+    t += std::string(4, '\0') + "\x12\x34";
+    Com<IWICStream> stream;
+    Com<IWICBitmapDecoder> decoder;
+    Com<IWICBitmapFrameDecode> frame;
+    uint8_t sample[2] = {};
+    const WICRect pixel{0, 0, 1, 1};
+    return SUCCEEDED(factory->CreateStream(stream.put())) &&
+           SUCCEEDED(
+               stream->InitializeFromMemory(reinterpret_cast<BYTE*>(t.data()), DWORD(t.size()))) &&
+           SUCCEEDED(factory->CreateDecoder(GUID_ContainerFormatTiff, &GUID_VendorMicrosoftBuiltIn,
+                                            decoder.put())) &&
+           SUCCEEDED(decoder->Initialize(stream.get(), WICDecodeMetadataCacheOnDemand)) &&
+           SUCCEEDED(decoder->GetFrame(0, frame.put())) &&
+           SUCCEEDED(frame->CopyPixels(&pixel, 2, 2, sample)) && sample[0] == 0x12 &&
+           sample[1] == 0x34;
+  }();
+  return kept;
+}
+
+// Whether this system's BMP encoder keeps alpha (Windows' does with a version 5 header,
+// Wine's writes 24 bits): asked once with a frame that is never written.
+bool BmpKeepsAlpha() {
+  static const bool keeps = [] {
+    ComScope com;
+    Com<IWICImagingFactory> factory;
+    Com<IStream> stream;
+    Com<IWICBitmapEncoder> encoder;
+    Com<IWICBitmapFrameEncode> frame;
+    Com<IPropertyBag2> options;
+    std::string error;
+    if (!com.ok() || !Factory(&factory, &error) ||
+        FAILED(CreateStreamOnHGlobal(nullptr, TRUE, stream.put())) ||
+        FAILED(factory->CreateEncoder(GUID_ContainerFormatBmp, &GUID_VendorMicrosoftBuiltIn,
+                                      encoder.put())) ||
+        FAILED(encoder->Initialize(stream.get(), WICBitmapEncoderNoCache)) ||
+        FAILED(encoder->CreateNewFrame(frame.put(), options.put())))
+      return false;
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_BOOL;
+    v.boolVal = VARIANT_TRUE;
+    if (!options || !WriteOption(options.get(), L"EnableV5Header32bppBGRA", v)) return false;
+    WICPixelFormatGUID format = GUID_WICPixelFormat32bppBGRA;
+    return SUCCEEDED(frame->Initialize(options.get())) && SUCCEEDED(frame->SetSize(1, 1)) &&
+           SUCCEEDED(frame->SetPixelFormat(&format)) && Is(format, GUID_WICPixelFormat32bppBGRA);
+  }();
+  return keeps;
+}
+
+}  // namespace
+
+const std::vector<ImageFormatInfo>& ImageFormats() {
+  static const std::vector<ImageFormatInfo> formats = std::vector<ImageFormatInfo>{
+      {"png", "png", true, true, false, true, false},
+      {"jpg", "jpg jpeg jpe", true, true, true, false, false},
+      {"tif", "tif tiff", true, true, false, true, false},
+      {"gif", "gif (single-frame)", true, false, false, true, false},
+      {"bmp", "bmp", true, true, false, BmpKeepsAlpha(), false},
+      {"tga", "tga", true, true, false, true, false},
+  };
+  return formats;
+}
+
+std::string ImageLibraryVersions() {
+  return "Windows Imaging Component, stb_image (TGA)";
+}
+
+bool DecodeImage(const std::string& bytes, const std::string& name, const LoadOptions& options,
+                 ImageFile* file, std::string* error) {
+  *file = ImageFile{};
+  const uint64_t limit = options.maxPixels ? options.maxPixels : DefaultPixelLimit();
+  if (bytes.empty()) {
+    *error = name + " is empty";
+    return false;
+  }
+  const Container* container = Sniff(bytes);
+  if (!container) return DecodeTga(bytes, name, limit, file, error);  // TGA has no signature
+  if (bytes.size() > UINT_MAX) {
+    *error = name + " is too large a file for this build to read";
+    return false;
+  }
+  ComScope com;
+  Com<IWICImagingFactory> factory;
+  if (!com.ok()) {
+    *error = "COM could not start";
+    return false;
+  }
+  if (!Factory(&factory, error)) return false;
+  const std::string damaged = name + " is damaged or unsupported (";
+  Com<IWICStream> stream;
+  Com<IWICBitmapDecoder> decoder;
+  Com<IWICBitmapFrameDecode> frame;
+  HRESULT hr = factory->CreateStream(stream.put());
+  if (SUCCEEDED(hr))
+    hr = stream->InitializeFromMemory(reinterpret_cast<BYTE*>(const_cast<char*>(bytes.data())),
+                                      DWORD(bytes.size()));
+  if (SUCCEEDED(hr))
+    hr = factory->CreateDecoder(*container->guid, &GUID_VendorMicrosoftBuiltIn, decoder.put());
+  if (SUCCEEDED(hr)) hr = decoder->Initialize(stream.get(), WICDecodeMetadataCacheOnDemand);
+  UINT frames = 0;
+  if (SUCCEEDED(hr)) hr = decoder->GetFrameCount(&frames);
+  if (SUCCEEDED(hr) && frames == 0) hr = WINCODEC_ERR_BADIMAGE;
+  if (FAILED(hr)) {
+    *error = damaged + Hresult(hr) + ")";
+    return false;
+  }
+  if (frames > 1) {  // this build writes no format that keeps them
+    *error = name + " has " + std::to_string(frames) +
+             " frames or pages; this build reads only single images";
+    return false;
+  }
+  UINT width = 0, height = 0;
+  WICPixelFormatGUID format{};
+  hr = decoder->GetFrame(0, frame.put());
+  if (SUCCEEDED(hr)) hr = frame->GetSize(&width, &height);
+  if (SUCCEEDED(hr)) hr = frame->GetPixelFormat(&format);
+  if (SUCCEEDED(hr) && (width == 0 || height == 0)) hr = WINCODEC_ERR_BADIMAGE;
+  if (FAILED(hr)) {
+    *error = damaged + Hresult(hr) + ")";
+    return false;
+  }
+  if (uint64_t(width) * uint64_t(height) > limit) {
+    *error = TooLargeMessage(name, width, height, 1, limit);
+    return false;
+  }
+  if (width > INT16_MAX || height > INT16_MAX) {
+    *error = name + " is " + std::to_string(width) + " x " + std::to_string(height) +
+             " pixels; the filter takes at most 32767 in each direction";
+    return false;
+  }
+  const Layout layout = Describe(factory.get(), frame.get(), format);
+  // 16-bit layouts are copied as they come (Wine converts none of them) and reduced here,
+  // the same way on every system; the rest go through the component's converter, 16 bits
+  // wide where the samples are deeper than 8.
+  struct Samples {
+    const GUID* format;
+    int channels, bytes;
+    bool bgr;
+  };
+  static const Samples kDirect[] = {
+      {&GUID_WICPixelFormat64bppRGBA, 4, 2, false}, {&GUID_WICPixelFormat64bppBGRA, 4, 2, true},
+      {&GUID_WICPixelFormat48bppRGB, 3, 2, false},  {&GUID_WICPixelFormat48bppBGR, 3, 2, true},
+      {&GUID_WICPixelFormat16bppGray, 1, 2, false},
+  };
+  Samples samples{&GUID_WICPixelFormat32bppRGBA, 4, 1, false};
+  IWICBitmapSource* source = frame.get();
+  for (const Samples& direct : kDirect)
+    if (Is(format, *direct.format)) samples = direct;
+  Com<IWICFormatConverter> wide, narrow;
+  auto convert = [&](Com<IWICFormatConverter>* converter, const GUID& to) {
+    return SUCCEEDED(factory->CreateFormatConverter(converter->put())) &&
+           SUCCEEDED(hr = (*converter)
+                              ->Initialize(frame.get(), to, WICBitmapDitherTypeNone, nullptr, 0.0,
+                                           WICBitmapPaletteTypeCustom));
+  };
+  hr = E_FAIL;
+  if (samples.bytes == 1) {
+    if (layout.deep && convert(&wide, GUID_WICPixelFormat64bppRGBA)) {
+      samples = {&GUID_WICPixelFormat64bppRGBA, 4, 2, false};
+      source = wide.get();
+    } else if (convert(&narrow, GUID_WICPixelFormat32bppRGBA)) {
+      source = narrow.get();
+    } else {
+      *error = name + " cannot be converted to RGB (" + Hresult(hr) + ")";
+      return false;
+    }
+  }
+  const int w = int(width), h = int(height), planes = layout.alpha ? 4 : 3;
+  const int pixelBytes = samples.channels * samples.bytes;
+  Image image{w, h, planes, {}};
+  image.pixels.resize(size_t(w) * size_t(h) * size_t(planes));
+  const UINT stride = UINT(w) * UINT(pixelBytes);
+  const int band = BandRows(w, pixelBytes);
+  std::vector<uint8_t> rows(size_t(stride) * size_t(std::min(band, h)));
+  // Where each plane's sample is in a pixel: the high byte of a little-endian 16-bit one,
+  // as a cast to 8 bits takes it.
+  int at[4];
+  for (int c = 0; c < 4; ++c) {
+    const int channel = samples.channels < 3   ? (c < 3 ? 0 : samples.channels - 1)
+                        : c < 3 && samples.bgr ? 2 - c
+                        : c < 3                ? c
+                                               : samples.channels - 1;
+    at[c] = channel * samples.bytes + samples.bytes - 1;
+  }
+  if (source == frame.get() && samples.bytes == 2 && bytes[0] == 'M' &&
+      BigEndianTiffSamplesKeptAsTheyAre(factory.get()))
+    for (int& a : at) --a;  // the high byte comes first
+  for (int y = 0; y < h; y += band) {
+    if (options.stop && options.stop()) {
+      *error = "stopped";
+      return false;
+    }
+    const int n = std::min(band, h - y);
+    const WICRect rect{0, y, w, n};
+    hr = source->CopyPixels(&rect, stride, stride * UINT(n), rows.data());
+    if (FAILED(hr)) {
+      *error = damaged + Hresult(hr) + ")";
+      return false;
+    }
+    uint8_t* out = &image.pixels[size_t(y) * size_t(w) * size_t(planes)];
+    const uint8_t* in = rows.data();
+    for (size_t i = 0, count = size_t(w) * size_t(n); i < count;
+         ++i, out += planes, in += pixelBytes)
+      for (int c = 0; c < planes; ++c) out[c] = in[at[c]];
+    if (options.progress) options.progress(int(int64_t(y + n) * 100 / h));
+  }
+
+  auto meta = std::make_shared<Metadata>();
+  meta->blocks = FindMetadataBlocks(bytes);
+  const int orientation = Orientation(frame.get(), container->format, bytes, meta->blocks);
+  ResetTiffOrientation(&meta->blocks.exif);  // the pixels are upright now
+  const std::string profile = Profile(factory.get(), frame.get());
+  if (!profile.empty()) meta->blocks.icc = profile;
+  if (layout.grey || layout.cmyk) meta->blocks.icc.clear();  // it would not describe the RGB
+  if (FAILED(frame->GetResolution(&meta->dpiX, &meta->dpiY))) meta->dpiX = meta->dpiY = 0;
+  if (orientation >= 5) std::swap(meta->dpiX, meta->dpiY);
+
+  if (layout.deep)
+    file->notes.push_back(std::string("samples of more than 8 bits are filtered as 8-bit ") +
+                          "samples (the plug-in's format) and written as 8-bit");
+  if (layout.grey) file->notes.push_back("grey images are filtered and written as RGB");
+  file->frames.push_back(Upright(image, orientation));
+  file->format = container->format;
+  file->source = meta;
+  return true;
+}
+
+bool EncodeImage(const ImageFile& file, const std::string& format, const SaveOptions& options,
+                 std::string* bytes, std::string* error) {
+  bytes->clear();
+  if (file.frames.empty()) {
+    *error = "there is no image to write";
+    return false;
+  }
+  if (!HoldsFrames(format, file.frames.size(), error)) return false;
+  const Image& image = file.frames.front();
+  const int w = image.width, h = image.height;
+  if (format == "tga") {
+    if (!stbi_write_tga_to_func(AppendBytes, bytes, w, h, image.planes, image.pixels.data()) ||
+        bytes->empty()) {
+      *error = "cannot encode the image as tga";
+      return false;
+    }
+    return true;
+  }
+  const Container* container = FindContainer(format);
+  const ImageFormatInfo* info = FindImageFormat(format);
+  if (!container || !container->writes || !info) {
+    *error = "no encoder for ." + format;
+    return false;
+  }
+  // BGR or BGRA, the order every encoder of the component takes: grey is written as RGB,
+  // and the fourth plane only where the format has one.
+  const bool alpha = (image.planes == 2 || image.planes == 4) && info->alpha;
+  const int channels = alpha ? 4 : 3;
+  std::vector<uint8_t> pixels(size_t(w) * size_t(h) * size_t(channels));
+  const uint8_t* in = image.pixels.data();
+  const int p = image.planes;
+  for (size_t i = 0, count = size_t(w) * size_t(h); i < count; ++i, in += p) {
+    uint8_t* out = &pixels[i * size_t(channels)];
+    out[2] = in[0];
+    out[1] = in[p >= 3 ? 1 : 0];
+    out[0] = in[p >= 3 ? 2 : 0];
+    if (alpha) out[3] = in[p - 1];
+  }
+
+  ComScope com;
+  Com<IWICImagingFactory> factory;
+  if (!com.ok()) {
+    *error = "COM could not start";
+    return false;
+  }
+  if (!Factory(&factory, error)) return false;
+  auto meta = std::static_pointer_cast<const Metadata>(file.source);
+  const std::string failed = "cannot encode the image as " + format + " (";
+  Com<IStream> stream;
+  Com<IWICBitmapEncoder> encoder;
+  Com<IWICBitmapFrameEncode> frame;
+  Com<IPropertyBag2> frameOptions;
+  HRESULT hr = CreateStreamOnHGlobal(nullptr, TRUE, stream.put());
+  if (SUCCEEDED(hr))
+    hr = factory->CreateEncoder(*container->guid, &GUID_VendorMicrosoftBuiltIn, encoder.put());
+  if (SUCCEEDED(hr)) hr = encoder->Initialize(stream.get(), WICBitmapEncoderNoCache);
+  if (SUCCEEDED(hr)) hr = encoder->CreateNewFrame(frame.put(), frameOptions.put());
+  if (FAILED(hr)) {
+    *error = failed + Hresult(hr) + ")";
+    return false;
+  }
+  if (frameOptions) {
+    VARIANT v;
+    VariantInit(&v);
+    if (format == "jpg") {
+      v.vt = VT_R4;
+      v.fltVal = float(options.quality > 0 ? options.quality : kDefaultQuality) / 100.0f;
+      if (!WriteOption(frameOptions.get(), L"ImageQuality", v)) {
+        *error = failed + "its quality cannot be set)";
+        return false;
+      }
+      // Full-resolution colour, as the native build writes; where the option is missing
+      // the component chooses.
+      v.vt = VT_UI1;
+      v.bVal = WICJpegYCrCbSubsampling444;
+      WriteOption(frameOptions.get(), L"JpegYCrCbSubsampling", v);
+    } else if (format == "tif") {
+      v.vt = VT_UI1;
+      v.bVal = WICTiffCompressionZIP;
+      WriteOption(frameOptions.get(), L"TiffCompressionMethod", v);
+    } else if (format == "bmp" && alpha) {
+      v.vt = VT_BOOL;
+      v.boolVal = VARIANT_TRUE;
+      WriteOption(frameOptions.get(), L"EnableV5Header32bppBGRA", v);
+    }
+  }
+  const WICPixelFormatGUID given =
+      alpha ? GUID_WICPixelFormat32bppBGRA : GUID_WICPixelFormat24bppBGR;
+  WICPixelFormatGUID chosen = given;
+  hr = frame->Initialize(frameOptions.get());
+  if (SUCCEEDED(hr)) hr = frame->SetSize(UINT(w), UINT(h));
+  if (SUCCEEDED(hr)) {
+    const bool said = meta && meta->dpiX > 0 && meta->dpiY > 0;
+    frame->SetResolution(said ? meta->dpiX : 72.0, said ? meta->dpiY : 72.0);
+  }
+  if (SUCCEEDED(hr)) hr = frame->SetPixelFormat(&chosen);
+  if (SUCCEEDED(hr) && meta && !meta->blocks.icc.empty() && format == "tif") {
+    // JPEG and PNG get their profile as a block below; TIFF through the component, where
+    // it can (Windows; Wine cannot yet).
+    Com<IWICColorContext> context;
+    IWICColorContext* one = nullptr;
+    if (SUCCEEDED(factory->CreateColorContext(context.put())) &&
+        SUCCEEDED(
+            context->InitializeFromMemory(reinterpret_cast<const BYTE*>(meta->blocks.icc.data()),
+                                          UINT(meta->blocks.icc.size())))) {
+      one = context.get();
+      frame->SetColorContexts(1, &one);
+    }
+  }
+  Com<IWICBitmap> bitmap;
+  Com<IWICBitmapSource> converted;
+  const UINT stride = UINT(w) * UINT(channels);
+  if (SUCCEEDED(hr))
+    hr = factory->CreateBitmapFromMemory(UINT(w), UINT(h), given, stride, UINT(pixels.size()),
+                                         pixels.data(), bitmap.put());
+  IWICBitmapSource* source = bitmap.get();
+  if (SUCCEEDED(hr) && !Is(chosen, given)) {  // what the encoder asks for instead
+    hr = WICConvertBitmapSource(chosen, bitmap.get(), converted.put());
+    source = converted.get();
+  }
+  const int band = BandRows(w, channels);
+  for (int y = 0; SUCCEEDED(hr) && y < h; y += band) {
+    if (options.stop && options.stop()) {
+      *error = "stopped";
+      return false;
+    }
+    WICRect rect{0, y, w, std::min(band, h - y)};
+    hr = frame->WriteSource(source, &rect);
+    if (options.progress) options.progress(int(int64_t(y + rect.Height) * 100 / h));
+  }
+  if (SUCCEEDED(hr)) hr = frame->Commit();
+  if (SUCCEEDED(hr)) hr = encoder->Commit();
+  HGLOBAL memory = nullptr;
+  STATSTG stat{};
+  if (SUCCEEDED(hr)) hr = GetHGlobalFromStream(stream.get(), &memory);
+  if (SUCCEEDED(hr)) hr = stream->Stat(&stat, STATFLAG_NONAME);
+  const void* data = SUCCEEDED(hr) ? GlobalLock(memory) : nullptr;
+  if (!data || stat.cbSize.QuadPart == 0) {
+    *error = failed + Hresult(FAILED(hr) ? hr : E_FAIL) + ")";
+    return false;
+  }
+  bytes->assign(static_cast<const char*>(data), size_t(stat.cbSize.QuadPart));
+  GlobalUnlock(memory);
+  if (meta) AddMetadataBlocks(meta->blocks, bytes);
+  return true;
+}

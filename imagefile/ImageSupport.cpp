@@ -1,0 +1,36 @@
+#include "imagefile/ImageSupport.h"
+
+namespace {
+
+std::string Megapixels(uint64_t pixels) {
+  const uint64_t tenths = (pixels + 50000) / 100000;
+  return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " megapixels";
+}
+
+}  // namespace
+
+std::string TooLargeMessage(const std::string& name, uint64_t width, uint64_t height,
+                            uint64_t frames, uint64_t maxPixels) {
+  std::string size = std::to_string(width) + " x " + std::to_string(height) + " pixels";
+  if (frames > 1) size += " in " + std::to_string(frames) + " frames";
+  return name + " is " + size + " (" + Megapixels(width * height * frames) +
+         "), more than the limit of " + Megapixels(maxPixels) + "; --max-megapixels raises it";
+}
+
+Image ToFilterPlanes(const uint8_t* pixels, int width, int height, int channels) {
+  Image image;
+  image.width = width;
+  image.height = height;
+  image.planes = (channels == 2 || channels == 4) ? 4 : 3;
+  const size_t count = size_t(width) * size_t(height);
+  image.pixels.resize(count * size_t(image.planes));
+  uint8_t* out = image.pixels.data();
+  for (size_t i = 0; i < count; ++i, pixels += channels, out += image.planes) {
+    const bool grey = channels <= 2;
+    out[0] = pixels[0];
+    out[1] = grey ? pixels[0] : pixels[1];
+    out[2] = grey ? pixels[0] : pixels[2];
+    if (image.planes == 4) out[3] = pixels[channels - 1];
+  }
+  return image;
+}

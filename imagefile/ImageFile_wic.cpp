@@ -374,6 +374,284 @@ std::string ImageLibraryVersions() {
   return "Windows Imaging Component, stb_image (TGA)";
 }
 
+namespace {
+
+// The one frame of a still image: the decoder keeps the stream, the frame its decoder.
+struct OpenedFrame {
+  Com<IWICStream> stream;
+  Com<IWICBitmapDecoder> decoder;
+  Com<IWICBitmapFrameDecode> frame;
+  UINT width = 0, height = 0;
+  WICPixelFormatGUID format{};
+};
+
+bool OpenFrame(IWICImagingFactory* factory, const std::string& bytes, const Container& container,
+               const std::string& name, OpenedFrame* f, std::string* error) {
+  HRESULT hr = factory->CreateStream(f->stream.put());
+  if (SUCCEEDED(hr))
+    hr = f->stream->InitializeFromMemory(reinterpret_cast<BYTE*>(const_cast<char*>(bytes.data())),
+                                         DWORD(bytes.size()));
+  if (SUCCEEDED(hr))
+    hr = factory->CreateDecoder(*container.guid, &GUID_VendorMicrosoftBuiltIn, f->decoder.put());
+  if (SUCCEEDED(hr)) hr = f->decoder->Initialize(f->stream.get(), WICDecodeMetadataCacheOnDemand);
+  UINT frames = 0;
+  if (SUCCEEDED(hr)) hr = f->decoder->GetFrameCount(&frames);
+  if (SUCCEEDED(hr) && frames == 0) hr = WINCODEC_ERR_BADIMAGE;
+  if (SUCCEEDED(hr) && frames > 1) {  // this build writes no format that keeps them
+    *error = name + " has " + std::to_string(frames) +
+             " frames or pages; this build reads only single images";
+    return false;
+  }
+  if (SUCCEEDED(hr)) hr = f->decoder->GetFrame(0, f->frame.put());
+  if (SUCCEEDED(hr)) hr = f->frame->GetSize(&f->width, &f->height);
+  if (SUCCEEDED(hr)) hr = f->frame->GetPixelFormat(&f->format);
+  if (SUCCEEDED(hr) && (f->width == 0 || f->height == 0)) hr = WINCODEC_ERR_BADIMAGE;
+  if (FAILED(hr)) {
+    *error = name + " is damaged or unsupported (" + Hresult(hr) + ")";
+    return false;
+  }
+  return true;
+}
+
+// The size checks, before any pixel is decoded.
+bool SizeFits(const std::string& name, UINT width, UINT height, uint64_t limit,
+              std::string* error) {
+  if (uint64_t(width) * uint64_t(height) > limit) {
+    *error = TooLargeMessage(name, width, height, 1, limit);
+    return false;
+  }
+  if (width > INT16_MAX || height > INT16_MAX) {
+    *error = name + " is " + std::to_string(width) + " x " + std::to_string(height) +
+             " pixels; the filter takes at most 32767 in each direction";
+    return false;
+  }
+  return true;
+}
+
+// Where the pixels are copied from, and how their samples lie.
+struct PixelSource {
+  IWICBitmapSource* source = nullptr;
+  Com<IWICFormatConverter> converter;
+  int channels = 4, bytes = 1;
+  bool bgr = false;
+};
+
+// 16-bit layouts are copied as they come (Wine converts none of them) and reduced while
+// copying, the same way on every system; the rest go through the component's converter,
+// 16 bits wide where the samples are deeper than 8.
+bool ChoosePixelSource(IWICImagingFactory* factory, const OpenedFrame& f, const Layout& layout,
+                       const std::string& name, PixelSource* p, std::string* error) {
+  struct Direct {
+    const GUID* format;
+    int channels, bytes;
+    bool bgr;
+  };
+  static const Direct kDirect[] = {
+      {&GUID_WICPixelFormat64bppRGBA, 4, 2, false}, {&GUID_WICPixelFormat64bppBGRA, 4, 2, true},
+      {&GUID_WICPixelFormat48bppRGB, 3, 2, false},  {&GUID_WICPixelFormat48bppBGR, 3, 2, true},
+      {&GUID_WICPixelFormat16bppGray, 1, 2, false},
+  };
+  for (const Direct& d : kDirect)
+    if (Is(f.format, *d.format)) {
+      p->source = f.frame.get();
+      p->channels = d.channels;
+      p->bytes = d.bytes;
+      p->bgr = d.bgr;
+      return true;
+    }
+  HRESULT hr = E_FAIL;
+  auto convert = [&](const GUID& to) {
+    Com<IWICFormatConverter> fresh;
+    if (FAILED(factory->CreateFormatConverter(fresh.put()))) return false;
+    hr = fresh->Initialize(f.frame.get(), to, WICBitmapDitherTypeNone, nullptr, 0.0,
+                           WICBitmapPaletteTypeCustom);
+    if (FAILED(hr)) return false;
+    std::swap(*p->converter.put(), *fresh.put());
+    p->source = p->converter.get();
+    return true;
+  };
+  if (layout.deep && convert(GUID_WICPixelFormat64bppRGBA)) {
+    p->bytes = 2;
+    return true;
+  }
+  if (convert(GUID_WICPixelFormat32bppRGBA)) return true;
+  *error = name + " cannot be converted to RGB (" + Hresult(hr) + ")";
+  return false;
+}
+
+// Copies the source in bands of rows into the filter's planes, each sample's high byte
+// (as a cast to 8 bits takes it).
+bool CopyPlanes(const PixelSource& p, bool highByteFirst, const std::string& name,
+                const LoadOptions& options, Image* image, std::string* error) {
+  const int w = image->width, h = image->height, planes = image->planes;
+  const int pixelBytes = p.channels * p.bytes;
+  const UINT stride = UINT(w) * UINT(pixelBytes);
+  const int band = BandRows(w, pixelBytes);
+  std::vector<uint8_t> rows(size_t(stride) * size_t(std::min(band, h)));
+  int at[4];
+  for (int c = 0; c < 4; ++c) {
+    const int channel = p.channels < 3   ? (c < 3 ? 0 : p.channels - 1)
+                        : c < 3 && p.bgr ? 2 - c
+                        : c < 3          ? c
+                                         : p.channels - 1;
+    at[c] = channel * p.bytes + (highByteFirst ? 0 : p.bytes - 1);
+  }
+  for (int y = 0; y < h; y += band) {
+    if (options.stop && options.stop()) {
+      *error = "stopped";
+      return false;
+    }
+    const int n = std::min(band, h - y);
+    const WICRect rect{0, y, w, n};
+    const HRESULT hr = p.source->CopyPixels(&rect, stride, stride * UINT(n), rows.data());
+    if (FAILED(hr)) {
+      *error = name + " is damaged or unsupported (" + Hresult(hr) + ")";
+      return false;
+    }
+    uint8_t* out = &image->pixels[size_t(y) * size_t(w) * size_t(planes)];
+    const uint8_t* in = rows.data();
+    for (size_t i = 0, count = size_t(w) * size_t(n); i < count;
+         ++i, out += planes, in += pixelBytes)
+      for (int c = 0; c < planes; ++c) out[c] = in[at[c]];
+    if (options.progress) options.progress(int(int64_t(y + n) * 100 / h));
+  }
+  return true;
+}
+
+// What the file says about itself, to be written again, and its orientation.
+std::shared_ptr<Metadata> ReadMetadata(IWICImagingFactory* factory, const OpenedFrame& f,
+                                       const Container& container, const std::string& bytes,
+                                       const Layout& layout, int* orientation) {
+  auto meta = std::make_shared<Metadata>();
+  meta->blocks = FindMetadataBlocks(bytes);
+  *orientation = Orientation(f.frame.get(), container.format, bytes, meta->blocks);
+  ResetTiffOrientation(&meta->blocks.exif);  // the pixels are upright now
+  const std::string profile = Profile(factory, f.frame.get());
+  if (!profile.empty()) meta->blocks.icc = profile;
+  if (layout.grey || layout.cmyk) meta->blocks.icc.clear();  // it would not describe the RGB
+  if (FAILED(f.frame->GetResolution(&meta->dpiX, &meta->dpiY))) meta->dpiX = meta->dpiY = 0;
+  if (*orientation >= 5) std::swap(meta->dpiX, meta->dpiY);
+  return meta;
+}
+
+// The frame's pixels as the encoders take them, BGR or BGRA: grey is written as RGB, and
+// the fourth plane only where the format has one.
+std::vector<uint8_t> EncoderPixels(const Image& image, bool alpha) {
+  const int channels = alpha ? 4 : 3, p = image.planes;
+  std::vector<uint8_t> pixels(size_t(image.width) * size_t(image.height) * size_t(channels));
+  const uint8_t* in = image.pixels.data();
+  for (size_t i = 0, count = size_t(image.width) * size_t(image.height); i < count; ++i, in += p) {
+    uint8_t* out = &pixels[i * size_t(channels)];
+    out[2] = in[0];
+    out[1] = in[p >= 3 ? 1 : 0];
+    out[0] = in[p >= 3 ? 2 : 0];
+    if (alpha) out[3] = in[p - 1];
+  }
+  return pixels;
+}
+
+// The encoder options of each format; false only where --quality cannot be honoured.
+bool SetEncoderOptions(IPropertyBag2* frameOptions, const std::string& format, int quality,
+                       bool alpha) {
+  if (!frameOptions) return true;
+  VARIANT v;
+  VariantInit(&v);
+  if (format == "jpg") {
+    v.vt = VT_R4;
+    v.fltVal = float(quality > 0 ? quality : kDefaultQuality) / 100.0f;
+    if (!WriteOption(frameOptions, L"ImageQuality", v)) return false;
+    // Full-resolution colour, as the native build writes; where the option is missing the
+    // component chooses.
+    v.vt = VT_UI1;
+    v.bVal = WICJpegYCrCbSubsampling444;
+    WriteOption(frameOptions, L"JpegYCrCbSubsampling", v);
+  } else if (format == "tif") {
+    v.vt = VT_UI1;
+    v.bVal = WICTiffCompressionZIP;
+    WriteOption(frameOptions, L"TiffCompressionMethod", v);
+  } else if (format == "bmp" && alpha) {
+    v.vt = VT_BOOL;
+    v.boolVal = VARIANT_TRUE;
+    WriteOption(frameOptions, L"EnableV5Header32bppBGRA", v);
+  }
+  return true;
+}
+
+// JPEG and PNG get their profile as a block after encoding; TIFF through the component,
+// where it can (Windows; Wine cannot yet).
+void SetTiffProfile(IWICImagingFactory* factory, IWICBitmapFrameEncode* frame,
+                    const std::string& icc) {
+  Com<IWICColorContext> context;
+  if (SUCCEEDED(factory->CreateColorContext(context.put())) &&
+      SUCCEEDED(context->InitializeFromMemory(reinterpret_cast<const BYTE*>(icc.data()),
+                                              UINT(icc.size())))) {
+    IWICColorContext* one = context.get();
+    frame->SetColorContexts(1, &one);
+  }
+}
+
+// Writes the pixels into the frame in bands of rows, converted where the encoder asked for
+// another layout than the one given.
+HRESULT WritePixels(IWICImagingFactory* factory, IWICBitmapFrameEncode* frame,
+                    std::vector<uint8_t>& pixels, int w, int h, int channels,
+                    const WICPixelFormatGUID& given, const WICPixelFormatGUID& chosen,
+                    const SaveOptions& options, bool* stopped) {
+  Com<IWICBitmap> bitmap;
+  Com<IWICBitmapSource> converted;
+  const UINT stride = UINT(w) * UINT(channels);
+  HRESULT hr = factory->CreateBitmapFromMemory(UINT(w), UINT(h), given, stride, UINT(pixels.size()),
+                                               pixels.data(), bitmap.put());
+  IWICBitmapSource* source = bitmap.get();
+  if (SUCCEEDED(hr) && !Is(chosen, given)) {
+    hr = WICConvertBitmapSource(chosen, bitmap.get(), converted.put());
+    source = converted.get();
+  }
+  const int band = BandRows(w, channels);
+  for (int y = 0; SUCCEEDED(hr) && y < h; y += band) {
+    if (options.stop && options.stop()) {
+      *stopped = true;
+      return E_ABORT;
+    }
+    WICRect rect{0, y, w, std::min(band, h - y)};
+    hr = frame->WriteSource(source, &rect);
+    if (options.progress) options.progress(int(int64_t(y + rect.Height) * 100 / h));
+  }
+  return hr;
+}
+
+// The bytes an encoder wrote into its stream on global memory.
+HRESULT StreamBytes(IStream* stream, std::string* bytes) {
+  HGLOBAL memory = nullptr;
+  STATSTG stat{};
+  HRESULT hr = GetHGlobalFromStream(stream, &memory);
+  if (SUCCEEDED(hr)) hr = stream->Stat(&stat, STATFLAG_NONAME);
+  const void* data = SUCCEEDED(hr) ? GlobalLock(memory) : nullptr;
+  if (!data || stat.cbSize.QuadPart == 0) return FAILED(hr) ? hr : E_FAIL;
+  bytes->assign(static_cast<const char*>(data), size_t(stat.cbSize.QuadPart));
+  GlobalUnlock(memory);
+  return S_OK;
+}
+
+bool EncodeTga(const Image& image, std::string* bytes, std::string* error) {
+  if (!stbi_write_tga_to_func(AppendBytes, bytes, image.width, image.height, image.planes,
+                              image.pixels.data()) ||
+      bytes->empty()) {
+    *error = "cannot encode the image as tga";
+    return false;
+  }
+  return true;
+}
+
+bool StartComponent(ComScope& com, Com<IWICImagingFactory>* factory, std::string* error) {
+  if (!com.ok()) {
+    *error = "COM could not start";
+    return false;
+  }
+  return Factory(factory, error);
+}
+
+}  // namespace
+
 bool DecodeImage(const std::string& bytes, const std::string& name, const LoadOptions& options,
                  ImageFile* file, std::string* error) {
   *file = ImageFile{};
@@ -390,147 +668,28 @@ bool DecodeImage(const std::string& bytes, const std::string& name, const LoadOp
   }
   ComScope com;
   Com<IWICImagingFactory> factory;
-  if (!com.ok()) {
-    *error = "COM could not start";
+  OpenedFrame f;
+  if (!StartComponent(com, &factory, error) ||
+      !OpenFrame(factory.get(), bytes, *container, name, &f, error) ||
+      !SizeFits(name, f.width, f.height, limit, error))
     return false;
-  }
-  if (!Factory(&factory, error)) return false;
-  const std::string damaged = name + " is damaged or unsupported (";
-  Com<IWICStream> stream;
-  Com<IWICBitmapDecoder> decoder;
-  Com<IWICBitmapFrameDecode> frame;
-  HRESULT hr = factory->CreateStream(stream.put());
-  if (SUCCEEDED(hr))
-    hr = stream->InitializeFromMemory(reinterpret_cast<BYTE*>(const_cast<char*>(bytes.data())),
-                                      DWORD(bytes.size()));
-  if (SUCCEEDED(hr))
-    hr = factory->CreateDecoder(*container->guid, &GUID_VendorMicrosoftBuiltIn, decoder.put());
-  if (SUCCEEDED(hr)) hr = decoder->Initialize(stream.get(), WICDecodeMetadataCacheOnDemand);
-  UINT frames = 0;
-  if (SUCCEEDED(hr)) hr = decoder->GetFrameCount(&frames);
-  if (SUCCEEDED(hr) && frames == 0) hr = WINCODEC_ERR_BADIMAGE;
-  if (FAILED(hr)) {
-    *error = damaged + Hresult(hr) + ")";
-    return false;
-  }
-  if (frames > 1) {  // this build writes no format that keeps them
-    *error = name + " has " + std::to_string(frames) +
-             " frames or pages; this build reads only single images";
-    return false;
-  }
-  UINT width = 0, height = 0;
-  WICPixelFormatGUID format{};
-  hr = decoder->GetFrame(0, frame.put());
-  if (SUCCEEDED(hr)) hr = frame->GetSize(&width, &height);
-  if (SUCCEEDED(hr)) hr = frame->GetPixelFormat(&format);
-  if (SUCCEEDED(hr) && (width == 0 || height == 0)) hr = WINCODEC_ERR_BADIMAGE;
-  if (FAILED(hr)) {
-    *error = damaged + Hresult(hr) + ")";
-    return false;
-  }
-  if (uint64_t(width) * uint64_t(height) > limit) {
-    *error = TooLargeMessage(name, width, height, 1, limit);
-    return false;
-  }
-  if (width > INT16_MAX || height > INT16_MAX) {
-    *error = name + " is " + std::to_string(width) + " x " + std::to_string(height) +
-             " pixels; the filter takes at most 32767 in each direction";
-    return false;
-  }
-  const Layout layout = Describe(factory.get(), frame.get(), format);
-  // 16-bit layouts are copied as they come (Wine converts none of them) and reduced here,
-  // the same way on every system; the rest go through the component's converter, 16 bits
-  // wide where the samples are deeper than 8.
-  struct Samples {
-    const GUID* format;
-    int channels, bytes;
-    bool bgr;
-  };
-  static const Samples kDirect[] = {
-      {&GUID_WICPixelFormat64bppRGBA, 4, 2, false}, {&GUID_WICPixelFormat64bppBGRA, 4, 2, true},
-      {&GUID_WICPixelFormat48bppRGB, 3, 2, false},  {&GUID_WICPixelFormat48bppBGR, 3, 2, true},
-      {&GUID_WICPixelFormat16bppGray, 1, 2, false},
-  };
-  Samples samples{&GUID_WICPixelFormat32bppRGBA, 4, 1, false};
-  IWICBitmapSource* source = frame.get();
-  for (const Samples& direct : kDirect)
-    if (Is(format, *direct.format)) samples = direct;
-  Com<IWICFormatConverter> wide, narrow;
-  auto convert = [&](Com<IWICFormatConverter>* converter, const GUID& to) {
-    return SUCCEEDED(factory->CreateFormatConverter(converter->put())) &&
-           SUCCEEDED(hr = (*converter)
-                              ->Initialize(frame.get(), to, WICBitmapDitherTypeNone, nullptr, 0.0,
-                                           WICBitmapPaletteTypeCustom));
-  };
-  hr = E_FAIL;
-  if (samples.bytes == 1) {
-    if (layout.deep && convert(&wide, GUID_WICPixelFormat64bppRGBA)) {
-      samples = {&GUID_WICPixelFormat64bppRGBA, 4, 2, false};
-      source = wide.get();
-    } else if (convert(&narrow, GUID_WICPixelFormat32bppRGBA)) {
-      source = narrow.get();
-    } else {
-      *error = name + " cannot be converted to RGB (" + Hresult(hr) + ")";
-      return false;
-    }
-  }
-  const int w = int(width), h = int(height), planes = layout.alpha ? 4 : 3;
-  const int pixelBytes = samples.channels * samples.bytes;
-  Image image{w, h, planes, {}};
-  image.pixels.resize(size_t(w) * size_t(h) * size_t(planes));
-  const UINT stride = UINT(w) * UINT(pixelBytes);
-  const int band = BandRows(w, pixelBytes);
-  std::vector<uint8_t> rows(size_t(stride) * size_t(std::min(band, h)));
-  // Where each plane's sample is in a pixel: the high byte of a little-endian 16-bit one,
-  // as a cast to 8 bits takes it.
-  int at[4];
-  for (int c = 0; c < 4; ++c) {
-    const int channel = samples.channels < 3   ? (c < 3 ? 0 : samples.channels - 1)
-                        : c < 3 && samples.bgr ? 2 - c
-                        : c < 3                ? c
-                                               : samples.channels - 1;
-    at[c] = channel * samples.bytes + samples.bytes - 1;
-  }
-  if (source == frame.get() && samples.bytes == 2 && bytes[0] == 'M' &&
-      BigEndianTiffSamplesKeptAsTheyAre(factory.get()))
-    for (int& a : at) --a;  // the high byte comes first
-  for (int y = 0; y < h; y += band) {
-    if (options.stop && options.stop()) {
-      *error = "stopped";
-      return false;
-    }
-    const int n = std::min(band, h - y);
-    const WICRect rect{0, y, w, n};
-    hr = source->CopyPixels(&rect, stride, stride * UINT(n), rows.data());
-    if (FAILED(hr)) {
-      *error = damaged + Hresult(hr) + ")";
-      return false;
-    }
-    uint8_t* out = &image.pixels[size_t(y) * size_t(w) * size_t(planes)];
-    const uint8_t* in = rows.data();
-    for (size_t i = 0, count = size_t(w) * size_t(n); i < count;
-         ++i, out += planes, in += pixelBytes)
-      for (int c = 0; c < planes; ++c) out[c] = in[at[c]];
-    if (options.progress) options.progress(int(int64_t(y + n) * 100 / h));
-  }
+  const Layout layout = Describe(factory.get(), f.frame.get(), f.format);
+  PixelSource source;
+  if (!ChoosePixelSource(factory.get(), f, layout, name, &source, error)) return false;
+  Image image{int(f.width), int(f.height), layout.alpha ? 4 : 3, {}};
+  image.pixels.resize(size_t(image.width) * size_t(image.height) * size_t(image.planes));
+  const bool highByteFirst = source.source == f.frame.get() && source.bytes == 2 &&
+                             bytes[0] == 'M' && BigEndianTiffSamplesKeptAsTheyAre(factory.get());
+  if (!CopyPlanes(source, highByteFirst, name, options, &image, error)) return false;
 
-  auto meta = std::make_shared<Metadata>();
-  meta->blocks = FindMetadataBlocks(bytes);
-  const int orientation = Orientation(frame.get(), container->format, bytes, meta->blocks);
-  ResetTiffOrientation(&meta->blocks.exif);  // the pixels are upright now
-  const std::string profile = Profile(factory.get(), frame.get());
-  if (!profile.empty()) meta->blocks.icc = profile;
-  if (layout.grey || layout.cmyk) meta->blocks.icc.clear();  // it would not describe the RGB
-  if (FAILED(frame->GetResolution(&meta->dpiX, &meta->dpiY))) meta->dpiX = meta->dpiY = 0;
-  if (orientation >= 5) std::swap(meta->dpiX, meta->dpiY);
-
+  int orientation = 1;
+  file->source = ReadMetadata(factory.get(), f, *container, bytes, layout, &orientation);
   if (layout.deep)
     file->notes.push_back(std::string("samples of more than 8 bits are filtered as 8-bit ") +
                           "samples (the plug-in's format) and written as 8-bit");
   if (layout.grey) file->notes.push_back("grey images are filtered and written as RGB");
   file->frames.push_back(Upright(image, orientation));
   file->format = container->format;
-  file->source = meta;
   return true;
 }
 
@@ -544,42 +703,19 @@ bool EncodeImage(const ImageFile& file, const std::string& format, const SaveOpt
   if (!HoldsFrames(format, file.frames.size(), error)) return false;
   const Image& image = file.frames.front();
   const int w = image.width, h = image.height;
-  if (format == "tga") {
-    if (!stbi_write_tga_to_func(AppendBytes, bytes, w, h, image.planes, image.pixels.data()) ||
-        bytes->empty()) {
-      *error = "cannot encode the image as tga";
-      return false;
-    }
-    return true;
-  }
+  if (format == "tga") return EncodeTga(image, bytes, error);
   const Container* container = FindContainer(format);
   const ImageFormatInfo* info = FindImageFormat(format);
   if (!container || !container->writes || !info) {
     *error = "no encoder for ." + format;
     return false;
   }
-  // BGR or BGRA, the order every encoder of the component takes: grey is written as RGB,
-  // and the fourth plane only where the format has one.
   const bool alpha = (image.planes == 2 || image.planes == 4) && info->alpha;
-  const int channels = alpha ? 4 : 3;
-  std::vector<uint8_t> pixels(size_t(w) * size_t(h) * size_t(channels));
-  const uint8_t* in = image.pixels.data();
-  const int p = image.planes;
-  for (size_t i = 0, count = size_t(w) * size_t(h); i < count; ++i, in += p) {
-    uint8_t* out = &pixels[i * size_t(channels)];
-    out[2] = in[0];
-    out[1] = in[p >= 3 ? 1 : 0];
-    out[0] = in[p >= 3 ? 2 : 0];
-    if (alpha) out[3] = in[p - 1];
-  }
+  std::vector<uint8_t> pixels = EncoderPixels(image, alpha);
 
   ComScope com;
   Com<IWICImagingFactory> factory;
-  if (!com.ok()) {
-    *error = "COM could not start";
-    return false;
-  }
-  if (!Factory(&factory, error)) return false;
+  if (!StartComponent(com, &factory, error)) return false;
   auto meta = std::static_pointer_cast<const Metadata>(file.source);
   const std::string failed = "cannot encode the image as " + format + " (";
   Com<IStream> stream;
@@ -595,34 +731,13 @@ bool EncodeImage(const ImageFile& file, const std::string& format, const SaveOpt
     *error = failed + Hresult(hr) + ")";
     return false;
   }
-  if (frameOptions) {
-    VARIANT v;
-    VariantInit(&v);
-    if (format == "jpg") {
-      v.vt = VT_R4;
-      v.fltVal = float(options.quality > 0 ? options.quality : kDefaultQuality) / 100.0f;
-      if (!WriteOption(frameOptions.get(), L"ImageQuality", v)) {
-        *error = failed + "its quality cannot be set)";
-        return false;
-      }
-      // Full-resolution colour, as the native build writes; where the option is missing
-      // the component chooses.
-      v.vt = VT_UI1;
-      v.bVal = WICJpegYCrCbSubsampling444;
-      WriteOption(frameOptions.get(), L"JpegYCrCbSubsampling", v);
-    } else if (format == "tif") {
-      v.vt = VT_UI1;
-      v.bVal = WICTiffCompressionZIP;
-      WriteOption(frameOptions.get(), L"TiffCompressionMethod", v);
-    } else if (format == "bmp" && alpha) {
-      v.vt = VT_BOOL;
-      v.boolVal = VARIANT_TRUE;
-      WriteOption(frameOptions.get(), L"EnableV5Header32bppBGRA", v);
-    }
+  if (!SetEncoderOptions(frameOptions.get(), format, options.quality, alpha)) {
+    *error = failed + "its quality cannot be set)";
+    return false;
   }
   const WICPixelFormatGUID given =
       alpha ? GUID_WICPixelFormat32bppBGRA : GUID_WICPixelFormat24bppBGR;
-  WICPixelFormatGUID chosen = given;
+  WICPixelFormatGUID chosen = given;  // the encoder may ask for another
   hr = frame->Initialize(frameOptions.get());
   if (SUCCEEDED(hr)) hr = frame->SetSize(UINT(w), UINT(h));
   if (SUCCEEDED(hr)) {
@@ -630,53 +745,24 @@ bool EncodeImage(const ImageFile& file, const std::string& format, const SaveOpt
     frame->SetResolution(said ? meta->dpiX : 72.0, said ? meta->dpiY : 72.0);
   }
   if (SUCCEEDED(hr)) hr = frame->SetPixelFormat(&chosen);
-  if (SUCCEEDED(hr) && meta && !meta->blocks.icc.empty() && format == "tif") {
-    // JPEG and PNG get their profile as a block below; TIFF through the component, where
-    // it can (Windows; Wine cannot yet).
-    Com<IWICColorContext> context;
-    IWICColorContext* one = nullptr;
-    if (SUCCEEDED(factory->CreateColorContext(context.put())) &&
-        SUCCEEDED(
-            context->InitializeFromMemory(reinterpret_cast<const BYTE*>(meta->blocks.icc.data()),
-                                          UINT(meta->blocks.icc.size())))) {
-      one = context.get();
-      frame->SetColorContexts(1, &one);
-    }
-  }
-  Com<IWICBitmap> bitmap;
-  Com<IWICBitmapSource> converted;
-  const UINT stride = UINT(w) * UINT(channels);
+  if (SUCCEEDED(hr) && meta && !meta->blocks.icc.empty() && format == "tif")
+    SetTiffProfile(factory.get(), frame.get(), meta->blocks.icc);
+  bool stopped = false;
   if (SUCCEEDED(hr))
-    hr = factory->CreateBitmapFromMemory(UINT(w), UINT(h), given, stride, UINT(pixels.size()),
-                                         pixels.data(), bitmap.put());
-  IWICBitmapSource* source = bitmap.get();
-  if (SUCCEEDED(hr) && !Is(chosen, given)) {  // what the encoder asks for instead
-    hr = WICConvertBitmapSource(chosen, bitmap.get(), converted.put());
-    source = converted.get();
-  }
-  const int band = BandRows(w, channels);
-  for (int y = 0; SUCCEEDED(hr) && y < h; y += band) {
-    if (options.stop && options.stop()) {
-      *error = "stopped";
-      return false;
-    }
-    WICRect rect{0, y, w, std::min(band, h - y)};
-    hr = frame->WriteSource(source, &rect);
-    if (options.progress) options.progress(int(int64_t(y + rect.Height) * 100 / h));
+    hr = WritePixels(factory.get(), frame.get(), pixels, w, h, alpha ? 4 : 3, given, chosen,
+                     options, &stopped);
+  if (stopped) {
+    *error = "stopped";
+    return false;
   }
   if (SUCCEEDED(hr)) hr = frame->Commit();
   if (SUCCEEDED(hr)) hr = encoder->Commit();
-  HGLOBAL memory = nullptr;
-  STATSTG stat{};
-  if (SUCCEEDED(hr)) hr = GetHGlobalFromStream(stream.get(), &memory);
-  if (SUCCEEDED(hr)) hr = stream->Stat(&stat, STATFLAG_NONAME);
-  const void* data = SUCCEEDED(hr) ? GlobalLock(memory) : nullptr;
-  if (!data || stat.cbSize.QuadPart == 0) {
-    *error = failed + Hresult(FAILED(hr) ? hr : E_FAIL) + ")";
+  if (SUCCEEDED(hr)) hr = StreamBytes(stream.get(), bytes);
+  if (FAILED(hr)) {
+    bytes->clear();
+    *error = failed + Hresult(hr) + ")";
     return false;
   }
-  bytes->assign(static_cast<const char*>(data), size_t(stat.cbSize.QuadPart));
-  GlobalUnlock(memory);
   if (meta) AddMetadataBlocks(meta->blocks, bytes);
   return true;
 }

@@ -38,10 +38,11 @@ expect 0 "" in.png - --format bmp --quiet
 # With no display the dialog cannot be shown: that is a failure, and nothing is written.
 DISPLAY= expect 1 "dialog could not be shown" in.png dialog.png --dialog
 [ ! -e dialog.png ] || { echo "dialog.png was written with settings nobody confirmed" >&2; fail=1; }
-# --help offers only what this build reads: PNM reading is switched off in stb.
+# --help offers what this build reads and writes, and nothing it does not: no PNM or PSD.
 "$here/cmake/wine-run" "$arch" "$windows/corvanel.exe" --help >help.txt 2>&1
-grep -q "reads  jpg jpeg, png" help.txt || { echo "--help lists no formats:" >&2; cat help.txt >&2; fail=1; }
-! grep -qE "ppm|pgm|pnm" help.txt || { echo "--help offers PNM, which is not read" >&2; fail=1; }
+grep -qE "^ *reads .*png.*tif tiff" help.txt && grep -qE "^ *writes .*tif" help.txt ||
+  { echo "--help lists no formats:" >&2; cat help.txt >&2; fail=1; }
+! grep -qE "ppm|pgm|pnm|psd" help.txt || { echo "--help offers a format that is not read" >&2; fail=1; }
 [ -z "$(ls | grep corvanel)" ] || { echo "temporary files were left: $(ls)" >&2; fail=1; }
 [ ! -e out.png ] || { echo "out.png was written by a refused run" >&2; fail=1; }
 # What a photo said about itself is written again, as natively, and libvips reads it back:

@@ -24,11 +24,12 @@ bool ValidPadding(int16_t padding) {
 }
 
 // Copies rect (in the coordinates of the image reduced by factor) of planes lo..hi out of
-// the image, interleaved with packed rows. Down-sampling takes the top-left sample of each
-// factor x factor block: every delivered pixel is one the image really has, so a colour
-// picked from a reduced preview is found again in the full image.
+// the image, interleaved, each row followed by pad bytes (none after the last). Down-sampling takes
+// the top-left sample of each factor x factor block: every delivered pixel is one the image really
+// has, so a colour picked from a reduced preview is found again in the full image.
 OSErr Fetch(const Image& image, const Rect& rect, int16_t lo, int16_t hi, int32_t factor,
-            int16_t padding, std::vector<uint8_t>* buffer, void** data, int32_t* rowBytes) {
+            int16_t padding, int32_t pad, std::vector<uint8_t>* buffer, void** data,
+            int32_t* rowBytes) {
   *data = nullptr;
   *rowBytes = 0;
   buffer->clear();
@@ -39,7 +40,8 @@ OSErr Fetch(const Image& image, const Rect& rect, int16_t lo, int16_t hi, int32_
   const int64_t width = int64_t(rect.right) - rect.left;
   const int64_t height = int64_t(rect.bottom) - rect.top;
   const int64_t planes = int64_t(hi) - lo + 1;
-  const int64_t stride = width * planes;
+  const int64_t packed = width * planes;
+  const int64_t stride = packed + pad;
   if (stride > INT32_MAX) return kMemFullErr;
 
   // Source coordinates of the first and last delivered sample.
@@ -50,14 +52,14 @@ OSErr Fetch(const Image& image, const Rect& rect, int16_t lo, int16_t hi, int32_
   if (!inside && padding == kWantsErrorOnBoundsException) return kFilterBadParameters;
 
   try {
-    buffer->assign(size_t(stride) * size_t(height), 0);
+    buffer->assign(size_t(stride) * size_t(height - 1) + size_t(packed), 0);
   } catch (const std::bad_alloc&) {
     buffer->clear();
     return kMemFullErr;
   }
   const uint8_t fill = padding >= 0 ? uint8_t(padding) : 0;  // -2: no padding wanted, zero
-  uint8_t* out = buffer->data();
   for (int64_t y = 0; y < height; ++y) {
+    uint8_t* out = buffer->data() + size_t(y) * size_t(stride);
     int64_t sy = top + y * factor;
     bool rowOutside = sy < 0 || sy >= image.height;
     if (padding == kWantsEdgeReplication) sy = std::clamp<int64_t>(sy, 0, image.height - 1);
@@ -187,6 +189,7 @@ OSErr FilterHost::Run(bool showDialog) {
     // A run without the dialog must never block in one, whatever an earlier run left.
     params()->showDialog = 0;
   }
+  if (hooks_) hooks_->RunStarting(record_);
 
   OSErr result = showDialog ? Call(kSelectorParameters) : kNoErr;
   if (result == kNoErr) result = Call(kSelectorPrepare);
@@ -208,7 +211,7 @@ OSErr FilterHost::Run(bool showDialog) {
       WriteBackOutput();
     }
     // Finish follows only a run that went through, as the common hosts do.
-    if (result == kNoErr) result = Call(kSelectorFinish);
+    if (result == kNoErr && (!hooks_ || hooks_->Finishes())) result = Call(kSelectorFinish);
   }
   // The buffers are the host's and end with the run.
   record_.inData = record_.outData = record_.maskData = nullptr;
@@ -222,7 +225,7 @@ void FilterHost::WriteBackOutput() {
   served_.pending = false;
   const Rect& r = served_.rect;
   const size_t planes = size_t(served_.hiPlane - served_.loPlane + 1);
-  const size_t stride = size_t(r.right - r.left) * planes;
+  const size_t stride = size_t(served_.rowBytes);
   const int32_t top = std::max<int32_t>(r.top, 0),
                 bottom = std::min<int32_t>(r.bottom, output_.height);
   const int32_t left = std::max<int32_t>(r.left, 0),
@@ -255,11 +258,12 @@ OSErr FilterHost::AdvanceState() {
   // Through locals: the record is packed, so its pointers may be only 4-aligned.
   void *inData = nullptr, *outData = nullptr;
   int32_t inRowBytes = 0, outRowBytes = 0;
-  OSErr err = Fetch(source_, r.inRect, r.inLoPlane, r.inHiPlane, factor, r.inputPadding, &inBuffer_,
-                    &inData, &inRowBytes);
+  const int32_t pad = hooks_ ? hooks_->RowPadding() : 0;
+  OSErr err = Fetch(source_, r.inRect, r.inLoPlane, r.inHiPlane, factor, r.inputPadding, pad,
+                    &inBuffer_, &inData, &inRowBytes);
   if (err == kNoErr)
-    err = Fetch(output_, r.outRect, r.outLoPlane, r.outHiPlane, 1, r.outputPadding, &outBuffer_,
-                &outData, &outRowBytes);
+    err = Fetch(output_, r.outRect, r.outLoPlane, r.outHiPlane, 1, r.outputPadding, pad,
+                &outBuffer_, &outData, &outRowBytes);
   r.inData = inData;
   r.outData = outData;
   r.inRowBytes = inRowBytes;
@@ -269,7 +273,7 @@ OSErr FilterHost::AdvanceState() {
     r.inRowBytes = r.outRowBytes = 0;
     return err;
   }
-  if (r.outData) served_ = Served{true, r.outRect, r.outLoPlane, r.outHiPlane};
+  if (r.outData) served_ = Served{true, r.outRect, r.outLoPlane, r.outHiPlane, outRowBytes};
   return kNoErr;
 }
 

@@ -48,6 +48,19 @@ struct DisplayedPixels {
   int calls = 0;             // how many times displayPixels has been called
 };
 
+// Where a host for tests departs from this one (tests/support/TestHost.h); the command
+// installs none.
+class FilterHostHooks {
+ public:
+  virtual ~FilterHostHooks() = default;
+  // The record as this host set it up, just before the first selector of a run.
+  virtual void RunStarting(FilterRecord&) {}
+  // Bytes left after each served row, so that rowBytes exceeds the packed width.
+  virtual int32_t RowPadding() const { return 0; }
+  // Whether a run that went through ends with Finish.
+  virtual bool Finishes() const { return true; }
+};
+
 class FilterHost {
  public:
   explicit FilterHost(const PluginModule& plugin);
@@ -90,6 +103,9 @@ class FilterHost {
   // the plug-in's dialog.
   void SetHostWindow(void* window);
 
+  // Null: none (the default). The hooks must outlive the runs.
+  void SetHooks(FilterHostHooks* hooks) { hooks_ = hooks; }
+
   // Called with each progressProc report (done, total).
   void SetProgressHandler(std::function<void(int32_t, int32_t)> handler);
 
@@ -111,6 +127,7 @@ class FilterHost {
     Rect rect{};
     int16_t loPlane = 0;
     int16_t hiPlane = 0;
+    int32_t rowBytes = 0;
   };
   static Boolean AbortProc();
   static void ProgressProcThunk(int32_t done, int32_t total);
@@ -136,4 +153,5 @@ class FilterHost {
   std::function<void(int32_t, int32_t)> progress_;
   DisplayedPixels displayed_;
   int advanceStateCalls_ = 0;
+  FilterHostHooks* hooks_ = nullptr;
 };

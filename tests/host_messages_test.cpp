@@ -5,7 +5,7 @@
 #include <stdexcept>
 
 #include "platform/NativeStandIns.h"
-#include "tests/TestHost.h"
+#include "tests/support/EntryCall.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "host/PluginGlobals.h"
-#include "tests/TestHost.h"
+#include "tests/support/EntryCall.h"
 
 namespace {
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <new>
 
 #include "filterhost/PixelDisplay.h"
@@ -50,14 +51,27 @@ OSErr Fetch(const Image& image, const Rect& rect, int16_t lo, int16_t hi, int32_
   if (!inside && padding == kWantsErrorOnBoundsException) return kFilterBadParameters;
 
   try {
-    buffer->assign(size_t(stride) * size_t(height), 0);
+    // Inside the image every byte is copied over.
+    if (inside)
+      buffer->resize(size_t(stride) * size_t(height));
+    else
+      buffer->assign(size_t(stride) * size_t(height), 0);
   } catch (const std::bad_alloc&) {
     buffer->clear();
     return kMemFullErr;
   }
   const uint8_t fill = padding >= 0 ? uint8_t(padding) : 0;  // -2: no padding wanted, zero
   uint8_t* out = buffer->data();
+  // Whole pixels at full size: each row is one run of the image's bytes.
+  const bool rows = inside && factor == 1 && planes == image.planes;
   for (int64_t y = 0; y < height; ++y) {
+    if (rows) {
+      std::memcpy(out,
+                  image.pixels.data() + size_t(top + y) * image.rowBytes() + size_t(left) * planes,
+                  size_t(stride));
+      out += stride;
+      continue;
+    }
     int64_t sy = top + y * factor;
     bool rowOutside = sy < 0 || sy >= image.height;
     if (padding == kWantsEdgeReplication) sy = std::clamp<int64_t>(sy, 0, image.height - 1);
@@ -227,9 +241,15 @@ void FilterHost::WriteBackOutput() {
                 bottom = std::min<int32_t>(r.bottom, output_.height);
   const int32_t left = std::max<int32_t>(r.left, 0),
                 right = std::min<int32_t>(r.right, output_.width);
+  const bool rows = planes == size_t(output_.planes) && right > left;
   for (int32_t y = top; y < bottom; ++y) {
     const uint8_t* from = outBuffer_.data() + size_t(y - r.top) * stride;
     uint8_t* to = output_.pixels.data() + size_t(y) * output_.rowBytes();
+    if (rows) {
+      std::memcpy(to + size_t(left) * planes, from + size_t(left - r.left) * planes,
+                  size_t(right - left) * planes);
+      continue;
+    }
     for (int32_t x = left; x < right; ++x)
       std::copy_n(from + size_t(x - r.left) * planes, planes,
                   to + size_t(x) * size_t(output_.planes) + size_t(served_.loPlane));

@@ -32,23 +32,27 @@ OSErr Fetch(const Image& image, const Rect& rect, int16_t lo, int16_t hi, int32_
             int16_t padding, std::vector<uint8_t>* buffer, void** data, int32_t* rowBytes) {
   *data = nullptr;
   *rowBytes = 0;
-  buffer->clear();
-  if (IsEmpty(rect)) return kNoErr;
+  // A buffer is reused without being cleared when it is filled again.
+  auto none = [buffer](OSErr result) {
+    buffer->clear();
+    return result;
+  };
+  if (IsEmpty(rect)) return none(kNoErr);
   if (lo < 0 || hi < lo || hi >= image.planes || !ValidPadding(padding))
-    return kFilterBadParameters;
+    return none(kFilterBadParameters);
 
   const int64_t width = int64_t(rect.right) - rect.left;
   const int64_t height = int64_t(rect.bottom) - rect.top;
   const int64_t planes = int64_t(hi) - lo + 1;
   const int64_t stride = width * planes;
-  if (stride > INT32_MAX) return kMemFullErr;
+  if (stride > INT32_MAX) return none(kMemFullErr);
 
   // Source coordinates of the first and last delivered sample.
   const int64_t left = int64_t(rect.left) * factor, top = int64_t(rect.top) * factor;
   const int64_t right = (int64_t(rect.right) - 1) * factor;
   const int64_t bottom = (int64_t(rect.bottom) - 1) * factor;
   const bool inside = left >= 0 && top >= 0 && right < image.width && bottom < image.height;
-  if (!inside && padding == kWantsErrorOnBoundsException) return kFilterBadParameters;
+  if (!inside && padding == kWantsErrorOnBoundsException) return none(kFilterBadParameters);
 
   try {
     // Inside the image every byte is copied over.

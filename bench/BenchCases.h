@@ -2,6 +2,7 @@
 // the plain timing program that runs where Google Benchmark is not to be had (Windows).
 #pragma once
 
+#include <algorithm>
 #include <cstdio>
 #include <random>
 #include <string>
@@ -27,6 +28,9 @@ struct Colour {
 constexpr Colour kAmber{200, 170, 90};
 // Stars keep bright pixels in their window, so that they stay candidates for more stars.
 constexpr Colour kPale{230, 220, 200};
+// Nothing matches: no pixel of the noise is exactly this colour.
+constexpr Colour kNone{1, 2, 3};
+constexpr Colour kLight{255, 200, 90};
 
 inline oracle::Image Scene(int width, int height, bool dense, Colour near = kAmber) {
   oracle::Image im;
@@ -52,8 +56,52 @@ inline oracle::Image Scene(int width, int height, bool dense, Colour near = kAmb
   return im;
 }
 
+// Uniform noise on every sample, as busy as an image gets, with no pixel equal to `avoid`.
+inline oracle::Image Noise(int width, int height, Colour avoid) {
+  oracle::Image im;
+  im.width = width;
+  im.height = height;
+  im.planes = 3;
+  im.samples.resize(size_t(width) * height * 3);
+  std::mt19937 rng(11);
+  for (uint8_t& v : im.samples) v = uint8_t(rng() >> 24);
+  for (size_t i = 0; i < im.samples.size(); i += 3)
+    if (im.samples[i] == avoid.red && im.samples[i + 1] == avoid.green &&
+        im.samples[i + 2] == avoid.blue)
+      im.samples[i] = uint8_t(avoid.red ^ 1);
+  return im;
+}
+
+// A few lights over noise: `pixels` pixels near `light` (within 3 of it on each sample) in
+// clusters of about ten (3 x 3 and a little more), spread at random.
+inline oracle::Image LightsOverNoise(int width, int height, Colour light, int pixels) {
+  oracle::Image im = Noise(width, height, light);
+  std::mt19937 rng(13);
+  std::uniform_int_distribution<int> xs(0, width - 4), ys(0, height - 4), jitter(-3, 3), cell(0, 3);
+  const int centre[3] = {light.red, light.green, light.blue};
+  auto set = [&](int x, int y) {
+    for (int k = 0; k < 3; ++k)
+      im.At(x, y, k) = uint8_t(std::clamp(centre[k] + jitter(rng), 0, 255));
+  };
+  for (int placed = 0; placed < pixels; placed += 10) {
+    const int x = xs(rng), y = ys(rng);
+    for (int dy = 0; dy < 3; ++dy)
+      for (int dx = 0; dx < 3; ++dx) set(x + dx, y + dy);
+    set(x + cell(rng), y + 3);
+  }
+  return im;
+}
+
 inline EffectSettings Glow(int threshold, int radius, float scale = 1.0f) {
   return {kAmber.red, kAmber.green, kAmber.blue, threshold, radius, 45, 4, 0, scale};
+}
+
+// Noise against colour 1, 2, 3 at threshold 0: the copy and one test of each pixel.
+inline EffectSettings NothingMatches() {
+  return {kNone.red, kNone.green, kNone.blue, 0, 30, 45, 4, 0, 1.0f};
+}
+inline EffectSettings LightsGlow() {
+  return {kLight.red, kLight.green, kLight.blue, 5, 30, 45, 4, 0, 1.0f};
 }
 
 inline std::vector<Case> Cases() {
@@ -62,6 +110,9 @@ inline std::vector<Case> Cases() {
   EffectSettings sparklePreview = sparkle;
   sparklePreview.scale = 6.0f;
   return {
+      {"Glow r30 1600x1200 nothing matches", Noise(1600, 1200, kNone), NothingMatches()},
+      {"Glow r30 1600x1200 lights over noise", LightsOverNoise(1600, 1200, kLight, 1000),
+       LightsGlow()},
       {"Glow r30 1600x1200 dense", Scene(1600, 1200, true), Glow(30, 30)},
       {"Glow r100 800x600 dense", Scene(800, 600, true), Glow(30, 100)},
       {"Glow r30 1600x1200 sparse", Scene(1600, 1200, false), sparse},

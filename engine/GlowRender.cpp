@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -237,31 +238,56 @@ int32_t ThreadCount(const EngineTuning& tuning, int64_t pixels) {
 
 }  // namespace
 
-void RenderGlow(RenderContext& context, const ColourWindow& window, int32_t e,
-                const EngineTuning& tuning, RowLoop& loop, bool poll) {
+namespace {
+
+void CopyRow(const Frame& f, int32_t y) {
+  const size_t size = size_t(f.width) * size_t(f.planes);
+  if (size > 0)
+    std::memcpy(f.output + size_t(y) * size_t(f.outRowBytes),
+                f.input + size_t(y) * size_t(f.inRowBytes), size);
+}
+
+}  // namespace
+
+void RenderGlow(RenderContext& context, const GlowJob& job, const EngineTuning& tuning,
+                RowLoop& loop, bool poll) {
   const Frame& f = context.frame;
-  PrepareGlowStamp(context, e, f.planes);
+  const int32_t e = job.e;
   const int64_t pixels = int64_t(f.width) * f.endRow;
 
-  // The centre map takes one bit per pixel; without it the stamps give the same bytes.
+  // One pass over the input copies it and finds the centres. The centre map takes one bit
+  // per pixel, and is had only once a centre is found; without it the stamps give the same
+  // bytes, finding the centres again as they go.
   std::unique_ptr<uint64_t[]> bits;
   const int32_t wordsPerRow = int32_t((int64_t(f.width) + 63) / 64);
   const uint64_t words = uint64_t(wordsPerRow) * uint64_t(f.endRow);
-  if (!tuning.noWorkMemory && words < uint64_t(SIZE_MAX / sizeof(uint64_t)))
-    bits.reset(new (std::nothrow) uint64_t[size_t(words)]());
-  if (!bits) {
-    RenderStamps(context, nullptr, window, e, loop, poll);
-    return;
-  }
+  bool mapWanted = !tuning.noWorkMemory && words < uint64_t(SIZE_MAX / sizeof(uint64_t));
   int64_t count = 0;
   bool skip = false;
-  const WindowBlock block(window, f.planes);
+  const WindowBlock block(job.window, f.planes);
   for (int32_t y = f.firstRow; y < f.endRow; ++y) {
-    uint64_t* row = bits.get() + size_t(y) * size_t(wordsPerRow);
-    ForEachCentreIn(f, block, window, y, skip, [&](int32_t x) {
-      row[x >> 6] |= uint64_t(1) << (x & 63);
+    if (job.copy) CopyRow(f, y);
+    ForEachCentreIn(f, block, job.window, y, skip, [&](int32_t x) {
       ++count;
+      if (!bits && mapWanted) {
+        bits.reset(new (std::nothrow) uint64_t[size_t(words)]());
+        mapWanted = bool(bits);
+      }
+      if (bits) bits[size_t(y) * size_t(wordsPerRow) + size_t(x >> 6)] |= uint64_t(1) << (x & 63);
     });
+  }
+
+  // Without a centre nothing is drawn: the kernel is not needed, only the polls are due.
+  if (count == 0) {
+    for (int32_t y = f.firstRow; y < f.endRow; ++y)
+      if (poll && !loop.Poll()) return;
+    return;
+  }
+  BuildGlowKernel(context, double(job.radius), job.colour);
+  PrepareGlowStamp(context, e, f.planes);
+  if (!bits) {
+    RenderStamps(context, nullptr, job.window, e, loop, poll);
+    return;
   }
   const CentreMap centres{bits.get(), wordsPerRow};
 
@@ -274,7 +300,7 @@ void RenderGlow(RenderContext& context, const ColourWindow& window, int32_t e,
     path = stamps < gather ? GlowPath::Stamps : GlowPath::Gather;
   }
   if (path == GlowPath::Stamps)
-    RenderStamps(context, &centres, window, e, loop, poll);
+    RenderStamps(context, &centres, job.window, e, loop, poll);
   else
     GatherRows(context, centres, e).Run(loop, poll, ThreadCount(tuning, pixels));
 }

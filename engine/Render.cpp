@@ -40,6 +40,13 @@ void SparkleRow(RenderContext& context, const SparkleJob& job, int32_t y) {
   }
 }
 
+// Glow copies each row of the input as it looks for centres in it, so that the input is
+// read from memory once; the other paths copy the whole image first. Nothing of the copy can
+// be seen before the render's first host call.
+bool GlowCopies(const EffectSettings& s, int32_t planes) {
+  return s.mode != 1 && (planes == 3 || planes == 4);
+}
+
 template <typename Row>
 void RunRows(const Frame& f, RowLoop& loop, bool poll, Row row) {
   for (int32_t y = f.firstRow; y < f.endRow; ++y) {
@@ -59,9 +66,6 @@ void ApplyEffect(RenderContext& context, const EffectSettings& s, const RenderOp
   EffectColour colour{WindowMidpoint(s.red, s.threshold), WindowMidpoint(s.green, s.threshold),
                       WindowMidpoint(s.blue, s.threshold)};
   if (options.colour.use) colour = {options.colour.red, options.colour.green, options.colour.blue};
-  BuildGlowKernel(context, double(radius),
-                  uint32_t(colour.red & 0xFF) | (uint32_t(colour.green & 0xFF) << 8) |
-                      (uint32_t(colour.blue & 0xFF) << 16));
   f.planes = planes;
   const int32_t e = EffectiveRadius(radius, s.scale);
   if (planes != 3 && planes != 4) return;
@@ -74,7 +78,11 @@ void ApplyEffect(RenderContext& context, const EffectSettings& s, const RenderOp
       RunRows(f, loop, true, [&](int32_t y) { SparkleRow<4>(context, job, y); });
   } else {
     // Glow on four planes leaves the host unpolled while previewing.
-    RenderGlow(context, window, e, options.tuning, loop, planes == 3 || !options.previewing);
+    const GlowJob job{window, e, radius,
+                      uint32_t(colour.red & 0xFF) | (uint32_t(colour.green & 0xFF) << 8) |
+                          (uint32_t(colour.blue & 0xFF) << 16),
+                      GlowCopies(s, planes)};
+    RenderGlow(context, job, options.tuning, loop, planes == 3 || !options.previewing);
   }
 }
 
@@ -137,7 +145,7 @@ void RenderPixels(RenderContext& context, const PixelBuffers& b, const EffectSet
   f.inRowBytes = std::max<int32_t>(b.inRowBytes, int32_t(rowSize));
   f.outRowBytes = std::max<int32_t>(b.outRowBytes, int32_t(rowSize));
 
-  for (int32_t y = 0; y < height && rowSize > 0; ++y)
+  for (int32_t y = 0; y < height && rowSize > 0 && !GlowCopies(settings, b.planes); ++y)
     std::memcpy(b.output + size_t(y) * size_t(f.outRowBytes),
                 b.input + size_t(y) * size_t(f.inRowBytes), rowSize);
   ApplyEffect(context, settings, options, polling, b.planes);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <new>
 
 #include "filterhost/PixelDisplay.h"
@@ -24,42 +25,59 @@ bool ValidPadding(int16_t padding) {
 }
 
 // Copies rect (in the coordinates of the image reduced by factor) of planes lo..hi out of
-// the image, interleaved, each row followed by pad bytes (none after the last). Down-sampling takes
-// the top-left sample of each factor x factor block: every delivered pixel is one the image really
-// has, so a colour picked from a reduced preview is found again in the full image.
+// the image, interleaved, each row followed by pad bytes (none after the last). Down-sampling
+// takes the top-left sample of each factor x factor block: every delivered pixel is one the
+// image really has, so a colour picked from a reduced preview is found again in the full image.
 OSErr Fetch(const Image& image, const Rect& rect, int16_t lo, int16_t hi, int32_t factor,
             int16_t padding, int32_t pad, std::vector<uint8_t>* buffer, void** data,
             int32_t* rowBytes) {
   *data = nullptr;
   *rowBytes = 0;
-  buffer->clear();
-  if (IsEmpty(rect)) return kNoErr;
+  // A buffer is reused without being cleared when it is filled again.
+  auto none = [buffer](OSErr result) {
+    buffer->clear();
+    return result;
+  };
+  if (IsEmpty(rect)) return none(kNoErr);
   if (lo < 0 || hi < lo || hi >= image.planes || !ValidPadding(padding))
-    return kFilterBadParameters;
+    return none(kFilterBadParameters);
 
   const int64_t width = int64_t(rect.right) - rect.left;
   const int64_t height = int64_t(rect.bottom) - rect.top;
   const int64_t planes = int64_t(hi) - lo + 1;
   const int64_t packed = width * planes;
   const int64_t stride = packed + pad;
-  if (stride > INT32_MAX) return kMemFullErr;
+  if (stride > INT32_MAX) return none(kMemFullErr);
 
   // Source coordinates of the first and last delivered sample.
   const int64_t left = int64_t(rect.left) * factor, top = int64_t(rect.top) * factor;
   const int64_t right = (int64_t(rect.right) - 1) * factor;
   const int64_t bottom = (int64_t(rect.bottom) - 1) * factor;
   const bool inside = left >= 0 && top >= 0 && right < image.width && bottom < image.height;
-  if (!inside && padding == kWantsErrorOnBoundsException) return kFilterBadParameters;
+  if (!inside && padding == kWantsErrorOnBoundsException) return none(kFilterBadParameters);
 
   try {
-    buffer->assign(size_t(stride) * size_t(height - 1) + size_t(packed), 0);
+    const size_t size = size_t(stride) * size_t(height - 1) + size_t(packed);
+    // Inside the image every byte is copied over; row padding stays zero.
+    if (inside && pad == 0)
+      buffer->resize(size);
+    else
+      buffer->assign(size, 0);
   } catch (const std::bad_alloc&) {
     buffer->clear();
     return kMemFullErr;
   }
   const uint8_t fill = padding >= 0 ? uint8_t(padding) : 0;  // -2: no padding wanted, zero
+  // Whole pixels at full size: each row is one run of the image's bytes.
+  const bool rows = inside && factor == 1 && planes == image.planes;
   for (int64_t y = 0; y < height; ++y) {
     uint8_t* out = buffer->data() + size_t(y) * size_t(stride);
+    if (rows) {
+      std::memcpy(out,
+                  image.pixels.data() + size_t(top + y) * image.rowBytes() + size_t(left) * planes,
+                  size_t(packed));
+      continue;
+    }
     int64_t sy = top + y * factor;
     bool rowOutside = sy < 0 || sy >= image.height;
     if (padding == kWantsEdgeReplication) sy = std::clamp<int64_t>(sy, 0, image.height - 1);
@@ -230,9 +248,15 @@ void FilterHost::WriteBackOutput() {
                 bottom = std::min<int32_t>(r.bottom, output_.height);
   const int32_t left = std::max<int32_t>(r.left, 0),
                 right = std::min<int32_t>(r.right, output_.width);
+  const bool rows = planes == size_t(output_.planes) && right > left;
   for (int32_t y = top; y < bottom; ++y) {
     const uint8_t* from = outBuffer_.data() + size_t(y - r.top) * stride;
     uint8_t* to = output_.pixels.data() + size_t(y) * output_.rowBytes();
+    if (rows) {
+      std::memcpy(to + size_t(left) * planes, from + size_t(left - r.left) * planes,
+                  size_t(right - left) * planes);
+      continue;
+    }
     for (int32_t x = left; x < right; ++x)
       std::copy_n(from + size_t(x - r.left) * planes, planes,
                   to + size_t(x) * size_t(output_.planes) + size_t(served_.loPlane));

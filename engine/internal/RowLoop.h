@@ -24,8 +24,18 @@ struct RowLoop {
   }
 };
 
-// Glow over the frame's rows, from the centres that `window` selects in the input, with the
-// stamp reach e, carried out as `tuning` asks; polls the host before each row when `poll`
-// is set.
-void RenderGlow(RenderContext& context, const ColourWindow& window, int32_t e,
-                const EngineTuning& tuning, RowLoop& loop, bool poll);
+// What one Glow render draws: the centres that `window` selects in the input, stamped with
+// the reach e and the kernel of the stored radius in the effect colour (red in bits 0-7,
+// green 8-15, blue 16-23). With `copy` the output is still to be copied from the input.
+struct GlowJob {
+  ColourWindow window;
+  int32_t e;
+  int32_t radius;
+  uint32_t colour;
+  bool copy;
+};
+
+// Glow over the frame's rows, carried out as `tuning` asks; polls the host before each row
+// when `poll` is set. The kernel is built only when some pixel is to be stamped.
+void RenderGlow(RenderContext& context, const GlowJob& job, const EngineTuning& tuning,
+                RowLoop& loop, bool poll);

@@ -2,6 +2,7 @@
 // way the engine can carry a render out.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 
 #include "tests/EngineTestSupport.h"
@@ -125,6 +126,67 @@ TEST(OracleComparison, AbortAtEveryRowInEveryPath) {
         ASSERT_EQ(out.samples, plain.samples) << call << " " << int(path) << " " << threads;
         ASSERT_EQ(host.calls, plainHost.calls) << call << " " << int(path) << " " << threads;
       }
+  }
+}
+
+// Renders that find no centre, or a few small clusters of them over noise, where the engine
+// skips the kernel, the centre map or both: each path, with and without the map, on one and
+// two threads, run through and aborted halfway.
+TEST(OracleComparison, NothingMatchingAndSmallClustersOverNoise) {
+  struct Row {
+    int width, height, planes, clusters, threshold, radius, mode;
+    float scale;
+    bool previewing;
+  };
+  const Row rows[] = {
+      {97, 61, 3, 0, 0, 30, 0, 1.0f, false},  // nothing matches
+      {97, 61, 4, 0, 0, 30, 0, 1.0f, true},  {64, 40, 3, 0, 0, 12, 1, 1.0f, false},
+      {97, 61, 3, 6, 5, 30, 0, 1.0f, false},  // small clusters over noise
+      {97, 61, 4, 6, 5, 30, 0, 1.0f, false}, {120, 70, 3, 9, 3, 100, 0, 1.0f, false},
+      {120, 70, 3, 9, 5, 30, 0, 6.0f, true}, {64, 40, 3, 3, 5, 9, 1, 1.0f, false},
+      {5, 3, 3, 1, 5, 4, 0, 1.0f, false},  // clusters cut by the image's edges
+  };
+  const int colour[3] = {255, 200, 90};
+  std::mt19937 rng(2024);
+  for (const Row& row : rows) {
+    oracle::Image in = SceneImage(rng, row.width, row.height, row.planes, 0, 0, 0, 0);
+    for (int y = 0; y < in.height; ++y)
+      for (int x = 0; x < in.width; ++x)
+        if (in.At(x, y, 0) == colour[0] && in.At(x, y, 1) == colour[1] &&
+            in.At(x, y, 2) == colour[2])
+          in.At(x, y, 0) = 0;
+    std::uniform_int_distribution<int> xs(0, row.width - 1), ys(0, row.height - 1), near(-2, 2);
+    for (int n = 0; n < row.clusters; ++n) {
+      const int cx = xs(rng), cy = ys(rng);
+      for (int y = cy; y < std::min(cy + 3, in.height); ++y)
+        for (int x = cx; x < std::min(cx + 3, in.width); ++x)
+          for (int k = 0; k < 3; ++k)
+            in.At(x, y, k) = uint8_t(std::clamp(colour[k] + near(rng), 0, 255));
+    }
+    const EffectSettings s = Settings(colour[0], colour[1], colour[2], row.threshold, row.radius,
+                                      row.mode, 30, 4, row.scale);
+    oracle::FrameFlags flags;
+    flags.previewing = row.previewing;
+    for (const int abortAt : {-1, row.height / 2}) {
+      oracle::ScriptedHost plainHost;
+      plainHost.abortAtCall = abortAt;
+      const oracle::Image plain = oracle::Render(in, s, flags, plainHost);
+      // The cases draw what they are meant to: nothing without a match, glow or stars with.
+      if (row.clusters == 0 || abortAt < 0) {
+        EXPECT_EQ(plain.samples != in.samples, row.clusters > 0) << row.width;
+      }
+      for (GlowPath path : {GlowPath::Automatic, GlowPath::Stamps, GlowPath::Gather})
+        for (int32_t threads : {1, 2})
+          for (bool noMap : {false, true}) {
+            oracle::ScriptedHost host;
+            host.abortAtCall = abortAt;
+            const oracle::Image out =
+                EngineRender(in, s, flags, host, 0, 0, nullptr, EngineTuning{path, threads, noMap});
+            ASSERT_EQ(out.samples, plain.samples)
+                << row.width << "x" << row.height << " " << int(path) << " " << threads;
+            ASSERT_EQ(host.calls, plainHost.calls) << row.width << "x" << row.height;
+          }
+    }
   }
 }
 

@@ -37,6 +37,19 @@ uint64_t DefaultPixelLimit() {
   return std::max<uint64_t>(16ull * 1000 * 1000, std::min(kMost, memory / 24));
 }
 
+bool SaysOutOfMemory(const std::string& message) {
+  const std::string m = Lower(message);
+  for (const char* says : {"out of memory", "insufficient memory", "not enough memory",
+                           "cannot allocate", "failed to allocate", "memory allocation fail"})
+    if (m.find(says) != std::string::npos) return true;
+  return false;
+}
+
+std::string Megapixels(uint64_t pixels) {
+  const uint64_t tenths = (pixels + 50000) / 100000;
+  return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " megapixels";
+}
+
 const ImageFormatInfo* FindImageFormat(const std::string& name) {
   for (const ImageFormatInfo& info : ImageFormats())
     if (name == info.name) return &info;

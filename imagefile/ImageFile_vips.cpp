@@ -150,6 +150,7 @@ bool Started() {
   return started;
 }
 
+// What libvips said of its failure; memory it could not have is thrown as OutOfMemory.
 std::string LibraryError() {
   std::string s = vips_error_buffer();
   vips_error_clear();
@@ -158,6 +159,7 @@ std::string LibraryError() {
   while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
   const size_t newline = s.find('\n');
   if (newline != std::string::npos) s = s.substr(0, newline);  // the first says most
+  if (SaysOutOfMemory(s)) throw OutOfMemory("libvips: " + s);
   return s.empty() ? "libvips failed" : s;
 }
 
@@ -292,8 +294,10 @@ bool TakeFrames(VipsImage* image, int pages, int frameHeight, const LoadOptions&
   size_t size = 0;
   Watch watch{options.stop, &options.progress};
   WatchWork(image, &watch);
-  void* pixels = vips_image_write_to_memory(image, &size);
-  if (!pixels) return false;
+  // Freed however this ends: copying the frames out may run out of memory.
+  std::unique_ptr<void, decltype(&g_free)> buffer(vips_image_write_to_memory(image, &size), g_free);
+  if (!buffer) return false;
+  const void* pixels = buffer.get();
   const int planes = image->Bands == 2 || image->Bands == 4 ? 4 : 3;
   const int bands = image->Bands;
   const size_t frameSamples = size_t(image->Xsize) * size_t(frameHeight);
@@ -308,7 +312,6 @@ bool TakeFrames(VipsImage* image, int pages, int frameHeight, const LoadOptions&
       file->frames.push_back(ToFilterPlanes(start, image->Xsize, frameHeight, bands));
     }
   }
-  g_free(pixels);
   return true;
 }
 
@@ -362,11 +365,12 @@ bool DecodeImage(const std::string& bytes, const std::string& name, const LoadOp
   if (loader->pages && vips_image_get_typeof(image.get(), VIPS_META_N_PAGES))
     pages = std::max(1, vips_image_get_n_pages(image.get()));
   const uint64_t width = uint64_t(image->Xsize), height = uint64_t(image->Ysize);
+  file->pixels = width * height * uint64_t(pages);
   if (!options.outputFormat.empty() && !HoldsFrames(options.outputFormat, size_t(pages), error)) {
     *error = name + ": " + *error;
     return false;
   }
-  if (width * height * uint64_t(pages) > limit) {
+  if (file->pixels > limit) {
     *error = TooLargeMessage(name, width, height, uint64_t(pages), limit);
     return false;
   }
@@ -407,21 +411,23 @@ bool DecodeImage(const std::string& bytes, const std::string& name, const LoadOp
 namespace {
 
 // The frames as one libvips image, one above the other, with what the source file said
-// about itself.
-bool ToVipsImage(const ImageFile& file, const Format* format, ImagePtr* image, std::string* error) {
+// about itself. The image reads the pixels where they are (a single frame's, or the frames
+// put together in *all), without a copy: they must outlive it.
+bool ToVipsImage(const ImageFile& file, const Format* format, std::vector<uint8_t>* all,
+                 ImagePtr* image, std::string* error) {
   const Image& first = file.frames.front();
-  std::vector<uint8_t> all;
   for (const Image& frame : file.frames) {
     if (frame.width != first.width || frame.height != first.height ||
         frame.planes != first.planes) {
       *error = "the frames differ in size";
       return false;
     }
-    all.insert(all.end(), frame.pixels.begin(), frame.pixels.end());
+    if (file.frames.size() > 1) all->insert(all->end(), frame.pixels.begin(), frame.pixels.end());
   }
   const int frames = int(file.frames.size());
-  ImagePtr raw(vips_image_new_from_memory_copy(
-      all.data(), all.size(), first.width, first.height * frames, first.planes, VIPS_FORMAT_UCHAR));
+  const std::vector<uint8_t>& pixels = frames > 1 ? *all : first.pixels;
+  ImagePtr raw(vips_image_new_from_memory(pixels.data(), pixels.size(), first.width,
+                                          first.height * frames, first.planes, VIPS_FORMAT_UCHAR));
   if (!raw) {
     *error = LibraryError();
     return false;
@@ -470,8 +476,9 @@ bool EncodeImage(const ImageFile& file, const std::string& format, const SaveOpt
     return false;
   }
   TakeWarning();
+  std::vector<uint8_t> all;  // declared first: the image reads it to the end
   ImagePtr image;
-  if (!ToVipsImage(file, row, &image, error)) return false;
+  if (!ToVipsImage(file, row, &all, &image, error)) return false;
   Watch watch{options.stop, &options.progress};
   WatchWork(image.get(), &watch);
   void* buffer = nullptr;
@@ -482,14 +489,13 @@ bool EncodeImage(const ImageFile& file, const std::string& format, const SaveOpt
                        options.quality > 0 ? options.quality : kDefaultQuality);
   else
     vips_error("corvanel", "no encoder for .%s", format.c_str());
+  std::unique_ptr<void, decltype(&g_free)> encoded(buffer, g_free);
   if (failed) {
-    g_free(buffer);
     *error = options.stop && options.stop()
                  ? "stopped"
                  : "cannot encode the image as " + format + " (" + LibraryError() + ")";
     return false;
   }
   bytes->assign(static_cast<const char*>(buffer), size);
-  g_free(buffer);
   return true;
 }

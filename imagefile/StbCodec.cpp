@@ -47,11 +47,6 @@ bool JpegHuffmanTablesFit(const std::string& bytes) {
   return true;
 }
 
-std::string Megapixels(uint64_t pixels) {
-  const uint64_t tenths = (pixels + 50000) / 100000;
-  return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " megapixels";
-}
-
 }  // namespace
 
 std::string TooLargeMessage(const std::string& name, uint64_t width, uint64_t height,
@@ -102,7 +97,8 @@ bool StbDecode(const std::string& bytes, const std::string& name, uint64_t maxPi
              std::to_string(height) + " pixels)";
     return false;
   }
-  if (uint64_t(width) * uint64_t(height) > maxPixels) {
+  file->pixels = uint64_t(width) * uint64_t(height);
+  if (file->pixels > maxPixels) {
     *error = TooLargeMessage(name, uint64_t(width), uint64_t(height), 1, maxPixels);
     return false;
   }
@@ -125,6 +121,7 @@ bool StbDecode(const std::string& bytes, const std::string& name, uint64_t maxPi
   int wanted = channels;  // 1 to 4, as the file has them
   stbi_uc* pixels = stbi_load_from_memory(data, size, &width, &height, &channels, wanted);
   if (!pixels) {
+    if (std::strcmp(stbi_failure_reason(), "outofmem") == 0) throw OutOfMemory("stb_image");
     *error = name + " is damaged or unsupported (" + stbi_failure_reason() + ")";
     return false;
   }

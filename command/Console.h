@@ -8,6 +8,9 @@
 // removing any temporary file first.
 void InstallInterruptHandler();
 
+// Keeps the allocator from reserving address space it may not use, first thing in main.
+void LimitAllocatorReserve();
+
 bool StderrIsTerminal();
 
 // Whether this session can show a window at all (Windows; never elsewhere), so that

@@ -1,3 +1,4 @@
+#include <malloc.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -18,6 +19,14 @@ void OnSignal(int signal) {
   _exit(128 + signal);
 }
 }  // namespace
+
+void LimitAllocatorReserve() {
+#ifdef __GLIBC__
+  // Each thread's own malloc arena reserves 64 MB of address space; under a ulimit -v that
+  // would leave less for the image than the default --max-megapixels counts on.
+  mallopt(M_ARENA_MAX, 2);
+#endif
+}
 
 void InstallInterruptHandler() {
   struct sigaction action {};

@@ -21,6 +21,8 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 }
 }  // namespace
 
+void LimitAllocatorReserve() {}
+
 void InstallInterruptHandler() {
   SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }

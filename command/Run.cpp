@@ -7,6 +7,7 @@
 #include "command/Console.h"
 #include "command/Report.h"
 #include "command/Settings.h"
+#include "files/SafeWrite.h"
 #include "filterhost/FilterHost.h"
 #include "filterhost/PluginModule.h"
 #include "imagefile/ImageFile.h"
@@ -68,7 +69,7 @@ class Runner {
     if (!job.refused.empty()) return Failed(job.refused);
     current_ = outName;
     ImageFile image;
-    std::string step = "the memory to decode it";
+    std::string step = "the memory to read it";
     try {
       return Make(job, outName, &image, &step);
     } catch (const std::bad_alloc& e) {
@@ -96,8 +97,12 @@ class Runner {
     const double start = NowMilliseconds();
     bar_.Phase("loading", 0);
     load_.outputFormat = job.format;
-    std::string error;
-    if (!LoadImageFile(job.input, load_, image, &error)) return FailedUnlessStopped(error);
+    std::string error, contents;
+    if (!ReadInputFile(job.input, job.input, &contents, &error)) return FailedUnlessStopped(error);
+    *step = "the memory to decode it";
+    const std::string name = job.input == "-" ? "standard input" : job.input;
+    if (!DecodeImage(contents, name, load_, image, &error)) return FailedUnlessStopped(error);
+    contents = std::string();
     bar_.Phase("loading", 100);
     if (!HoldsFrames(job.format, image->frames.size(), &error))
       return Failed("cannot write " + outName + ": " + error);

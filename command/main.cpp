@@ -22,6 +22,7 @@ int Main(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  LimitAllocatorReserve();
   InstallInterruptHandler();
   // Each file's run says what it could not have; this catches the rest (the arguments, the
   // plug-in), so that no allocation failure ends the program without a word.

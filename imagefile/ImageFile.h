@@ -68,8 +68,13 @@ struct LoadOptions {
   // animation before it is decoded. Empty: any.
   std::string outputFormat;
 };
-// A limit on decoded pixels that suits this machine's memory.
+// A limit on decoded pixels that suits the memory this program can address here.
 uint64_t DefaultPixelLimit();
+// Throws OutOfMemory when an image of that many pixels could not be finished in the address
+// space this process has left (where that is limited); each backend asks before decoding.
+void EnsureMemoryFor(uint64_t pixels);
+// What a run takes at its peak per pixel of the image, as both of the above count it.
+uint64_t PeakBytesPerPixel();
 
 // JPEG, WebP, HEIF/AVIF and JPEG XL quality when --quality is not given.
 constexpr int kDefaultQuality = 90;

@@ -119,19 +119,20 @@ const Format* FindFormat(const std::string& name) {
 
 // libvips' warnings (a damaged file's details) are kept to explain a failure, never
 // printed as they come: every line the command prints is its own.
-// They come from libvips' worker threads too.
+// They come from libvips' worker threads too, and while memory runs out: kept in a fixed
+// buffer, since nothing may throw through libvips' C code.
 std::mutex g_warningLock;
-std::string g_lastWarning;
+char g_lastWarning[512] = {};
 
 void KeepWarning(const gchar*, GLogLevelFlags, const gchar* message, gpointer) {
   std::lock_guard<std::mutex> lock(g_warningLock);
-  g_lastWarning = message ? message : "";
+  g_strlcpy(g_lastWarning, message ? message : "", sizeof g_lastWarning);
 }
 
 std::string TakeWarning() {
   std::lock_guard<std::mutex> lock(g_warningLock);
-  std::string warning;
-  warning.swap(g_lastWarning);
+  std::string warning(g_lastWarning);
+  g_lastWarning[0] = '\0';
   return warning;
 }
 
@@ -283,7 +284,10 @@ void WatchWork(VipsImage* image, Watch* watch) {
   g_signal_connect(image, "eval", G_CALLBACK(+[](VipsImage* im, VipsProgress* p, gpointer data) {
                      const Watch* w = static_cast<const Watch*>(data);
                      if (w->stop && w->stop()) vips_image_set_kill(im, TRUE);
-                     if (w->progress && *w->progress) (*w->progress)(p->percent);
+                     try {  // nothing may throw through libvips
+                       if (w->progress && *w->progress) (*w->progress)(p->percent);
+                     } catch (...) {
+                     }
                    }),
                    watch);
 }
@@ -374,6 +378,7 @@ bool DecodeImage(const std::string& bytes, const std::string& name, const LoadOp
     *error = TooLargeMessage(name, width, height, uint64_t(pages), limit);
     return false;
   }
+  EnsureMemoryFor(file->pixels);
   if (pages > 1 && !Open(bytes, true, &image)) {
     *error = name + " has " + std::to_string(pages) +
              " frames or pages that cannot be read together (" + LibraryError() +

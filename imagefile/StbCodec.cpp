@@ -102,6 +102,7 @@ bool StbDecode(const std::string& bytes, const std::string& name, uint64_t maxPi
     *error = TooLargeMessage(name, uint64_t(width), uint64_t(height), 1, maxPixels);
     return false;
   }
+  EnsureMemoryFor(file->pixels);
   const bool gif = size >= 6 && std::memcmp(data, "GIF8", 4) == 0;
   if (gif) {
     // stb gives every frame of an animation, but this build writes no animation format.

@@ -2,6 +2,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -51,9 +52,14 @@ std::set<std::string> Entries(const std::string& dir) {
 }
 
 pid_t Start(const std::vector<std::string>& args, const std::string& in, const std::string& out,
-            const std::string& err, const std::string& program = CORVANEL) {
+            const std::string& err, const std::string& program = CORVANEL,
+            rlim_t addressSpace = 0) {
   pid_t pid = fork();
   if (pid == 0) {
+    if (addressSpace) {  // as on a small machine, or in a container
+      const rlimit limit{addressSpace, addressSpace};
+      setrlimit(RLIMIT_AS, &limit);
+    }
     auto redirect = [](const std::string& path, int fd, int flags) {
       if (path.empty()) return;
       int f = open(path.c_str(), flags, 0644);
@@ -473,6 +479,59 @@ TEST_F(Command, SaysEachNoteOnceAndQualityApplies) {
   ASSERT_EQ(Invoke({"cmd_night.png", "q30.jpg", "--quality", "30", "-q"}).status, 0);
   ASSERT_EQ(Invoke({"cmd_night.png", "q95.jpg", "--quality", "95", "-q"}).status, 0);
   EXPECT_LT(Slurp("q30.jpg").size() * 3 / 2, Slurp("q95.jpg").size());
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+constexpr bool kSanitized = __has_feature(address_sanitizer);
+#else
+constexpr bool kSanitized = false;
+#endif
+
+// A 24-megapixel image under less and less address space, with the default limit and with
+// a raised one: at every limit the big file is either written, or refused for memory (or by
+// the limit) by name and size, leaving nothing behind, and the small file after it in the
+// batch is written all the same.
+TEST_F(Command, RunningOutOfMemoryEndsThatFileOnly) {
+  if (kSanitized) GTEST_SKIP() << "AddressSanitizer reserves more address space than any limit";
+  mkdir("oom", 0755);
+  VipsImage* grey = nullptr;
+  ASSERT_EQ(vips_black(&grey, 6000, 4000, "bands", 3, NULL), 0);
+  VipsImage* big = nullptr;
+  ASSERT_EQ(vips_linear1(grey, &big, 1.0, 250.0, "uchar", TRUE, NULL), 0);  // all in the window
+  ASSERT_EQ(vips_image_write_to_file(big, "oom/big.png", NULL), 0);
+  g_object_unref(big);
+  g_object_unref(grey);
+  Put("oom/small.png", Slurp("cmd_night.png"));
+  int saidMemory = 0;
+  for (rlim_t megabytes : {400, 600, 800, 1000, 1400})
+    for (const char* limit : {"", "100"}) {
+      SCOPED_TRACE(std::to_string(megabytes) + " MB, --max-megapixels " + limit);
+      ASSERT_EQ(system("rm -rf oom/out && mkdir oom/out"), 0);
+      std::vector<std::string> args{"oom/big.png", "oom/small.png", "--out-dir", "oom/out",
+                                    "--format",    "jpg",           "--radius",  "3"};
+      if (*limit) args.insert(args.end(), {"--max-megapixels", limit});
+      const int status = Wait(
+          Start(args, "/dev/null", "/dev/null", "command_test.err", CORVANEL, megabytes << 20));
+      const std::string err = Slurp("command_test.err");
+      const std::set<std::string> written = Entries("oom/out");
+      EXPECT_TRUE(written.count("small.jpg")) << err;
+      ExpectOwnMessages({status, err, ""});
+      if (status == 0) {
+        EXPECT_TRUE(written.count("big.jpg")) << err;
+        continue;
+      }
+      EXPECT_EQ(status, 1) << err;
+      EXPECT_EQ(written, (std::set<std::string>{".", "..", "small.jpg"})) << err;
+      const bool memory =
+          err.find("not enough memory for oom/big.png (24.0 megapixels): ") != std::string::npos &&
+          err.find("could not be had") != std::string::npos;
+      EXPECT_TRUE(memory || err.find("oom/big.png is 6000 x 4000 pixels") != std::string::npos)
+          << err;
+      saidMemory += memory;
+    }
+  EXPECT_GT(saidMemory, 0) << "no limit ran short of memory";
 }
 
 // Ctrl-C while the command waits on a named pipe: it ends with 130 and leaves no file.

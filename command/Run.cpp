@@ -44,7 +44,10 @@ class Runner {
     // One file at a time: the filter itself uses both cores.
     for (const Job& job : plan_.jobs) {
       const Outcome outcome = Do(job);
-      if (outcome == Outcome::kStop) break;
+      if (outcome == Outcome::kStop) {
+        stopped_ = true;
+        break;
+      }
       ++(outcome == Outcome::kWritten ? written_ : failed_);
     }
     bar_.End();
@@ -68,6 +71,7 @@ class Runner {
         job.output.isStdout() ? std::string("standard output") : job.output.name;
     if (!job.refused.empty()) return Failed(job.refused);
     current_ = outName;
+    SetStopMessage(InterruptedMessage());
     ImageFile image;
     std::string step = "the memory to read it";
     try {
@@ -188,12 +192,15 @@ class Runner {
           Percent(totals.window, totals.pixels) + ") in the colour window, " + Seconds(ms));
   }
 
+  std::string InterruptedMessage() const {
+    const std::string rest = written_ ? " (" + std::to_string(written_) + " written before)" : "";
+    return "interrupted; " + current_ + " not written" + rest;
+  }
+
   int Finish(double start) {
     std::string error;
-    if (FilterHost::AbortRequested()) {
-      const std::string rest = written_ ? " (" + std::to_string(written_) + " written before)" : "";
-      return Fail(kExitInterrupted, "interrupted; " + current_ + " not written" + rest);
-    }
+    // An interrupt after the last file was written finds the run complete.
+    if (stopped_) return Fail(kExitInterrupted, InterruptedMessage());
     // The settings are saved once they have made an image (with --dialog: once chosen).
     if (!args_.settingsOut.empty() && written_ > 0 &&
         !WriteSettingsFile(plan_.settingsOut, used_, &error))
@@ -218,7 +225,8 @@ class Runner {
   std::set<std::string> said_;  // notes already given
   Totals all_;
   int written_ = 0, failed_ = 0;
-  std::string current_;  // the output being made, for the message when interrupted
+  std::string current_;   // the output being made, for the message when interrupted
+  bool stopped_ = false;  // a job was stopped by an interrupt
 };
 
 }  // namespace
@@ -229,6 +237,7 @@ int RunPlan(const Arguments& args, const Plan& plan) {
   std::string error;
   std::unique_ptr<PluginModule> plugin = PluginModule::Load(path, &error);
   if (!plugin) return Fail(kExitFailure, error);
+  SetStopMessage("interrupted; nothing written");
   FilterHost host(*plugin);
   return Runner(args, plan, host).Run();
 }

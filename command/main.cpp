@@ -10,6 +10,10 @@
 
 namespace {
 
+// Before main: an interrupt that came before the handler would end the program with no
+// word (and under Wine with status 0).
+[[maybe_unused]] const bool g_interruptsHandled = (InstallInterruptHandler(), true);
+
 int Main(int argc, char** argv) {
   Arguments args;
   if (const int status = ParseArguments(argc, argv, &args); status >= 0) return status;
@@ -23,7 +27,6 @@ int Main(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   LimitAllocatorReserve();
-  InstallInterruptHandler();
   // Each file's run says what it could not have; this catches the rest (the arguments, the
   // plug-in), so that no allocation failure ends the program without a word.
   try {

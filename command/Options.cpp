@@ -1,6 +1,7 @@
 #include "command/Options.h"
 
 #include <CLI/CLI.hpp>
+#include <cstdlib>
 
 #include "command/Report.h"
 #include "files/FileSystem.h"
@@ -53,15 +54,15 @@ void AddFileOptions(CLI::App& app, Arguments* args) {
                  "OUTPUT")
       ->type_name("EXT");
   app.add_option(
-         "--quality", args->quality,
+         "--quality", args->qualityText,
          "quality of lossy formats, 1-100 (default " + std::to_string(kDefaultQuality) + ")")
-      ->type_name("N")
-      ->check(CLI::Range(1, 100).description(""));
-  app.add_option("--max-megapixels", args->megapixels,
-                 "refuse images larger than this before decoding them (default here " +
-                     std::to_string(DefaultPixelLimit() / 1000000) + ")")
-      ->type_name("N")
-      ->check(CLI::Validator(CLI::PositiveNumber).description(""));
+      ->type_name("N");
+  app.add_option("--max-megapixels", args->megapixelsText,
+                 "refuse images larger than this before decoding them; the default is what "
+                 "this build can process in the memory it can address here (" +
+                     std::to_string(PeakBytesPerPixel()) +
+                     " bytes a pixel): " + Megapixels(DefaultPixelLimit()))
+      ->type_name("N");
 }
 
 void AddRunOptions(CLI::App& app, Arguments* args) {
@@ -142,6 +143,50 @@ std::string Footer() {
          "130 interrupted (Ctrl-C): the current file is not written, no partial file is left.";
 }
 
+// The option library's refusals in the command's own words.
+std::string UsageError(const CLI::ParseError& e) {
+  const std::string what = e.what();
+  const size_t colon = what.find(':');
+  if (dynamic_cast<const CLI::ArgumentMismatch*>(&e) && colon != std::string::npos)
+    return what.substr(0, colon) + " needs a value";
+  if (dynamic_cast<const CLI::ExtrasError*>(&e) && colon != std::string::npos) {
+    std::string extra = what.substr(colon + 1);
+    extra.erase(0, extra.find_first_not_of(' '));
+    return "unknown option " + extra;
+  }
+  if (dynamic_cast<const CLI::ConversionError*>(&e) ||
+      dynamic_cast<const CLI::ValidationError*>(&e))
+    return what.substr(0, colon) + ": not a value it takes";
+  return "the command line cannot be read: " + what;
+}
+
+// --quality and --max-megapixels, checked as the effect's settings are.
+bool CheckNumbers(Arguments* args, std::string* error) {
+  if (!args->qualityText.empty()) {
+    const std::string& t = args->qualityText;
+    const bool digits = t.size() <= 3 && t.find_first_not_of("0123456789") == std::string::npos;
+    const int q = digits ? std::stoi(t) : 0;
+    if (q < 1 || q > 100) {
+      *error = "--quality must be a whole number from 1 to 100 (got '" + t + "')";
+      return false;
+    }
+    args->quality = q;
+  }
+  if (!args->megapixelsText.empty()) {
+    const std::string& t = args->megapixelsText;
+    char* end = nullptr;
+    const double mp = std::strtod(t.c_str(), &end);
+    if (t.find_first_not_of("0123456789.") != std::string::npos || *end || !(mp > 0) ||
+        mp > 100000) {
+      *error = "--max-megapixels must be a number of megapixels above 0 and at most 100000 (got '" +
+               t + "')";
+      return false;
+    }
+    args->megapixels = mp;
+  }
+  return true;
+}
+
 }  // namespace
 
 int ParseArguments(int argc, char** argv, Arguments* args) {
@@ -169,7 +214,9 @@ int ParseArguments(int argc, char** argv, Arguments* args) {
   } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    return Fail(kExitUsage, std::string(e.what()) + " (see corvanel --help)");
+    return Fail(kExitUsage, UsageError(e) + " (see corvanel --help)");
   }
+  std::string error;
+  if (!CheckNumbers(args, &error)) return Fail(kExitUsage, error);
   return -1;
 }

@@ -11,8 +11,8 @@
 #include <memory>
 #include <random>
 
-#include "host/EffectParams.h"
 #include "filterhost/PluginModule.h"
+#include "host/EffectParams.h"
 #include "tests/EngineTestSupport.h"
 #ifdef _WIN32
 #include "tests/support/MessageBoxWatcher.h"

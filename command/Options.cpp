@@ -128,19 +128,21 @@ std::string SettingsFileHelp() {
 std::string Footer() {
   return "\nThe colour window: a pixel is lit when each of its red, green and blue lies within\n"
          "Threshold of --match (clamped to 0-255). Glow lights a halo around every such pixel.\n"
-         "Sparkle turns some of them into stars; a star's streaks can brighten further pixels "
-         "into\n"
-         "the window, so stars can spread. Unless --quiet, a line after each image says how many\n"
-         "pixels lay in the window (count and share) and the time taken; when none did, a "
-         "warning\n"
-         "says the image is unchanged (even with --quiet). Files of a batch are filtered one at\n"
-         "a time (the filter uses both cores); a file that fails is reported and the rest go "
-         "on.\n\n" +
+         "Sparkle turns some of them into stars; a star's streaks can brighten further pixels\n"
+         "into the window, which then start stars of their own, mostly further down, so stars\n"
+         "can spread over a dark picture: a lower Threshold, a shorter Radius or fewer Streaks\n"
+         "keep that in check. Unless --quiet, a line after each image says how many pixels lay\n"
+         "in the window (count and share) and the time taken; when none did, a warning says\n"
+         "the image is unchanged (even with --quiet). Files of a batch are filtered one at a\n"
+         "time (the filter uses both cores); a file that fails is reported and the rest go on.\n"
+         "Outputs of a batch that would meet (two inputs of one name) are all listed, and\n"
+         "nothing is done. An image that does not fit in memory fails alone, saying so.\n\n" +
          FormatsHelp() + "\n" + SettingsFileHelp() +
          "\nExit status: 0 every image written; 1 an image failed, or was refused before any "
          "work\n"
-         "(the rest of a batch is still done); 2 bad arguments or settings, nothing done;\n"
-         "130 interrupted (Ctrl-C): the current file is not written, no partial file is left.";
+         "(the rest of a batch is still done); 2 the command line cannot be carried out (bad\n"
+         "options or settings, outputs that meet), nothing done; 130 interrupted (Ctrl-C): the\n"
+         "file being made is not written, no partial file is left, and the message names it.";
 }
 
 // The option library's refusals in the command's own words.

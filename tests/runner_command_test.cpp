@@ -143,7 +143,7 @@ TEST_F(Command, HelpAndVersionSayWhatUsersNeed) {
   EXPECT_EQ(o.status, 0);
   for (const char* says :
        {"--out-dir DIR", "Exit status", "130 interrupted", "0-100 (default 5)", "in degrees",
-        "Formats of this build", "stars can spread", "filtered one at"})
+        "Formats of this build", "start stars of their own", "filtered one at"})
     EXPECT_NE(o.out.find(says), std::string::npos) << says;
   o = Invoke({"--version"});
   EXPECT_EQ(o.status, 0);

@@ -4,9 +4,20 @@
 #include <string>
 
 // Ctrl-C (and, on Windows, Ctrl-Break) sets the host's abort flag, so the work stops at
-// the next row; a second Ctrl-C, or a request to terminate, ends the program at once,
-// removing any temporary file first.
+// the next row and the run says what was not written; a second Ctrl-C (half a second or
+// more after the first: some senders deliver one interrupt twice), or natively a request
+// to terminate, ends the program at once, removing any temporary file and saying first
+// the message of SetStopMessage. On Windows closing the console, logging off and shutting
+// down stop the work as Ctrl-C does, and every interrupt ends with status 130. Installed
+// once, before main runs.
 void InstallInterruptHandler();
+
+// The line said when the program is ended at once ("interrupted; out.png not written"):
+// kept ready, since the handler may not allocate.
+void SetStopMessage(const std::string& message);
+
+// Keeps the allocator from reserving address space it may not use, first thing in main.
+void LimitAllocatorReserve();
 
 bool StderrIsTerminal();
 

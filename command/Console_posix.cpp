@@ -1,23 +1,58 @@
+#include <malloc.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
 
 #include "command/Console.h"
+#include "command/Console_stop.h"
 #include "files/FileSystem.h"
 #include "files/SafeWrite.h"
 #include "filterhost/FilterHost.h"
 
 namespace {
+
+// steady_clock is not async-signal-safe; clock_gettime is.
+double SignalMilliseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return double(now.tv_sec) * 1000.0 + double(now.tv_nsec) / 1e6;
+}
+
 void OnSignal(int signal) {
-  if ((signal == SIGINT && !FilterHost::AbortRequested()) || HardExitDeferred()) {
+  const int saved = errno;
+  if (signal == SIGINT) {
+    const double now = SignalMilliseconds();
+    if (!FilterHost::AbortRequested()) NoteFirstInterrupt(now);
+    if (!IsSecondInterrupt(now) || HardExitDeferred()) {
+      FilterHost::RequestAbort();
+      errno = saved;
+      return;
+    }
+  } else if (HardExitDeferred()) {
     FilterHost::RequestAbort();
+    errno = saved;
     return;
   }
   RemoveTempFilesNow();
+  const char* message = StopMessage();
+  if (write(STDERR_FILENO, message, strlen(message)) < 0) {
+  }
   _exit(128 + signal);
 }
+
 }  // namespace
+
+void LimitAllocatorReserve() {
+#ifdef __GLIBC__
+  // Each thread's own malloc arena reserves 64 MB of address space; under a ulimit -v that
+  // would leave less for the image than the default --max-megapixels counts on.
+  mallopt(M_ARENA_MAX, 2);
+#endif
+}
 
 void InstallInterruptHandler() {
   struct sigaction action {};

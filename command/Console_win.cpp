@@ -3,23 +3,46 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 
 #include "command/Console.h"
+#include "command/Console_stop.h"
 #include "files/FileSystem.h"
 #include "files/SafeWrite.h"
 #include "filterhost/FilterHost.h"
 
 namespace {
-BOOL WINAPI OnConsoleEvent(DWORD event) {
-  const bool interrupt = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
-  if ((interrupt && !FilterHost::AbortRequested()) || HardExitDeferred()) {
-    FilterHost::RequestAbort();
-    return TRUE;
-  }
+
+[[noreturn]] void EndNow() {
   RemoveTempFilesNow();
-  return FALSE;  // the default handler ends the program
+  const char* message = StopMessage();
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_ERROR_HANDLE), message, DWORD(strlen(message)), &written, nullptr);
+  // Never the default handler: under Wine it ends the program with status 0.
+  ExitProcess(130);
 }
+
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+  const double now = NowMilliseconds();  // the handler runs on a thread of its own
+  if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
+    if (!FilterHost::AbortRequested()) NoteFirstInterrupt(now);
+    if (!IsSecondInterrupt(now) || HardExitDeferred()) {
+      FilterHost::RequestAbort();
+      return TRUE;
+    }
+    EndNow();
+  }
+  // Closing the console, logging off, shutting down: the system ends the program some
+  // seconds after this returns, so the run is stopped and given most of that time to say
+  // what was not written and exit with 130 itself.
+  FilterHost::RequestAbort();
+  for (int i = 0; i < 40; ++i) Sleep(100);
+  EndNow();
+}
+
 }  // namespace
+
+void LimitAllocatorReserve() {}
 
 void InstallInterruptHandler() {
   SetConsoleCtrlHandler(OnConsoleEvent, TRUE);

@@ -1,6 +1,7 @@
 #include "command/Options.h"
 
 #include <CLI/CLI.hpp>
+#include <cstdlib>
 
 #include "command/Report.h"
 #include "files/FileSystem.h"
@@ -53,15 +54,15 @@ void AddFileOptions(CLI::App& app, Arguments* args) {
                  "OUTPUT")
       ->type_name("EXT");
   app.add_option(
-         "--quality", args->quality,
+         "--quality", args->qualityText,
          "quality of lossy formats, 1-100 (default " + std::to_string(kDefaultQuality) + ")")
-      ->type_name("N")
-      ->check(CLI::Range(1, 100).description(""));
-  app.add_option("--max-megapixels", args->megapixels,
-                 "refuse images larger than this before decoding them (default here " +
-                     std::to_string(DefaultPixelLimit() / 1000000) + ")")
-      ->type_name("N")
-      ->check(CLI::Validator(CLI::PositiveNumber).description(""));
+      ->type_name("N");
+  app.add_option("--max-megapixels", args->megapixelsText,
+                 "refuse images larger than this before decoding them; the default is what "
+                 "this build can process in the memory it can address here (" +
+                     std::to_string(PeakBytesPerPixel()) +
+                     " bytes a pixel): " + Megapixels(DefaultPixelLimit()))
+      ->type_name("N");
 }
 
 void AddRunOptions(CLI::App& app, Arguments* args) {
@@ -127,19 +128,65 @@ std::string SettingsFileHelp() {
 std::string Footer() {
   return "\nThe colour window: a pixel is lit when each of its red, green and blue lies within\n"
          "Threshold of --match (clamped to 0-255). Glow lights a halo around every such pixel.\n"
-         "Sparkle turns some of them into stars; a star's streaks can brighten further pixels "
-         "into\n"
-         "the window, so stars can spread. Unless --quiet, a line after each image says how many\n"
-         "pixels lay in the window (count and share) and the time taken; when none did, a "
-         "warning\n"
-         "says the image is unchanged (even with --quiet). Files of a batch are filtered one at\n"
-         "a time (the filter uses both cores); a file that fails is reported and the rest go "
-         "on.\n\n" +
+         "Sparkle turns some of them into stars; a star's streaks can brighten further pixels\n"
+         "into the window, which then start stars of their own, mostly further down, so stars\n"
+         "can spread over a dark picture: a lower Threshold, a shorter Radius or fewer Streaks\n"
+         "keep that in check. Unless --quiet, a line after each image says how many pixels lay\n"
+         "in the window (count and share) and the time taken; when none did, a warning says\n"
+         "the image is unchanged (even with --quiet). Files of a batch are filtered one at a\n"
+         "time (the filter uses both cores); a file that fails is reported and the rest go on.\n"
+         "Outputs of a batch that would meet (two inputs of one name) are all listed, and\n"
+         "nothing is done. An image that does not fit in memory fails alone, saying so.\n\n" +
          FormatsHelp() + "\n" + SettingsFileHelp() +
          "\nExit status: 0 every image written; 1 an image failed, or was refused before any "
          "work\n"
-         "(the rest of a batch is still done); 2 bad arguments or settings, nothing done;\n"
-         "130 interrupted (Ctrl-C): the current file is not written, no partial file is left.";
+         "(the rest of a batch is still done); 2 the command line cannot be carried out (bad\n"
+         "options or settings, outputs that meet), nothing done; 130 interrupted (Ctrl-C): the\n"
+         "file being made is not written, no partial file is left, and the message names it.";
+}
+
+// The option library's refusals in the command's own words.
+std::string UsageError(const CLI::ParseError& e) {
+  const std::string what = e.what();
+  const size_t colon = what.find(':');
+  if (dynamic_cast<const CLI::ArgumentMismatch*>(&e) && colon != std::string::npos)
+    return what.substr(0, colon) + " needs a value";
+  if (dynamic_cast<const CLI::ExtrasError*>(&e) && colon != std::string::npos) {
+    std::string extra = what.substr(colon + 1);
+    extra.erase(0, extra.find_first_not_of(' '));
+    return "unknown option " + extra;
+  }
+  if (dynamic_cast<const CLI::ConversionError*>(&e) ||
+      dynamic_cast<const CLI::ValidationError*>(&e))
+    return what.substr(0, colon) + ": not a value it takes";
+  return "the command line cannot be read: " + what;
+}
+
+// --quality and --max-megapixels, checked as the effect's settings are.
+bool CheckNumbers(Arguments* args, std::string* error) {
+  if (!args->qualityText.empty()) {
+    const std::string& t = args->qualityText;
+    const bool digits = t.size() <= 3 && t.find_first_not_of("0123456789") == std::string::npos;
+    const int q = digits ? std::stoi(t) : 0;
+    if (q < 1 || q > 100) {
+      *error = "--quality must be a whole number from 1 to 100 (got '" + t + "')";
+      return false;
+    }
+    args->quality = q;
+  }
+  if (!args->megapixelsText.empty()) {
+    const std::string& t = args->megapixelsText;
+    char* end = nullptr;
+    const double mp = std::strtod(t.c_str(), &end);
+    if (t.find_first_not_of("0123456789.") != std::string::npos || *end || !(mp > 0) ||
+        mp > 100000) {
+      *error = "--max-megapixels must be a number of megapixels above 0 and at most 100000 (got '" +
+               t + "')";
+      return false;
+    }
+    args->megapixels = mp;
+  }
+  return true;
 }
 
 }  // namespace
@@ -169,7 +216,9 @@ int ParseArguments(int argc, char** argv, Arguments* args) {
   } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    return Fail(kExitUsage, std::string(e.what()) + " (see corvanel --help)");
+    return Fail(kExitUsage, UsageError(e) + " (see corvanel --help)");
   }
+  std::string error;
+  if (!CheckNumbers(args, &error)) return Fail(kExitUsage, error);
   return -1;
 }

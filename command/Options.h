@@ -14,6 +14,7 @@ struct Arguments {
   std::optional<std::string> values[kParamCount];  // of the number settings given by name
   int quality = 0;
   double megapixels = 0;  // set to the default by ParseArguments
+  std::string qualityText, megapixelsText;  // as given, checked by ParseArguments
   bool dialog = false, quiet = false;
 };
 

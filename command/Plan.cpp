@@ -1,5 +1,6 @@
 #include "command/Plan.h"
 
+#include <algorithm>
 #include <map>
 
 #include "command/Console.h"
@@ -130,29 +131,39 @@ class Claims {
   }
   bool IsInput(const std::string& identity) const { return inputs_.count(identity) > 0; }
   void Release(const std::string& identity) { inputs_.erase(identity); }
-  bool Output(const OutputFile& out, std::string* error) {
+  // `from`: the input written there, or empty for the settings.
+  bool Output(const OutputFile& out, const std::string& from, std::string* error) {
     const auto input = inputs_.find(out.identity);
     if (input != inputs_.end()) {
-      *error = out.name + " is the input " + input->second +
-               "; writing it would destroy the input (nothing written)";
+      *error = out.name + " is the input " + input->second + "; writing it would destroy the input";
       return false;
     }
     const auto other = outputs_.find(out.identity);
     if (other != outputs_.end()) {
       *error = out.isStdout() ? std::string(
                                     "standard output cannot take both the image and the "
-                                    "settings (nothing written)")
-               : out.name == other->second
-                   ? out.name + " would be written twice (nothing written)"
-                   : out.name + " and " + other->second + " are the same file (nothing written)";
+                                    "settings")
+               : out.name == other->second.name
+                   ? out.name + " would be written twice" + From(other->second.from, from)
+                   : out.name + " and " + other->second.name + " are the same file" +
+                         From(other->second.from, from);
       return false;
     }
-    outputs_.emplace(out.identity, out.name);
+    outputs_.emplace(out.identity, Claim{out.name, from});
     return true;
   }
 
  private:
-  std::map<std::string, std::string> inputs_, outputs_;  // identity -> name
+  // ", from a/x.png and b/x.png": what would have made the output twice.
+  static std::string From(const std::string& first, const std::string& second) {
+    return first.empty() || second.empty() ? std::string()
+                                           : " (from " + first + " and " + second + ")";
+  }
+  struct Claim {
+    std::string name, from;  // the output, and the input that makes it
+  };
+  std::map<std::string, std::string> inputs_;  // identity -> name
+  std::map<std::string, Claim> outputs_;
 };
 
 bool CheckCollisions(const Arguments& args, Plan* plan, Refusal* refusal) {
@@ -171,15 +182,27 @@ bool CheckCollisions(const Arguments& args, Plan* plan, Refusal* refusal) {
                     "standard input cannot give both the image and the settings");
     claims.Input(settingsIdentity, args.settingsIn);
   }
+  // Every clash is listed, so that one run shows all there is to change; nothing is done.
+  std::string clashes;
+  int status = 0;
   for (const Job& job : plan->jobs)
-    if (job.refused.empty() && !claims.Output(job.output, &error))
-      return Refuse(refusal, kExitFailure, error);
+    if (job.refused.empty() && !claims.Output(job.output, job.input, &error)) {
+      // An output that is an input is refused as an unwritable output is; outputs that meet
+      // are the command line's contradiction.
+      status = std::max(status, claims.IsInput(job.output.identity) ? kExitFailure : kExitUsage);
+      clashes += (clashes.empty() ? "" : "; ") + error;
+    }
   if (!args.settingsOut.empty()) {
     // Rewriting the settings file that was read is allowed: it was read in full already.
     if (settingsIdentity != "stdin") claims.Release(settingsIdentity);
-    if (!claims.Output(plan->settingsOut, &error)) return Refuse(refusal, kExitFailure, error);
+    if (!claims.Output(plan->settingsOut, "", &error)) {
+      status =
+          std::max(status, claims.IsInput(plan->settingsOut.identity) ? kExitFailure : kExitUsage);
+      clashes += (clashes.empty() ? "" : "; ") + error;
+    }
   }
-  return true;
+  if (clashes.empty()) return true;
+  return Refuse(refusal, status, clashes + " (nothing written)");
 }
 
 }  // namespace

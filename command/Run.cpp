@@ -7,6 +7,7 @@
 #include "command/Console.h"
 #include "command/Report.h"
 #include "command/Settings.h"
+#include "files/SafeWrite.h"
 #include "filterhost/FilterHost.h"
 #include "filterhost/PluginModule.h"
 #include "imagefile/ImageFile.h"
@@ -43,7 +44,10 @@ class Runner {
     // One file at a time: the filter itself uses both cores.
     for (const Job& job : plan_.jobs) {
       const Outcome outcome = Do(job);
-      if (outcome == Outcome::kStop) break;
+      if (outcome == Outcome::kStop) {
+        stopped_ = true;
+        break;
+      }
       ++(outcome == Outcome::kWritten ? written_ : failed_);
     }
     bar_.End();
@@ -63,32 +67,70 @@ class Runner {
   }
 
   Outcome Do(const Job& job) {
-    const double start = NowMilliseconds();
     const std::string& outName =
         job.output.isStdout() ? std::string("standard output") : job.output.name;
     if (!job.refused.empty()) return Failed(job.refused);
     current_ = outName;
+    SetStopMessage(InterruptedMessage());
+    ImageFile image;
+    std::string step = "the memory to read it";
+    try {
+      return Make(job, outName, &image, &step);
+    } catch (const std::bad_alloc& e) {
+      // Whatever the step held is let go before the next file.
+      const uint64_t pixels = image.pixels;
+      image = ImageFile{};
+      host_.TakeOutput();
+      const auto* library = dynamic_cast<const OutOfMemory*>(&e);
+      return OutOfMemoryFailure(job, outName, pixels, step,
+                                library ? library->detail() : std::string());
+    }
+  }
+
+  Outcome OutOfMemoryFailure(const Job& job, const std::string& outName, uint64_t pixels,
+                             const std::string& what, const std::string& detail) {
+    if (FilterHost::AbortRequested()) return Outcome::kStop;
+    return Failed("not enough memory for " + job.input +
+                  (pixels ? " (" + Megapixels(pixels) + ")" : std::string()) + ": " + what +
+                  " could not be had" + (detail.empty() ? std::string() : " (" + detail + ")") +
+                  "; " + outName + " not written");
+  }
+
+  // One job's steps; *step names the memory each needs, for the message when it runs out.
+  Outcome Make(const Job& job, const std::string& outName, ImageFile* image, std::string* step) {
+    const double start = NowMilliseconds();
     bar_.Phase("loading", 0);
     load_.outputFormat = job.format;
-    ImageFile image;
-    std::string error;
-    if (!LoadImageFile(job.input, load_, &image, &error)) return FailedUnlessStopped(error);
+    std::string error, contents;
+    if (!ReadInputFile(job.input, job.input, &contents, &error)) return FailedUnlessStopped(error);
+    *step = "the memory to decode it";
+    const std::string name = job.input == "-" ? "standard input" : job.input;
+    if (!DecodeImage(contents, name, load_, image, &error)) return FailedUnlessStopped(error);
+    contents = std::string();
     bar_.Phase("loading", 100);
-    if (!HoldsFrames(job.format, image.frames.size(), &error))
+    if (!HoldsFrames(job.format, image->frames.size(), &error))
       return Failed("cannot write " + outName + ": " + error);
-    for (const std::string& note : image.notes)
+    for (const std::string& note : image->notes)
       if (said_.insert(note).second) {
         bar_.End();
         Say("note: " + note + " (" + job.input + ")");
       }
     Totals totals;
-    const OSErr result = Filter(image, &totals);
+    *step = "the host's image buffers for the filter";
+    const OSErr result = Filter(*image, &totals);
     if (FilterHost::AbortRequested()) return Outcome::kStop;
+    if (result == kMemFullErr)
+      return OutOfMemoryFailure(job, outName, image->pixels, "the filter's work memory", "");
     if (result != kNoErr) return FilterFailed(result, job, outName);
+    *step = "the memory to encode it as " + job.format;
     bar_.Phase("saving", 0);
     std::string bytes;
-    if (!EncodeImage(image, job.format, save_, &bytes, &error) ||
-        !WriteOutput(job.output, bytes, outName, &FilterHost::AbortRequested, &error))
+    if (!EncodeImage(*image, job.format, save_, &bytes, &error)) return FailedUnlessStopped(error);
+    const uint64_t pixels = image->pixels;  // the frames are not needed for writing
+    *image = ImageFile{};
+    image->pixels = pixels;
+    *step = "the memory to write it";
+    if (!WriteOutput(job.output, bytes, outName, &FilterHost::AbortRequested, &error))
       return FailedUnlessStopped(error);
     bar_.Phase("saving", 100);
     bar_.End();
@@ -115,7 +157,7 @@ class Runner {
         dialog_ = false;
         totals->window = CountWindowPixels(host_.source(), used_);
       }
-      image.frames[size_t(f)] = host_.output();
+      image.frames[size_t(f)] = host_.TakeOutput();
     }
     return result;
   }
@@ -150,12 +192,15 @@ class Runner {
           Percent(totals.window, totals.pixels) + ") in the colour window, " + Seconds(ms));
   }
 
+  std::string InterruptedMessage() const {
+    const std::string rest = written_ ? " (" + std::to_string(written_) + " written before)" : "";
+    return "interrupted; " + current_ + " not written" + rest;
+  }
+
   int Finish(double start) {
     std::string error;
-    if (FilterHost::AbortRequested()) {
-      const std::string rest = written_ ? " (" + std::to_string(written_) + " written before)" : "";
-      return Fail(kExitInterrupted, "interrupted; " + current_ + " not written" + rest);
-    }
+    // An interrupt after the last file was written finds the run complete.
+    if (stopped_) return Fail(kExitInterrupted, InterruptedMessage());
     // The settings are saved once they have made an image (with --dialog: once chosen).
     if (!args_.settingsOut.empty() && written_ > 0 &&
         !WriteSettingsFile(plan_.settingsOut, used_, &error))
@@ -180,7 +225,8 @@ class Runner {
   std::set<std::string> said_;  // notes already given
   Totals all_;
   int written_ = 0, failed_ = 0;
-  std::string current_;  // the output being made, for the message when interrupted
+  std::string current_;   // the output being made, for the message when interrupted
+  bool stopped_ = false;  // a job was stopped by an interrupt
 };
 
 }  // namespace
@@ -191,6 +237,7 @@ int RunPlan(const Arguments& args, const Plan& plan) {
   std::string error;
   std::unique_ptr<PluginModule> plugin = PluginModule::Load(path, &error);
   if (!plugin) return Fail(kExitFailure, error);
+  SetStopMessage("interrupted; nothing written");
   FilterHost host(*plugin);
   return Runner(args, plan, host).Run();
 }

@@ -135,6 +135,15 @@ bool FilterHost::SetImage(Image image) {
   return true;
 }
 
+Image FilterHost::TakeOutput() {
+  Image output = std::move(output_);
+  source_ = output_ = Image{};
+  inBuffer_ = outBuffer_ = std::vector<uint8_t>{};
+  served_ = Served{};
+  ResetRecord();
+  return output;
+}
+
 void FilterHost::ResetRecord() {
   FilterRecord& r = record_;
   r.abortProc = &FilterHost::AbortProc;
@@ -201,6 +210,17 @@ OSErr FilterHost::Run(bool showDialog) {
   FilterHost* idle = nullptr;
   if (source_.planes == 0 || !g_running.compare_exchange_strong(idle, this))
     return kFilterBadParameters;
+  // However the run ends (an allocation may fail in a callback), the buffers end with it and
+  // another run may follow.
+  struct EndRun {
+    FilterHost* host;
+    ~EndRun() {
+      FilterRecord& r = host->record_;
+      r.inData = r.outData = r.maskData = nullptr;
+      host->served_ = Served{};
+      g_running.store(nullptr);
+    }
+  } end{this};
   ResetRecord();
   if (!showDialog) {
     if (!record_.parameters) SetParams(DefaultEffectParams());
@@ -231,10 +251,6 @@ OSErr FilterHost::Run(bool showDialog) {
     // Finish follows only a run that went through, as the common hosts do.
     if (result == kNoErr && (!hooks_ || hooks_->Finishes())) result = Call(kSelectorFinish);
   }
-  // The buffers are the host's and end with the run.
-  record_.inData = record_.outData = record_.maskData = nullptr;
-  served_ = Served{};
-  g_running.store(nullptr);
   return result;
 }
 

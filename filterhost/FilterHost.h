@@ -93,6 +93,9 @@ class FilterHost {
   // The destination image: the source until a run writes into it.
   const Image& output() const { return output_; }
   const Image& source() const { return source_; }
+  // The destination image moved out, and the source and the buffers let go: the host holds
+  // no image until the next SetImage.
+  Image TakeOutput();
 
   // The record the plug-in sees. Between runs and while the dialog is open it may be
   // read; write to it only before a run.

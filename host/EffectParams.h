@@ -56,7 +56,7 @@ inline constexpr ParamRange kParamRanges[] = {
     {"Threshold", &EffectParams::threshold, 0, 100, 5, "threshold", "levels",
      "how far each of a pixel's red, green and blue may lie from --match, in levels, for the "
      "pixel to be lit (0: exactly that colour). Sparkle: also how many of those pixels become "
-     "stars (more the higher)"},
+     "stars (more the higher, and the further stars spread: see below)"},
     {"Radius", &EffectParams::radius, 0, 100, 30, "radius", "pixels",
      "Glow: the halo's radius in pixels. Sparkle: streaks reach up to twice it"},
     {"Streaks", &EffectParams::streaks, 0, 40, 4, "streaks", "", "Sparkle: streaks per star"},

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -19,7 +20,26 @@ struct ImageFile {
   // Conversions worth saying: "16-bit samples are filtered as 8-bit samples".
   std::vector<std::string> notes;
   std::shared_ptr<const void> source;  // the library's own record: metadata to write again
+  // Of all frames, from the header: set before decoding, so that a failure can name it.
+  uint64_t pixels = 0;
 };
+
+// Memory that a library could not have (libvips' "out of memory"), thrown as the standard
+// allocator's failure is, with what the library said: never mistaken for a damaged file.
+class OutOfMemory : public std::bad_alloc {
+ public:
+  explicit OutOfMemory(std::string detail) : detail_(std::move(detail)) {}
+  const char* what() const noexcept override { return "out of memory"; }
+  const std::string& detail() const { return detail_; }
+
+ private:
+  std::string detail_;
+};
+// Whether a library's message says that memory could not be had.
+bool SaysOutOfMemory(const std::string& message);
+
+// "24.0 megapixels"
+std::string Megapixels(uint64_t pixels);
 
 struct ImageFormatInfo {
   const char* name;        // "png": the extension --format takes
@@ -48,8 +68,13 @@ struct LoadOptions {
   // animation before it is decoded. Empty: any.
   std::string outputFormat;
 };
-// A limit on decoded pixels that suits this machine's memory.
+// A limit on decoded pixels that suits the memory this program can address here.
 uint64_t DefaultPixelLimit();
+// Throws OutOfMemory when an image of that many pixels could not be finished in the address
+// space this process has left (where that is limited); each backend asks before decoding.
+void EnsureMemoryFor(uint64_t pixels);
+// What a run takes at its peak per pixel of the image, as both of the above count it.
+uint64_t PeakBytesPerPixel();
 
 // JPEG, WebP, HEIF/AVIF and JPEG XL quality when --quality is not given.
 constexpr int kDefaultQuality = 90;

@@ -119,19 +119,20 @@ const Format* FindFormat(const std::string& name) {
 
 // libvips' warnings (a damaged file's details) are kept to explain a failure, never
 // printed as they come: every line the command prints is its own.
-// They come from libvips' worker threads too.
+// They come from libvips' worker threads too, and while memory runs out: kept in a fixed
+// buffer, since nothing may throw through libvips' C code.
 std::mutex g_warningLock;
-std::string g_lastWarning;
+char g_lastWarning[512] = {};
 
 void KeepWarning(const gchar*, GLogLevelFlags, const gchar* message, gpointer) {
   std::lock_guard<std::mutex> lock(g_warningLock);
-  g_lastWarning = message ? message : "";
+  g_strlcpy(g_lastWarning, message ? message : "", sizeof g_lastWarning);
 }
 
 std::string TakeWarning() {
   std::lock_guard<std::mutex> lock(g_warningLock);
-  std::string warning;
-  warning.swap(g_lastWarning);
+  std::string warning(g_lastWarning);
+  g_lastWarning[0] = '\0';
   return warning;
 }
 
@@ -150,6 +151,7 @@ bool Started() {
   return started;
 }
 
+// What libvips said of its failure; memory it could not have is thrown as OutOfMemory.
 std::string LibraryError() {
   std::string s = vips_error_buffer();
   vips_error_clear();
@@ -158,6 +160,7 @@ std::string LibraryError() {
   while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
   const size_t newline = s.find('\n');
   if (newline != std::string::npos) s = s.substr(0, newline);  // the first says most
+  if (SaysOutOfMemory(s)) throw OutOfMemory("libvips: " + s);
   return s.empty() ? "libvips failed" : s;
 }
 
@@ -281,7 +284,10 @@ void WatchWork(VipsImage* image, Watch* watch) {
   g_signal_connect(image, "eval", G_CALLBACK(+[](VipsImage* im, VipsProgress* p, gpointer data) {
                      const Watch* w = static_cast<const Watch*>(data);
                      if (w->stop && w->stop()) vips_image_set_kill(im, TRUE);
-                     if (w->progress && *w->progress) (*w->progress)(p->percent);
+                     try {  // nothing may throw through libvips
+                       if (w->progress && *w->progress) (*w->progress)(p->percent);
+                     } catch (...) {
+                     }
                    }),
                    watch);
 }
@@ -292,8 +298,10 @@ bool TakeFrames(VipsImage* image, int pages, int frameHeight, const LoadOptions&
   size_t size = 0;
   Watch watch{options.stop, &options.progress};
   WatchWork(image, &watch);
-  void* pixels = vips_image_write_to_memory(image, &size);
-  if (!pixels) return false;
+  // Freed however this ends: copying the frames out may run out of memory.
+  std::unique_ptr<void, decltype(&g_free)> buffer(vips_image_write_to_memory(image, &size), g_free);
+  if (!buffer) return false;
+  const void* pixels = buffer.get();
   const int planes = image->Bands == 2 || image->Bands == 4 ? 4 : 3;
   const int bands = image->Bands;
   const size_t frameSamples = size_t(image->Xsize) * size_t(frameHeight);
@@ -308,7 +316,6 @@ bool TakeFrames(VipsImage* image, int pages, int frameHeight, const LoadOptions&
       file->frames.push_back(ToFilterPlanes(start, image->Xsize, frameHeight, bands));
     }
   }
-  g_free(pixels);
   return true;
 }
 
@@ -362,14 +369,16 @@ bool DecodeImage(const std::string& bytes, const std::string& name, const LoadOp
   if (loader->pages && vips_image_get_typeof(image.get(), VIPS_META_N_PAGES))
     pages = std::max(1, vips_image_get_n_pages(image.get()));
   const uint64_t width = uint64_t(image->Xsize), height = uint64_t(image->Ysize);
+  file->pixels = width * height * uint64_t(pages);
   if (!options.outputFormat.empty() && !HoldsFrames(options.outputFormat, size_t(pages), error)) {
     *error = name + ": " + *error;
     return false;
   }
-  if (width * height * uint64_t(pages) > limit) {
+  if (file->pixels > limit) {
     *error = TooLargeMessage(name, width, height, uint64_t(pages), limit);
     return false;
   }
+  EnsureMemoryFor(file->pixels);
   if (pages > 1 && !Open(bytes, true, &image)) {
     *error = name + " has " + std::to_string(pages) +
              " frames or pages that cannot be read together (" + LibraryError() +
@@ -407,21 +416,23 @@ bool DecodeImage(const std::string& bytes, const std::string& name, const LoadOp
 namespace {
 
 // The frames as one libvips image, one above the other, with what the source file said
-// about itself.
-bool ToVipsImage(const ImageFile& file, const Format* format, ImagePtr* image, std::string* error) {
+// about itself. The image reads the pixels where they are (a single frame's, or the frames
+// put together in *all), without a copy: they must outlive it.
+bool ToVipsImage(const ImageFile& file, const Format* format, std::vector<uint8_t>* all,
+                 ImagePtr* image, std::string* error) {
   const Image& first = file.frames.front();
-  std::vector<uint8_t> all;
   for (const Image& frame : file.frames) {
     if (frame.width != first.width || frame.height != first.height ||
         frame.planes != first.planes) {
       *error = "the frames differ in size";
       return false;
     }
-    all.insert(all.end(), frame.pixels.begin(), frame.pixels.end());
+    if (file.frames.size() > 1) all->insert(all->end(), frame.pixels.begin(), frame.pixels.end());
   }
   const int frames = int(file.frames.size());
-  ImagePtr raw(vips_image_new_from_memory_copy(
-      all.data(), all.size(), first.width, first.height * frames, first.planes, VIPS_FORMAT_UCHAR));
+  const std::vector<uint8_t>& pixels = frames > 1 ? *all : first.pixels;
+  ImagePtr raw(vips_image_new_from_memory(pixels.data(), pixels.size(), first.width,
+                                          first.height * frames, first.planes, VIPS_FORMAT_UCHAR));
   if (!raw) {
     *error = LibraryError();
     return false;
@@ -470,8 +481,9 @@ bool EncodeImage(const ImageFile& file, const std::string& format, const SaveOpt
     return false;
   }
   TakeWarning();
+  std::vector<uint8_t> all;  // declared first: the image reads it to the end
   ImagePtr image;
-  if (!ToVipsImage(file, row, &image, error)) return false;
+  if (!ToVipsImage(file, row, &all, &image, error)) return false;
   Watch watch{options.stop, &options.progress};
   WatchWork(image.get(), &watch);
   void* buffer = nullptr;
@@ -482,14 +494,13 @@ bool EncodeImage(const ImageFile& file, const std::string& format, const SaveOpt
                        options.quality > 0 ? options.quality : kDefaultQuality);
   else
     vips_error("corvanel", "no encoder for .%s", format.c_str());
+  std::unique_ptr<void, decltype(&g_free)> encoded(buffer, g_free);
   if (failed) {
-    g_free(buffer);
     *error = options.stop && options.stop()
                  ? "stopped"
                  : "cannot encode the image as " + format + " (" + LibraryError() + ")";
     return false;
   }
   bytes->assign(static_cast<const char*>(buffer), size);
-  g_free(buffer);
   return true;
 }

@@ -71,10 +71,12 @@ bool StbDecode(const std::string& bytes, const std::string& name, uint64_t maxPi
              std::to_string(height) + " pixels)";
     return false;
   }
-  if (uint64_t(width) * uint64_t(height) > maxPixels) {
+  file->pixels = uint64_t(width) * uint64_t(height);
+  if (file->pixels > maxPixels) {
     *error = TooLargeMessage(name, uint64_t(width), uint64_t(height), 1, maxPixels);
     return false;
   }
+  EnsureMemoryFor(file->pixels);
   const bool gif = size >= 6 && std::memcmp(data, "GIF8", 4) == 0;
   if (gif) {
     // stb gives every frame of an animation, but this build writes no animation format.
@@ -94,6 +96,7 @@ bool StbDecode(const std::string& bytes, const std::string& name, uint64_t maxPi
   int wanted = channels;  // 1 to 4, as the file has them
   stbi_uc* pixels = stbi_load_from_memory(data, size, &width, &height, &channels, wanted);
   if (!pixels) {
+    if (std::strcmp(stbi_failure_reason(), "outofmem") == 0) throw OutOfMemory("stb_image");
     *error = name + " is damaged or unsupported (" + stbi_failure_reason() + ")";
     return false;
   }

@@ -72,12 +72,17 @@ TEST_F(PlanTest, RefusesWithTheStatusAndMessageOfTheCommand) {
        1,
        "in.png is the input in.png; writing it would destroy the input (nothing written)"},
       {{"in.png", "o.png", "--save-settings", "o.png"},
-       1,
+       2,
        "o.png would be written twice (nothing written)"},
       {{"in.png", "-", "--format", "png", "--save-settings", "-"},
-       1,
+       2,
        "standard output cannot take both the image and the settings"},
       {{"in.png", "--out-dir", ".", "--format", "png"}, 1, "./in.png is the input in.png"},
+      // Outputs that meet in a batch: every clash, with both inputs.
+      {{"in.png", "out/../in.png", "in.png", "--out-dir", "out", "--format", "tga"},
+       2,
+       "out/in.tga would be written twice (from in.png and out/../in.png); out/in.tga would be "
+       "written twice (from in.png and in.png) (nothing written)"},
 #ifndef _WIN32
       {{"in.png", "o.png", "--dialog"}, 2, "--dialog needs the Windows build"},
       {{"in.png", "o.png", "--plugin", "x.8bf"}, 2, "--plugin needs the Windows build"},

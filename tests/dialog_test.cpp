@@ -16,11 +16,11 @@
 #include <thread>
 
 #include "engine/Engine.h"
-#include "host/EffectParams.h"
-#include "resources/ResourceIds.h"
 #include "filterhost/FilterHost.h"
-#include "imagefile/ImageFile.h"
 #include "filterhost/PluginModule.h"
+#include "host/EffectParams.h"
+#include "imagefile/ImageFile.h"
+#include "resources/ResourceIds.h"
 #include "tests/oracle/Oracle.h"
 #include "tests/support/DialogDriver.h"
 #include "tests/support/PluginPath_win.h"

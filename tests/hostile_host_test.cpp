@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "filterhost/PluginModule.h"
+#include "host/EffectParams.h"
 #include "tests/EngineTestSupport.h"
 #include "tests/support/TestHost.h"
 #ifdef _WIN32

@@ -6,9 +6,9 @@
 
 #include <map>
 
+#include "filterhost/PluginModule.h"
 #include "host/EffectParams.h"
 #include "host/PseudoHandle.h"
-#include "filterhost/PluginModule.h"
 #include "tests/ExpectedPipl.h"
 #include "tests/support/MessageBoxWatcher.h"
 #include "tests/support/PluginPath_win.h"

@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <fstream>
 
-#include "files/FileSystem.h"
-#include "imagefile/ImageFile.h"
-#include "files/SafeWrite.h"
 #include "command/Settings.h"
+#include "files/FileSystem.h"
+#include "files/SafeWrite.h"
+#include "imagefile/ImageFile.h"
 
 namespace {
 

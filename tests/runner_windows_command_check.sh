@@ -32,7 +32,7 @@ expect 1 "is the input in.png" in.png ./in.png
 cp in.png ro.png && chmod 444 ro.png
 expect 1 "read-only" in.png ro.png
 cmp -s in.png ro.png || { echo "a read-only output was changed" >&2; fail=1; }
-expect 1 "would be written twice" in.png same.png --save-settings same.png
+expect 2 "would be written twice" in.png same.png --save-settings same.png
 expect 0 "" in.png - --format bmp --quiet
 [ "$(head -c 2 out.txt)" = BM ] || { echo "standard output did not get a BMP" >&2; fail=1; }
 # With no display the dialog cannot be shown: that is a failure, and nothing is written.

@@ -94,7 +94,10 @@ const Container* Sniff(const std::string& b) {
   return format ? FindContainer(format) : nullptr;
 }
 
+// The code of a failure, for its message. Memory the component could not have is no
+// damage or fault of the file: it is thrown as the allocator's failure is.
 std::string Hresult(HRESULT hr) {
+  if (hr == E_OUTOFMEMORY) throw OutOfMemory("the Windows Imaging Component");
   char text[16];
   std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(hr));
   return std::string("error ") + text;
@@ -266,13 +269,16 @@ bool DecodeTga(const std::string& bytes, const std::string& name, uint64_t limit
              std::to_string(height) + " pixels)";
     return false;
   }
-  if (uint64_t(width) * uint64_t(height) > limit) {
+  file->pixels = uint64_t(width) * uint64_t(height);
+  if (file->pixels > limit) {
     *error = TooLargeMessage(name, uint64_t(width), uint64_t(height), 1, limit);
     return false;
   }
+  EnsureMemoryFor(file->pixels);
   const int wanted = channels;
   stbi_uc* pixels = stbi_load_from_memory(data, size, &width, &height, &channels, wanted);
   if (!pixels) {
+    if (std::strcmp(stbi_failure_reason(), "outofmem") == 0) throw OutOfMemory("stb_image");
     *error = name + " is damaged or unsupported (" + stbi_failure_reason() + ")";
     return false;
   }
@@ -670,9 +676,11 @@ bool DecodeImage(const std::string& bytes, const std::string& name, const LoadOp
   Com<IWICImagingFactory> factory;
   OpenedFrame f;
   if (!StartComponent(com, &factory, error) ||
-      !OpenFrame(factory.get(), bytes, *container, name, &f, error) ||
-      !SizeFits(name, f.width, f.height, limit, error))
+      !OpenFrame(factory.get(), bytes, *container, name, &f, error))
     return false;
+  file->pixels = uint64_t(f.width) * uint64_t(f.height);
+  if (!SizeFits(name, f.width, f.height, limit, error)) return false;
+  EnsureMemoryFor(file->pixels);
   const Layout layout = Describe(factory.get(), f.frame.get(), f.format);
   PixelSource source;
   if (!ChoosePixelSource(factory.get(), f, layout, name, &source, error)) return false;

@@ -1,13 +1,6 @@
 #include "imagefile/ImageSupport.h"
 
-namespace {
-
-std::string Megapixels(uint64_t pixels) {
-  const uint64_t tenths = (pixels + 50000) / 100000;
-  return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " megapixels";
-}
-
-}  // namespace
+#include "imagefile/ImageFile.h"
 
 std::string TooLargeMessage(const std::string& name, uint64_t width, uint64_t height,
                             uint64_t frames, uint64_t maxPixels) {

@@ -50,3 +50,18 @@ if(WIN32 AND (CMAKE_SIZEOF_VOID_P EQUAL 8 OR CORVANEL_RUN_WIN32_TESTS))
   set_tests_properties(runner_cross_check runner_windows_command_check
                        PROPERTIES CROSSCOMPILING_EMULATOR "" TIMEOUT ${CORVANEL_PROGRAM_TIMEOUT})
 endif()
+
+# The README's formats table against what each build's --help says.
+if(NOT WIN32)
+  add_test(NAME readme_formats
+           COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/readme_formats_check.sh
+                   ${PROJECT_SOURCE_DIR}/README.md "Linux `corvanel`" $<TARGET_FILE:corvanel>)
+  set_tests_properties(readme_formats PROPERTIES TIMEOUT ${CORVANEL_CASE_TIMEOUT})
+elseif(CMAKE_SIZEOF_VOID_P EQUAL 8 OR CORVANEL_RUN_WIN32_TESTS)
+  add_test(NAME readme_formats
+           COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/readme_formats_check.sh
+                   ${PROJECT_SOURCE_DIR}/README.md "Windows `corvanel.exe`"
+                   ${PROJECT_SOURCE_DIR}/cmake/wine-run ${wine_arch} $<TARGET_FILE:corvanel>)
+  set_tests_properties(readme_formats PROPERTIES CROSSCOMPILING_EMULATOR "" TIMEOUT
+                                                 ${CORVANEL_PROGRAM_TIMEOUT})
+endif()

@@ -20,6 +20,8 @@ void SetStopMessage(const std::string& message);
 void LimitAllocatorReserve();
 
 bool StderrIsTerminal();
+// Image bytes are never written to a terminal, where they would only garble it.
+bool StdoutIsTerminal();
 
 // Whether this session can show a window at all (Windows; never elsewhere), so that
 // --dialog fails before any work where no dialog could appear.

@@ -66,6 +66,10 @@ bool StderrIsTerminal() {
   return isatty(STDERR_FILENO) == 1;
 }
 
+bool StdoutIsTerminal() {
+  return isatty(STDOUT_FILENO) == 1;
+}
+
 bool CanShowWindows() {
   return false;
 }

@@ -52,6 +52,10 @@ bool StderrIsTerminal() {
   return _isatty(_fileno(stderr)) != 0;
 }
 
+bool StdoutIsTerminal() {
+  return _isatty(_fileno(stdout)) != 0;
+}
+
 bool CanShowWindows() {
   HWND probe = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
                                GetModuleHandleA(nullptr), nullptr);

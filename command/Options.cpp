@@ -1,13 +1,27 @@
 #include "command/Options.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cstdlib>
 
+#include "command/Console.h"
 #include "command/Report.h"
 #include "files/FileSystem.h"
 #include "imagefile/ImageFile.h"
 
 namespace {
+
+// The plug-in --version speaks of: built in natively; on Windows the one beside
+// corvanel.exe, where there is one.
+std::string PluginVersion() {
+#ifdef _WIN32
+  if (InspectPath(ProgramDirectory() + "Corvanel.8bf").kind == PathInfo::kMissing)
+    return "no Corvanel.8bf beside it: --plugin PATH names one";
+  return std::string("the Corvanel plug-in ") + CORVANEL_VERSION + " beside it";
+#else
+  return std::string("the Corvanel plug-in ") + CORVANEL_VERSION + ", built in";
+#endif
+}
 
 std::string Range(const ParamRange& r) {
   return std::to_string(r.min) + "-" + std::to_string(r.max);
@@ -73,11 +87,13 @@ void AddRunOptions(CLI::App& app, Arguments* args) {
       ->type_name("PATH");
   app.add_flag("-q,--quiet", args->quiet,
                "no progress bar, no line per image and no summary; warnings and errors still");
-  app.set_version_flag("--version",
-                       std::string("corvanel ") + CORVANEL_VERSION + " (the Corvanel plug-in " +
-                           CORVANEL_VERSION + ")\n" + ImageLibraryVersions() + ", CLI11 " +
-                           CLI11_VERSION,
-                       "show the versions of corvanel, the plug-in and the libraries");
+  app.set_version_flag(
+      "--version",
+      [] {
+        return std::string("corvanel ") + CORVANEL_VERSION + " (" + PluginVersion() + ")\n" +
+               ImageLibraryVersions() + ", CLI11 " + CLI11_VERSION;
+      },
+      "show the versions of corvanel, the plug-in and the libraries");
 }
 
 // From the format table of this build's image backend.
@@ -209,8 +225,19 @@ int ParseArguments(int argc, char** argv, Arguments* args) {
   AddFileOptions(app, args);
   AddRunOptions(app, args);
   app.footer(Footer());
+#ifdef _WIN32
+  // "/?" asks a Windows program for its help; it can name no file there.
+  std::vector<std::string> given(argv + 1, argv + argc);
+  for (std::string& a : given)
+    if (a == "/?") a = "--help";
+  std::reverse(given.begin(), given.end());  // CLI11 takes them last first
+#endif
   try {
+#ifdef _WIN32
+    app.parse(std::move(given));
+#else
     app.parse(argc, argv);
+#endif
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
   } catch (const CLI::CallForVersion& e) {

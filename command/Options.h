@@ -13,7 +13,7 @@ struct Arguments {
   std::string mode, match, settingsIn, settingsOut, pluginPath, outDir, formatName;
   std::optional<std::string> values[kParamCount];  // of the number settings given by name
   int quality = 0;
-  double megapixels = 0;  // set to the default by ParseArguments
+  double megapixels = 0;                    // set to the default by ParseArguments
   std::string qualityText, megapixelsText;  // as given, checked by ParseArguments
   bool dialog = false, quiet = false;
 };

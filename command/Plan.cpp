@@ -77,9 +77,12 @@ bool PlanBatch(const Arguments& args, const std::string& forcedFormat, Plan* pla
   const std::string& outDir = args.outDir;
   const PathInfo dir = InspectPath(outDir);
   if (dir.kind != PathInfo::kDirectory)
-    return Refuse(refusal, kExitUsage,
-                  "--out-dir " + outDir +
-                      (dir.kind == PathInfo::kMissing ? ": no such folder" : ": not a folder"));
+    return Refuse(
+        refusal, kExitUsage,
+        "--out-dir " + outDir +
+            (dir.kind == PathInfo::kMissing ? ": no such folder (make it first: corvanel creates "
+                                              "no folders)"
+                                            : ": not a folder"));
   for (const std::string& input : args.files) {
     if (input == "-")
       return Refuse(refusal, kExitUsage,
@@ -108,10 +111,18 @@ bool PlanSingle(const Arguments& args, const std::string& forcedFormat,
   std::string error;
   if (out == "-" && forcedFormat.empty())
     return Refuse(refusal, kExitUsage, "standard output as OUTPUT needs --format EXT");
+  if (out == "-" && StdoutIsTerminal())
+    return Refuse(refusal, kExitUsage,
+                  "standard output is a terminal: send it to a file or a program "
+                  "(> out." +
+                      forcedFormat + " or | ...)");
   if (!CheckOutput(out, out, &job.output, &error))
     return Refuse(refusal, kExitFailure, error + useOutDir);
   std::string named;
-  const bool hasFormat = out != "-" && OutputFormatFor(out, &named, &error);
+  // A name without an extension names no format (OutputFormatFor would read it as one).
+  const bool noExtension = out != "-" && BaseName(out).find('.') == std::string::npos;
+  if (noExtension) error = "the name has no extension";
+  const bool hasFormat = out != "-" && !noExtension && OutputFormatFor(out, &named, &error);
   if (!forcedFormat.empty() && hasFormat && named != forcedFormat)
     return Refuse(refusal, kExitUsage,
                   out + " names the ." + named + " format but --format says ." + forcedFormat);

@@ -42,7 +42,7 @@ void ProgressBar::Phase(const char* label, int percent) {
 void ProgressBar::Rows(int32_t done, int32_t total, int frame, int frames) {
   if (total <= 0 || frames <= 0) return;
   const int64_t rows = int64_t(frame) * total + std::clamp(done + 1, 0, total);
-  Phase("rendering", int(rows * 100 / (int64_t(total) * frames)));
+  Phase("filtering", int(rows * 100 / (int64_t(total) * frames)));
 }
 
 void ProgressBar::End() {

@@ -19,7 +19,7 @@ std::string Percent(uint64_t part, uint64_t whole);  // "12.50 %"
 std::string Seconds(double milliseconds);            // "1.25 s"
 std::string Colour(const EffectParams& p);           // "255,200,90"
 
-// One line redrawn in place, through loading, rendering and saving; only when stderr is a
+// One line redrawn in place, through loading, filtering and saving; only when stderr is a
 // terminal, so logs stay clean.
 class ProgressBar {
  public:

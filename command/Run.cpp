@@ -97,6 +97,16 @@ class Runner {
   }
 
   // One job's steps; *step names the memory each needs, for the message when it runs out.
+  // What the output format cannot keep of the image or the options, said once.
+  void AddFormatNotes(const std::string& format, ImageFile* image) const {
+    const ImageFormatInfo* info = FindImageFormat(format);
+    if (!info) return;
+    if (!info->alpha && !image->frames.empty() && image->frames.front().planes == 4)
+      image->notes.push_back("." + format + " keeps no alpha channel: it is dropped");
+    if (!info->lossy && save_.quality > 0)
+      image->notes.push_back("--quality does not apply to ." + format + ": it is ignored");
+  }
+
   Outcome Make(const Job& job, const std::string& outName, ImageFile* image, std::string* step) {
     const double start = NowMilliseconds();
     bar_.Phase("loading", 0);
@@ -110,6 +120,7 @@ class Runner {
     bar_.Phase("loading", 100);
     if (!HoldsFrames(job.format, image->frames.size(), &error))
       return Failed("cannot write " + outName + ": " + error);
+    AddFormatNotes(job.format, image);
     for (const std::string& note : image->notes)
       if (said_.insert(note).second) {
         bar_.End();
@@ -236,7 +247,11 @@ int RunPlan(const Arguments& args, const Plan& plan) {
       args.pluginPath.empty() ? ProgramDirectory() + "Corvanel.8bf" : args.pluginPath;
   std::string error;
   std::unique_ptr<PluginModule> plugin = PluginModule::Load(path, &error);
-  if (!plugin) return Fail(kExitFailure, error);
+  if (!plugin)
+    return Fail(kExitFailure, error + (args.pluginPath.empty()
+                                           ? " (corvanel.exe loads the Corvanel.8bf beside it; "
+                                             "--plugin PATH names another)"
+                                           : ""));
   SetStopMessage("interrupted; nothing written");
   FilterHost host(*plugin);
   return Runner(args, plan, host).Run();

@@ -83,7 +83,12 @@ bool ParseMatchColour(const std::string& text, EffectParams* params, std::string
 
 bool ParseSettings(const std::string& text, EffectParams* params, std::string* error) {
   EffectParams copy = *params;
-  bool seen[kParamCount + 1] = {};  // the last one is the mode
+  // Where each setting was given: the line and the name it was given by (the last one is
+  // the mode), so that a second one can name the first.
+  struct Given {
+    int line = 0;
+    std::string name;
+  } seen[kParamCount + 1];
   std::istringstream lines(text);
   std::string line;
   for (int number = 1; std::getline(lines, line); ++number) {
@@ -109,14 +114,16 @@ bool ParseSettings(const std::string& text, EffectParams* params, std::string* e
     }
     const int first = match ? kMatchParam.first : index, last = match ? first + 2 : index;
     for (int i = first; i <= last; ++i) {
-      if (seen[i]) {
-        *error = where + "'" + (match ? kParamRanges[i].name : name) + "' is given twice" +
-                 (match ? " (" + name + " sets " + kParamRanges[first].name + ", " +
-                              kParamRanges[first + 1].name + " and " + kParamRanges[last].name + ")"
+      if (seen[i].line) {
+        const std::string setting = match ? kParamRanges[i].name : name;
+        *error = where + "'" + setting + "' is given twice: line " + std::to_string(seen[i].line) +
+                 " set it" + (seen[i].name != setting ? " (with '" + seen[i].name + "')" : "") +
+                 (match ? "; " + name + " sets " + kParamRanges[first].name + ", " +
+                              kParamRanges[first + 1].name + " and " + kParamRanges[last].name
                         : "");
         return false;
       }
-      seen[i] = true;
+      seen[i] = {number, name};
     }
     std::string why;
     bool ok = match                  ? ParseMatchColour(value, &copy, &why)

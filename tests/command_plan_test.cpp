@@ -57,6 +57,7 @@ TEST_F(PlanTest, RefusesWithTheStatusAndMessageOfTheCommand) {
       {{"in.png", "o.png", "--match", "1,2"}, 2, "the colour to match must be three numbers"},
       {{"in.png", "o.png", "--mode", "blur"}, 2, "the mode must be glow or sparkle (got 'blur')"},
       {{"in.png", "o.xyz"}, 2, "cannot write o.xyz: unknown output format '.xyz' (this build"},
+      {{"in.png", "outnoext"}, 2, "cannot write outnoext: the name has no extension; --format"},
       {{"in.png", "-"}, 2, "standard output as OUTPUT needs --format EXT"},
       {{"in.png", "o.png", "--format", "doc"}, 2, "--format doc: unknown output format '.doc'"},
       {{"in.png", "o.png", "--format", "jpeg"},

@@ -59,7 +59,9 @@ TEST(Settings, RefusesMalformedFilesAndValuesOutsideTheRanges) {
       {"mode = blur\n", "glow or sparkle"},
       {"threshold =\n", "Threshold"},
       {"threshold = # none\n", "Threshold"},
-      {"green = 3\nmatch = 1,2,3\n", "line 2: 'green' is given twice (match sets"},
+      {"green = 3\nmatch = 1,2,3\n", "line 2: 'green' is given twice: line 1 set it; match sets"},
+      {"match = 1,2,3\n# red\nred = 200\n",
+       "line 3: 'red' is given twice: line 1 set it (with 'match')"},
       {"match = 1,2\n", "three numbers"},
       {"x\xEF\xBB\xBFradius = 1\n", "unknown setting"},
   };

@@ -58,7 +58,7 @@ void AddFileOptions(CLI::App& app, Arguments* args) {
                  "read settings from FILE (- standard input); options given override it")
       ->type_name("FILE");
   app.add_option("--save-settings", args->settingsOut,
-                 "write the settings used to FILE (- standard output)")
+                 "write the settings used to FILE (- standard output); alone, those given")
       ->type_name("FILE");
   app.add_option("--out-dir", args->outDir,
                  "write each INPUT into DIR under its own name (a batch)")

@@ -222,7 +222,24 @@ bool PlanRun(const Arguments& args, Plan* plan, Refusal* refusal) {
   *plan = Plan{};
   plan->batch = !args.outDir.empty();
   std::string useOutDir, forcedFormat, error;
-  if (!CheckHost(args, refusal) || !CheckFileCount(args, &useOutDir, refusal)) return false;
+  if (!CheckHost(args, refusal)) return false;
+  // --save-settings alone writes the settings the command line gives, with no image.
+  if (args.files.empty() && args.outDir.empty() && !args.settingsOut.empty() && !args.dialog) {
+    if (!ReadParams(args, &plan->params, refusal)) return false;
+    if (!CheckOutput(args.settingsOut, SettingsFileName(args.settingsOut), &plan->settingsOut,
+                     &error))
+      return Refuse(refusal, kExitFailure, error);
+    if (!args.settingsIn.empty()) {
+      std::string identity;
+      if (CheckInput(args.settingsIn, args.settingsIn, &identity, &error) &&
+          identity == plan->settingsOut.identity)
+        return Refuse(refusal, kExitUsage,
+                      args.settingsOut + " is the settings file read; writing it would destroy it");
+    }
+    plan->settingsOnly = true;
+    return true;
+  }
+  if (!CheckFileCount(args, &useOutDir, refusal)) return false;
   if (!args.formatName.empty() && !OutputFormatFor(args.formatName, &forcedFormat, &error))
     return Refuse(refusal, kExitUsage, "--format " + args.formatName + ": " + error);
   if (args.settingsIn == "-" && !plan->batch && args.files[0] == "-")

@@ -20,8 +20,9 @@ struct Job {
 struct Plan {
   EffectParams params{};  // the defaults, then the settings file, then the options
   std::vector<Job> jobs;
-  bool batch = false;      // --out-dir
-  OutputFile settingsOut;  // when --save-settings is given
+  bool batch = false;         // --out-dir
+  OutputFile settingsOut;     // when --save-settings is given
+  bool settingsOnly = false;  // --save-settings without an image: nothing to filter
 };
 
 // Why nothing is done: the exit status and the message.

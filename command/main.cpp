@@ -5,6 +5,7 @@
 #include "command/Plan.h"
 #include "command/Report.h"
 #include "command/Run.h"
+#include "command/Settings.h"
 
 #include <new>
 
@@ -20,6 +21,10 @@ int Main(int argc, char** argv) {
   Plan plan;
   Refusal refusal;
   if (!PlanRun(args, &plan, &refusal)) return Fail(refusal.status, refusal.message);
+  if (plan.settingsOnly) {
+    std::string error;
+    return WriteSettingsFile(plan.settingsOut, plan.params, &error) ? 0 : Fail(kExitFailure, error);
+  }
   return RunPlan(args, plan);
 }
 

@@ -244,9 +244,23 @@ bool Open(const std::string& bytes, bool allPages, ImagePtr* image) {
 }
 
 // Into 8-bit sRGB with or without alpha; records what changed on the way.
-bool ToFilterFormat(ImagePtr* image, ImageFile* file, bool* keepProfile) {
+bool ToFilterFormat(ImagePtr* image, ImageFile* file, bool* keepProfile, bool* plainCmyk) {
   VipsImage* in = image->get();
   const VipsInterpretation was = vips_image_guess_interpretation(in);
+  // CMYK with a profile is converted through it; without one, by the plain rule that the
+  // Windows build uses too, when the frames are taken (libvips' default profile would give
+  // other colours than that build's).
+  *plainCmyk = false;
+  if (was == VIPS_INTERPRETATION_CMYK) {
+    *keepProfile = false;
+    if (in->BandFmt == VIPS_FORMAT_UCHAR && (in->Bands == 4 || in->Bands == 5) &&
+        vips_image_get_typeof(in, VIPS_META_ICC_NAME) == 0) {
+      *plainCmyk = true;
+      file->notes.push_back(kPlainCmykNote);
+      return true;
+    }
+    file->notes.push_back("CMYK images are converted to RGB with their embedded colour profile");
+  }
   const bool deep = in->BandFmt != VIPS_FORMAT_UCHAR && in->BandFmt != VIPS_FORMAT_CHAR;
   const bool grey = was == VIPS_INTERPRETATION_B_W || was == VIPS_INTERPRETATION_GREY16;
   const bool rgb = was == VIPS_INTERPRETATION_sRGB || was == VIPS_INTERPRETATION_RGB16 ||
@@ -293,8 +307,8 @@ void WatchWork(VipsImage* image, Watch* watch) {
 }
 
 // The decoded pixels, frame by frame, in the filter's planes.
-bool TakeFrames(VipsImage* image, int pages, int frameHeight, const LoadOptions& options,
-                ImageFile* file) {
+bool TakeFrames(VipsImage* image, int pages, int frameHeight, bool plainCmyk,
+                const LoadOptions& options, ImageFile* file) {
   size_t size = 0;
   Watch watch{options.stop, &options.progress};
   WatchWork(image, &watch);
@@ -302,13 +316,15 @@ bool TakeFrames(VipsImage* image, int pages, int frameHeight, const LoadOptions&
   std::unique_ptr<void, decltype(&g_free)> buffer(vips_image_write_to_memory(image, &size), g_free);
   if (!buffer) return false;
   const void* pixels = buffer.get();
-  const int planes = image->Bands == 2 || image->Bands == 4 ? 4 : 3;
+  const int planes = image->Bands == 2 || image->Bands == 4 ? 4 : 3;  // but CMYK
   const int bands = image->Bands;
   const size_t frameSamples = size_t(image->Xsize) * size_t(frameHeight);
   for (int f = 0; f < pages; ++f) {
     const uint8_t* start =
         static_cast<const uint8_t*>(pixels) + frameSamples * size_t(bands) * size_t(f);
-    if (bands == planes) {
+    if (plainCmyk) {
+      file->frames.push_back(CmykToFilterPlanes(start, image->Xsize, frameHeight, bands));
+    } else if (bands == planes) {
       Image frame{image->Xsize, frameHeight, planes, {}};
       frame.pixels.assign(start, start + frameSamples * size_t(planes));
       file->frames.push_back(std::move(frame));
@@ -399,12 +415,12 @@ bool DecodeImage(const std::string& bytes, const std::string& name, const LoadOp
              " pixels; the filter takes at most 32767 in each direction";
     return false;
   }
-  bool keepProfile = false;
-  if (!ToFilterFormat(&image, file, &keepProfile)) {
+  bool keepProfile = false, plainCmyk = false;
+  if (!ToFilterFormat(&image, file, &keepProfile, &plainCmyk)) {
     *error = name + " cannot be converted to RGB (" + LibraryError() + ")";
     return false;
   }
-  if (!TakeFrames(image.get(), pages, frameHeight, options, file)) {
+  if (!TakeFrames(image.get(), pages, frameHeight, plainCmyk, options, file)) {
     *error = name + " is damaged or unsupported (" + LibraryError() + ")";
     return false;
   }

@@ -440,6 +440,7 @@ struct PixelSource {
   Com<IWICFormatConverter> converter;
   int channels = 4, bytes = 1;
   bool bgr = false;
+  bool cmyk = false;  // converted by the plain rule both builds share
 };
 
 // 16-bit layouts are copied as they come (Wine converts none of them) and reduced while
@@ -450,12 +451,16 @@ bool ChoosePixelSource(IWICImagingFactory* factory, const OpenedFrame& f, const 
   struct Direct {
     const GUID* format;
     int channels, bytes;
-    bool bgr;
+    bool bgr, cmyk;
   };
   static const Direct kDirect[] = {
-      {&GUID_WICPixelFormat64bppRGBA, 4, 2, false}, {&GUID_WICPixelFormat64bppBGRA, 4, 2, true},
-      {&GUID_WICPixelFormat48bppRGB, 3, 2, false},  {&GUID_WICPixelFormat48bppBGR, 3, 2, true},
-      {&GUID_WICPixelFormat16bppGray, 1, 2, false},
+      {&GUID_WICPixelFormat64bppRGBA, 4, 2, false, false},
+      {&GUID_WICPixelFormat64bppBGRA, 4, 2, true, false},
+      {&GUID_WICPixelFormat48bppRGB, 3, 2, false, false},
+      {&GUID_WICPixelFormat48bppBGR, 3, 2, true, false},
+      {&GUID_WICPixelFormat16bppGray, 1, 2, false, false},
+      {&GUID_WICPixelFormat32bppCMYK, 4, 1, false, true},
+      {&GUID_WICPixelFormat40bppCMYKAlpha, 5, 1, false, true},
   };
   for (const Direct& d : kDirect)
     if (Is(f.format, *d.format)) {
@@ -463,6 +468,7 @@ bool ChoosePixelSource(IWICImagingFactory* factory, const OpenedFrame& f, const 
       p->channels = d.channels;
       p->bytes = d.bytes;
       p->bgr = d.bgr;
+      p->cmyk = d.cmyk;
       return true;
     }
   HRESULT hr = E_FAIL;
@@ -515,6 +521,12 @@ bool CopyPlanes(const PixelSource& p, bool highByteFirst, const std::string& nam
       return false;
     }
     uint8_t* out = &image->pixels[size_t(y) * size_t(w) * size_t(planes)];
+    if (p.cmyk) {
+      const Image band = CmykToFilterPlanes(rows.data(), w, n, p.channels);
+      std::copy(band.pixels.begin(), band.pixels.end(), out);
+      if (options.progress) options.progress(int(int64_t(y + n) * 100 / h));
+      continue;
+    }
     const uint8_t* in = rows.data();
     for (size_t i = 0, count = size_t(w) * size_t(n); i < count;
          ++i, out += planes, in += pixelBytes)
@@ -527,13 +539,14 @@ bool CopyPlanes(const PixelSource& p, bool highByteFirst, const std::string& nam
 // What the file says about itself, to be written again, and its orientation.
 std::shared_ptr<Metadata> ReadMetadata(IWICImagingFactory* factory, const OpenedFrame& f,
                                        const Container& container, const std::string& bytes,
-                                       const Layout& layout, int* orientation) {
+                                       const Layout& layout, int* orientation, bool* hadProfile) {
   auto meta = std::make_shared<Metadata>();
   meta->blocks = FindMetadataBlocks(bytes);
   *orientation = Orientation(f.frame.get(), container.format, bytes, meta->blocks);
   ResetTiffOrientation(&meta->blocks.exif);  // the pixels are upright now
   const std::string profile = Profile(factory, f.frame.get());
   if (!profile.empty()) meta->blocks.icc = profile;
+  *hadProfile = !meta->blocks.icc.empty();
   if (layout.grey || layout.cmyk) meta->blocks.icc.clear();  // it would not describe the RGB
   if (FAILED(f.frame->GetResolution(&meta->dpiX, &meta->dpiY))) meta->dpiX = meta->dpiY = 0;
   if (*orientation >= 5) std::swap(meta->dpiX, meta->dpiY);
@@ -684,14 +697,21 @@ bool DecodeImage(const std::string& bytes, const std::string& name, const LoadOp
   const Layout layout = Describe(factory.get(), f.frame.get(), f.format);
   PixelSource source;
   if (!ChoosePixelSource(factory.get(), f, layout, name, &source, error)) return false;
-  Image image{int(f.width), int(f.height), layout.alpha ? 4 : 3, {}};
+  const bool alpha = source.cmyk ? source.channels > 4 : layout.alpha;
+  Image image{int(f.width), int(f.height), alpha ? 4 : 3, {}};
   image.pixels.resize(size_t(image.width) * size_t(image.height) * size_t(image.planes));
   const bool highByteFirst = source.source == f.frame.get() && source.bytes == 2 &&
                              bytes[0] == 'M' && BigEndianTiffSamplesKeptAsTheyAre(factory.get());
   if (!CopyPlanes(source, highByteFirst, name, options, &image, error)) return false;
 
   int orientation = 1;
-  file->source = ReadMetadata(factory.get(), f, *container, bytes, layout, &orientation);
+  bool hadProfile = false;
+  file->source =
+      ReadMetadata(factory.get(), f, *container, bytes, layout, &orientation, &hadProfile);
+  if (source.cmyk)
+    file->notes.push_back(hadProfile ? "CMYK images are converted to RGB by the plain rule (this "
+                                       "build does not apply their embedded colour profile)"
+                                     : kPlainCmykNote);
   if (layout.deep)
     file->notes.push_back(std::string("samples of more than 8 bits are filtered as 8-bit ") +
                           "samples (the plug-in's format) and written as 8-bit");

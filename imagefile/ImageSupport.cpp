@@ -27,3 +27,23 @@ Image ToFilterPlanes(const uint8_t* pixels, int width, int height, int channels)
   }
   return image;
 }
+
+const char kPlainCmykNote[] =
+    "CMYK images without a colour profile are converted to RGB by the plain rule: red = "
+    "(255 - C) x (255 - K) / 255, green and blue the same of M and Y";
+
+Image CmykToFilterPlanes(const uint8_t* pixels, int width, int height, int channels) {
+  Image image;
+  image.width = width;
+  image.height = height;
+  image.planes = channels > 4 ? 4 : 3;
+  const size_t count = size_t(width) * size_t(height);
+  image.pixels.resize(count * size_t(image.planes));
+  uint8_t* out = image.pixels.data();
+  for (size_t i = 0; i < count; ++i, pixels += channels, out += image.planes) {
+    const int white = 255 - pixels[3];
+    for (int c = 0; c < 3; ++c) out[c] = uint8_t((255 - pixels[c]) * white / 255);
+    if (image.planes == 4) out[3] = pixels[4];
+  }
+  return image;
+}

@@ -140,6 +140,18 @@ TEST_F(PlanTest, SettingsComeFromDefaultsThenFileThenOptions) {
   for (const ParamRange& r : kParamRanges) EXPECT_EQ(plan.params.*r.field, expected.*r.field);
   EXPECT_EQ(plan.params.mode, kModeSparkle);
   EXPECT_EQ(plan.settingsOut.name, "");
+
+  // --save-settings alone: the same settings, nothing to filter; never over the file read.
+  Plan alone;
+  ASSERT_EQ(PlanFor({"--settings", "s.txt", "--radius", "7", "--angle", "0", "--save-settings",
+                     "saved.txt"},
+                    &alone, &message),
+            0)
+      << message;
+  EXPECT_TRUE(alone.settingsOnly);
+  EXPECT_TRUE(alone.jobs.empty());
+  EXPECT_EQ(alone.params.radius, 7);
+  EXPECT_EQ(PlanFor({"--settings", "s.txt", "--save-settings", "s.txt"}, &alone, &message), 2);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "imagefile/ImageFile.h"
 #include "imagefile/ImageSupport.h"
 #include "imagefile/MetadataBlocks.h"
+#include "imagefile/StbFrame.h"
 #include "stb_image.h"
 #include "stb_image_write.h"
 
@@ -253,37 +254,10 @@ int BandRows(int width, int bytesPerPixel) {
 
 bool DecodeTga(const std::string& bytes, const std::string& name, uint64_t limit, ImageFile* file,
                std::string* error) {
-  if (bytes.size() > size_t(INT_MAX)) {
-    *error = name + " is too large a file for this build to read";
+  int channels = 0;
+  if (!StbReadHeader(bytes, name, limit, file, &channels, error) ||
+      !StbDecodeFrame(bytes, name, channels, file, error))
     return false;
-  }
-  const auto* data = reinterpret_cast<const stbi_uc*>(bytes.data());
-  const int size = int(bytes.size());
-  int width = 0, height = 0, channels = 0;
-  if (!stbi_info_from_memory(data, size, &width, &height, &channels)) {
-    *error = name + " is not an image this program reads";
-    return false;
-  }
-  if (width < 1 || height < 1) {
-    *error = name + " is damaged (an image of " + std::to_string(width) + " x " +
-             std::to_string(height) + " pixels)";
-    return false;
-  }
-  file->pixels = uint64_t(width) * uint64_t(height);
-  if (file->pixels > limit) {
-    *error = TooLargeMessage(name, uint64_t(width), uint64_t(height), 1, limit);
-    return false;
-  }
-  EnsureMemoryFor(file->pixels);
-  const int wanted = channels;
-  stbi_uc* pixels = stbi_load_from_memory(data, size, &width, &height, &channels, wanted);
-  if (!pixels) {
-    if (std::strcmp(stbi_failure_reason(), "outofmem") == 0) throw OutOfMemory("stb_image");
-    *error = name + " is damaged or unsupported (" + stbi_failure_reason() + ")";
-    return false;
-  }
-  file->frames.assign(1, ToFilterPlanes(pixels, width, height, wanted));
-  stbi_image_free(pixels);
   if (channels <= 2) file->notes.push_back("grey images are filtered and written as RGB");
   file->format = "tga";
   return true;

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstring>
 
+#include "imagefile/StbFrame.h"
 #include "stb_image.h"
 #include "stb_image_write.h"
 
@@ -51,32 +52,14 @@ bool JpegHuffmanTablesFit(const std::string& bytes) {
 
 bool StbDecode(const std::string& bytes, const std::string& name, uint64_t maxPixels,
                ImageFile* file, std::string* error) {
-  if (bytes.size() > size_t(INT_MAX)) {
-    *error = name + " is too large a file for this build to read";
-    return false;
-  }
   if (!JpegHuffmanTablesFit(bytes)) {
     *error = name + " is damaged (a JPEG Huffman table with more than 256 codes)";
     return false;
   }
+  int channels = 0;
+  if (!StbReadHeader(bytes, name, maxPixels, file, &channels, error)) return false;
   const auto* data = reinterpret_cast<const stbi_uc*>(bytes.data());
   const int size = int(bytes.size());
-  int width = 0, height = 0, channels = 0;
-  if (!stbi_info_from_memory(data, size, &width, &height, &channels)) {
-    *error = name + " is not an image this program reads (" + stbi_failure_reason() + ")";
-    return false;
-  }
-  if (width < 1 || height < 1) {  // stb takes a BMP of height 0, for one
-    *error = name + " is damaged (an image of " + std::to_string(width) + " x " +
-             std::to_string(height) + " pixels)";
-    return false;
-  }
-  file->pixels = uint64_t(width) * uint64_t(height);
-  if (file->pixels > maxPixels) {
-    *error = TooLargeMessage(name, uint64_t(width), uint64_t(height), 1, maxPixels);
-    return false;
-  }
-  EnsureMemoryFor(file->pixels);
   const bool gif = size >= 6 && std::memcmp(data, "GIF8", 4) == 0;
   if (gif) {
     // stb gives every frame of an animation, but this build writes no animation format.
@@ -93,17 +76,9 @@ bool StbDecode(const std::string& bytes, const std::string& name, uint64_t maxPi
       }
     }
   }
-  int wanted = channels;  // 1 to 4, as the file has them
-  stbi_uc* pixels = stbi_load_from_memory(data, size, &width, &height, &channels, wanted);
-  if (!pixels) {
-    if (std::strcmp(stbi_failure_reason(), "outofmem") == 0) throw OutOfMemory("stb_image");
-    *error = name + " is damaged or unsupported (" + stbi_failure_reason() + ")";
-    return false;
-  }
+  if (!StbDecodeFrame(bytes, name, channels, file, error)) return false;
   if (stbi_is_16_bit_from_memory(data, size))
     file->notes.push_back("16-bit samples are filtered as 8-bit samples (the plug-in's format)");
-  file->frames.assign(1, ToFilterPlanes(pixels, width, height, wanted));
-  stbi_image_free(pixels);
   if (channels <= 2) file->notes.push_back("grey images are filtered as RGB");
   return true;
 }

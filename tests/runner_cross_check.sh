@@ -64,14 +64,13 @@ vips colourspace deep-rgb16.v deep-grey16.png grey16
 for image in deep16.png deep16.tif deep-grey16.png; do
   checkfile "$image" glow $dense
 done
-# CMYK without a profile, by the plain rule in both builds (JPEG and TIFF, with a fifth
-# channel as the alpha in TIFF).
+# CMYK without a profile, by the plain rule in both builds, in JPEG and TIFF. (Wine's TIFF
+# decoder reads no CMYK with alpha.)
 vips copy small-rgb.png cmyk3.v
 vips bandjoin_const cmyk3.v cmyk.v 40
 vips copy cmyk.v cmyk.jpg --interpretation cmyk
-vips bandjoin_const cmyk.v cmyka.v 200
-vips copy cmyka.v cmyka.tif --interpretation cmyk
-for image in cmyk.jpg cmyka.tif; do
+vips copy cmyk.v cmyk.tif --interpretation cmyk
+for image in cmyk.jpg cmyk.tif; do
   checkfile "$image" glow $sparse
 done
 n=0

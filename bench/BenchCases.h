@@ -32,12 +32,18 @@ constexpr Colour kPale{230, 220, 200};
 constexpr Colour kNone{1, 2, 3};
 constexpr Colour kLight{255, 200, 90};
 
-inline oracle::Image Scene(int width, int height, bool dense, Colour near = kAmber) {
+// An RGB image of that size, every sample 0.
+inline oracle::Image Blank(int width, int height) {
   oracle::Image im;
   im.width = width;
   im.height = height;
   im.planes = 3;
   im.samples.resize(size_t(width) * height * 3);
+  return im;
+}
+
+inline oracle::Image Scene(int width, int height, bool dense, Colour near = kAmber) {
+  oracle::Image im = Blank(width, height);
   std::mt19937 rng(7);
   std::uniform_int_distribution<int> byte(0, 255), dark(0, 60), pct(0, 999), jitter(-12, 12),
       bright(245, 255);
@@ -58,11 +64,7 @@ inline oracle::Image Scene(int width, int height, bool dense, Colour near = kAmb
 
 // Uniform noise on every sample, as busy as an image gets, with no pixel equal to `avoid`.
 inline oracle::Image Noise(int width, int height, Colour avoid) {
-  oracle::Image im;
-  im.width = width;
-  im.height = height;
-  im.planes = 3;
-  im.samples.resize(size_t(width) * height * 3);
+  oracle::Image im = Blank(width, height);
   std::mt19937 rng(11);
   for (uint8_t& v : im.samples) v = uint8_t(rng() >> 24);
   for (size_t i = 0; i < im.samples.size(); i += 3)

@@ -17,7 +17,9 @@ struct EffectSettings {
 };
 
 // Input and output cover the same rectangle; rows may be padded (rowBytes at least
-// width * planes). The input is never written.
+// width * planes * bytes per sample). The input is never written. At depth 16 each sample
+// is a 16-bit word in the machine's byte order (little-endian, as hosts hand them), 0 to
+// kFullSixteen for no light to full intensity; any other depth is rendered as 8 bits.
 struct PixelBuffers {
   const uint8_t* input;
   int32_t inRowBytes;
@@ -26,7 +28,23 @@ struct PixelBuffers {
   int32_t width;
   int32_t height;
   int32_t planes;
+  int32_t depth = 8;
 };
+
+// Full intensity of a 16-bit sample. Hosts may hand values above it: they count as full
+// intensity, select as 255 and are never changed by the effect.
+constexpr int32_t kFullSixteen = 32768;
+
+// The 8-bit value nearest a 16-bit sample, round(v * 255 / 32768) with halves up; 255 above
+// full intensity. Settings stay 8-bit: 16-bit pixels are selected and picked through this.
+constexpr uint8_t NearestEightBit(uint32_t v) {
+  return v >= uint32_t(kFullSixteen) ? 255 : uint8_t((v * 255 + kFullSixteen / 2) >> 15);
+}
+
+// The 16-bit sample of an 8-bit value, round(v * 32768 / 255); NearestEightBit undoes it.
+constexpr uint16_t SixteenOfEightBit(uint8_t v) {
+  return uint16_t((uint32_t(v) * kFullSixteen + 127) / 255);
+}
 
 // The host's abort and progress callbacks, polled once per row. Either may be null.
 struct HostPolling {

@@ -151,6 +151,11 @@ struct FilterRecord {
   void* opaqueAfterMaskRate;
   int16_t inLayerPlanes;
   int16_t inTransparencyMask;
+  // Host pointers and other fields up to the sample depth.
+  void* opaqueBeforeDepth[8];
+  uint8_t opaqueBeforeDepthBytes[84];
+  // 8 or 16 bits per sample; 0 from hosts older than the field (the mode tells then).
+  int32_t depth;
 };
 #pragma pack(pop)
 
@@ -188,7 +193,8 @@ static_assert(offsetof(FilterRecord, inputRate) == 248);
 static_assert(offsetof(FilterRecord, maskRate) == 252);
 static_assert(offsetof(FilterRecord, inLayerPlanes) == 260);
 static_assert(offsetof(FilterRecord, inTransparencyMask) == 262);
-static_assert(sizeof(FilterRecord) == 264);
+static_assert(offsetof(FilterRecord, depth) == 380);
+static_assert(sizeof(FilterRecord) == 384);
 static_assert(offsetof(PSPixelMap, bounds) == 4);
 static_assert(offsetof(PSPixelMap, imageMode) == 20);
 static_assert(offsetof(PSPixelMap, rowBytes) == 24);
@@ -239,7 +245,8 @@ static_assert(offsetof(FilterRecord, inputRate) == 312);
 static_assert(offsetof(FilterRecord, maskRate) == 316);
 static_assert(offsetof(FilterRecord, inLayerPlanes) == 328);
 static_assert(offsetof(FilterRecord, inTransparencyMask) == 330);
-static_assert(sizeof(FilterRecord) == 332);
+static_assert(offsetof(FilterRecord, depth) == 480);
+static_assert(sizeof(FilterRecord) == 484);
 static_assert(offsetof(PSPixelMap, bounds) == 4);
 static_assert(offsetof(PSPixelMap, imageMode) == 20);
 static_assert(offsetof(PSPixelMap, rowBytes) == 24);

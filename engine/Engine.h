@@ -19,7 +19,8 @@ struct EffectSettings {
 // Input and output cover the same rectangle; rows may be padded (rowBytes at least
 // width * planes * bytes per sample). The input is never written. At depth 16 each sample
 // is a 16-bit word in the machine's byte order (little-endian, as hosts hand them), 0 to
-// kFullSixteen for no light to full intensity; any other depth is rendered as 8 bits.
+// kFullSixteen for no light to full intensity. Depth 32 (float samples) is copied through
+// unchanged; any other depth is rendered as 8 bits.
 struct PixelBuffers {
   const uint8_t* input;
   int32_t inRowBytes;

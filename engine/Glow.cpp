@@ -117,7 +117,7 @@ void StampGlow(RenderContext& context, int32_t x, int32_t y, int32_t e) {
   for (int32_t dy = -s.e; dy <= s.e; ++dy) {
     const int32_t row = y + dy;
     if (row <= f.firstRow || row >= f.endRow) continue;
-    // Each row of the stamp is blended only where some sample weighs 2 or more.
+    // Each row of the stamp is blended only where some weight can change a sample.
     const int32_t half = HalfWidth(s.stampReach, dy, s.e);
     const int32_t first = std::max(x - half, f.firstColumn + 1);
     const int32_t last = std::min(x + half, f.width - 1);

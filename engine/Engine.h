@@ -19,8 +19,10 @@ struct EffectSettings {
 // Input and output cover the same rectangle; rows may be padded (rowBytes at least
 // width * planes * bytes per sample). The input is never written. At depth 16 each sample
 // is a 16-bit word in the machine's byte order (little-endian, as hosts hand them), 0 to
-// kFullSixteen for no light to full intensity. Depth 32 (float samples) is copied through
-// unchanged; any other depth is rendered as 8 bits.
+// kFullSixteen for no light to full intensity: a 16-bit render selects, draws and polls
+// exactly as the 8-bit render of the samples' nearest 8-bit values, and moves each sample by
+// the steps its 8-bit value gained (SixteenBitResult). Depth 32 (float samples) is copied
+// through unchanged, with no host calls; any other depth is rendered as 8 bits.
 struct PixelBuffers {
   const uint8_t* input;
   int32_t inRowBytes;
@@ -45,6 +47,17 @@ constexpr uint8_t NearestEightBit(uint32_t v) {
 // The 16-bit sample of an 8-bit value, round(v * 32768 / 255); NearestEightBit undoes it.
 constexpr uint16_t SixteenOfEightBit(uint8_t v) {
   return uint16_t((uint32_t(v) * kFullSixteen + 127) / 255);
+}
+
+// What a 16-bit render makes of sample c, whose nearest 8-bit value the 8-bit render of the
+// same pixels took to `rendered`: c moved up by the 16-bit size of those 8-bit steps, at
+// most to full intensity. A sample whose 8-bit value did not change keeps its value: the
+// fourth plane, and samples above full intensity (255, which nothing brightens).
+constexpr uint16_t SixteenBitResult(uint16_t c, uint8_t rendered) {
+  const uint8_t n = NearestEightBit(c);
+  if (rendered <= n) return c;
+  const int32_t moved = int32_t(c) + SixteenOfEightBit(rendered) - SixteenOfEightBit(n);
+  return uint16_t(moved < kFullSixteen ? moved : kFullSixteen);
 }
 
 // The host's abort and progress callbacks, polled once per row. Either may be null.

@@ -4,6 +4,7 @@
 
 #include "engine/Engine.h"
 #include "engine/internal/Context.h"
+#include "engine/internal/Deep.h"
 #include "engine/internal/Effects.h"
 #include "engine/internal/RowLoop.h"
 
@@ -127,8 +128,10 @@ int32_t EffectiveRadius(int32_t radius, float scale) {
   return int32_t(e);
 }
 
-void RenderPixels(RenderContext& context, const PixelBuffers& b, const EffectSettings& settings,
-                  const RenderOptions& options, const HostPolling& polling) {
+namespace {
+
+void RenderEightBit(RenderContext& context, const PixelBuffers& b, const EffectSettings& settings,
+                    const RenderOptions& options, const HostPolling& polling) {
   const int32_t width = std::max(b.width, 0);
   const int32_t height = std::max(b.height, 0);
   const size_t rowSize = b.planes > 0 ? size_t(width) * size_t(b.planes) : 0;
@@ -149,4 +152,55 @@ void RenderPixels(RenderContext& context, const PixelBuffers& b, const EffectSet
     std::memcpy(b.output + size_t(y) * size_t(f.outRowBytes),
                 b.input + size_t(y) * size_t(f.inRowBytes), rowSize);
   ApplyEffect(context, settings, options, polling, b.planes);
+}
+
+// A 16-bit render is the 8-bit render of the samples' nearest 8-bit values, each sample then
+// moved up by what its 8-bit value gained. It is carried out in the output buffer, whose rows
+// hold twice the bytes of an 8-bit row: the 8-bit output in the first half, the 8-bit input
+// in the second, so that the 8-bit render sees two buffers that never overlap.
+void RenderSixteenBit(RenderContext& context, const PixelBuffers& b, size_t samples,
+                      const EffectSettings& settings, const RenderOptions& options,
+                      const HostPolling& polling) {
+  const int32_t height = std::max(b.height, 0);
+  const size_t inStride = std::max<size_t>(size_t(std::max(b.inRowBytes, 0)), 2 * samples);
+  const size_t outStride = std::max<size_t>(size_t(std::max(b.outRowBytes, 0)), 2 * samples);
+  for (int32_t y = 0; y < height && samples > 0; ++y)
+    NarrowRow(b.input + size_t(y) * inStride, b.output + size_t(y) * outStride + samples, samples);
+  const PixelBuffers eight{samples > 0 ? b.output + samples : nullptr,
+                           int32_t(outStride),
+                           b.output,
+                           int32_t(outStride),
+                           std::max(b.width, 0),
+                           height,
+                           b.planes,
+                           8};
+  RenderEightBit(context, eight, settings, options, polling);
+  for (int32_t y = 0; y < height && samples > 0; ++y)
+    WidenRow(b.input + size_t(y) * inStride, b.output + size_t(y) * outStride, samples);
+}
+
+}  // namespace
+
+void RenderPixels(RenderContext& context, const PixelBuffers& b, const EffectSettings& settings,
+                  const RenderOptions& options, const HostPolling& polling) {
+  if (b.depth != 16 && b.depth != 32) {
+    RenderEightBit(context, b, settings, options, polling);
+    return;
+  }
+  const size_t sampleBytes = b.depth == 16 ? 2 : 4;
+  const size_t samples = b.planes > 0 ? size_t(std::max(b.width, 0)) * size_t(b.planes) : 0;
+  const int32_t height = std::max(b.height, 0);
+  // Nothing to read from or write to, or rows no host record can describe.
+  if (samples * sampleBytes > size_t(INT32_MAX)) return;
+  if (samples > 0 && height > 0 && (!b.input || !b.output)) return;
+  if (b.depth == 16 && (b.planes == 3 || b.planes == 4)) {
+    RenderSixteenBit(context, b, samples, settings, options, polling);
+    return;
+  }
+  // Float samples, and other plane counts at 16 bits, pass through unchanged.
+  const size_t rowSize = samples * sampleBytes;
+  const size_t inStride = std::max<size_t>(size_t(std::max(b.inRowBytes, 0)), rowSize);
+  const size_t outStride = std::max<size_t>(size_t(std::max(b.outRowBytes, 0)), rowSize);
+  for (int32_t y = 0; y < height && rowSize > 0; ++y)
+    std::memcpy(b.output + size_t(y) * outStride, b.input + size_t(y) * inStride, rowSize);
 }

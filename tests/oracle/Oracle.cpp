@@ -1,5 +1,6 @@
 #include "tests/oracle/Oracle.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -37,18 +38,8 @@ struct Random {
   }
 };
 
-// Full intensity: 255 at 8 bits, kFullSixteen at 16.
-int32_t FullOf(const Image& image) {
-  return image.depth == 16 ? kFullSixteen : 255;
-}
-
-// Samples at or above full intensity have no gap and never change.
-int32_t Gap(int32_t full, int32_t c) {
-  return c < full ? full - c : 0;
-}
-
-int32_t Brighten(int32_t full, int32_t c, int32_t k) {
-  return c + ((Gap(full, c) * k) >> 8);
+uint8_t Brighten(uint8_t c, int32_t k) {
+  return uint8_t(c + (((255 - c) * k) >> 8));
 }
 
 struct Renderer {
@@ -71,13 +62,9 @@ struct Renderer {
   Renderer(const Image& input, const EffectSettings& settings, const FrameFlags& f, ScriptedHost& h)
       : out(input), in(input), s(settings), flags(f), host(h) {}
 
-  // Selection is 8-bit: a 16-bit sample is compared through its nearest 8-bit value.
   bool Matches(const Image& image, int x, int y) const {
-    for (int k = 0; k < 3; ++k) {
-      uint32_t v = image.Sample(x, y, k);
-      if (image.depth == 16) v = NearestEightBit(v);
-      if (v < low[k] || v > high[k]) return false;
-    }
+    for (int k = 0; k < 3; ++k)
+      if (image.At(x, y, k) < low[k] || image.At(x, y, k) > high[k]) return false;
     return true;
   }
 
@@ -107,7 +94,7 @@ struct Renderer {
         if (!(ty > 0 && ty < out.height && tx > 0 && tx < out.width)) continue;
         for (int k = 0; k < 3; ++k) {
           int32_t w = (dx == 100 || dy == 100) ? 0 : kernel.Weight(dx, dy, k);
-          out.SetSample(tx, ty, k, Brighten(FullOf(out), out.Sample(tx, ty, k), w));
+          out.At(tx, ty, k) = Brighten(out.At(tx, ty, k), w);
         }
       }
     }
@@ -133,8 +120,8 @@ struct Renderer {
       double w = std::exp(-0.5 * corner.d2);
       for (int k = 0; k < 3; ++k) {
         int32_t v = int32_t(c[k] * w);
-        out.SetSample(corner.x, corner.y, k,
-                      Brighten(FullOf(out), out.Sample(corner.x, corner.y, k), v));
+        uint8_t& sample = out.At(corner.x, corner.y, k);
+        sample = uint8_t(sample + ((v * (255 - sample)) >> 8));
       }
     }
   }
@@ -179,7 +166,6 @@ struct Renderer {
   void Run() {
     Setup();
     if (in.planes != 3 && in.planes != 4) return;
-    if (in.depth == 32) return;
     const bool sparkle = s.mode == 1;
     const bool poll = sparkle || in.planes == 3 || !flags.previewing;
     int32_t count = 0;
@@ -249,9 +235,31 @@ Image Narrow(const Image& image) {
 
 Image Render(const Image& input, const EffectSettings& settings, const FrameFlags& flags,
              ScriptedHost& host) {
-  Renderer renderer(input, settings, flags, host);
-  renderer.Run();
-  return renderer.out;
+  // Float samples, and other plane counts at 16 bits, pass through with no host calls.
+  if (input.depth == 32 || (input.depth == 16 && input.planes != 3 && input.planes != 4))
+    return input;
+  if (input.depth != 16) {
+    Renderer renderer(input, settings, flags, host);
+    renderer.Run();
+    return renderer.out;
+  }
+  // 16 bits: the 8-bit render of each sample's nearest 8-bit value, and every sample whose
+  // 8-bit value rose moved up by the 16-bit size of the steps it rose, at most to full
+  // intensity.
+  const Image eight = Render(Narrow(input), settings, flags, host);
+  Image out = input;
+  for (int y = 0; y < input.height; ++y)
+    for (int x = 0; x < input.width; ++x)
+      for (int k = 0; k < input.planes; ++k) {
+        const int32_t c = int32_t(input.Sample(x, y, k));
+        const int32_t before = NearestEightBit(uint32_t(c));
+        const int32_t after = eight.At(x, y, k);
+        if (after <= before) continue;
+        const int32_t moved =
+            c + SixteenOfEightBit(uint8_t(after)) - SixteenOfEightBit(uint8_t(before));
+        out.SetSample(x, y, k, uint32_t(std::min(moved, kFullSixteen)));
+      }
+  return out;
 }
 
 }  // namespace oracle

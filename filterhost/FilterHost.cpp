@@ -332,8 +332,8 @@ OSErr FilterHost::AdvanceState() {
     return err;
   }
   if (r.outData)
-    served_ = Served{true,        r.outRect,  r.outLoPlane, r.outHiPlane,
-                     outRowBytes, output_.sampleBytes()};
+    served_ =
+        Served{true, r.outRect, r.outLoPlane, r.outHiPlane, outRowBytes, output_.sampleBytes()};
   return kNoErr;
 }
 

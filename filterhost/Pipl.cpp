@@ -164,7 +164,8 @@ bool ParsePipl(const uint8_t* bytes, size_t size, PiplInfo* info, std::string* e
   if (!(info->supportedModes & kModeBitRGB))
     return Fail(error, "the plug-in does not accept RGB images, the only kind this host has");
   if (info->hasEnable && !ExpressionNames(info->enableExpression, "RGBMode"))
-    return Fail(error, "the plug-in's enable expression (enbl) does not name RGBMode: it does "
-                       "not accept RGB images, the only kind this host has");
+    return Fail(error,
+                "the plug-in's enable expression (enbl) does not name RGBMode: it does "
+                "not accept RGB images, the only kind this host has");
   return true;
 }

@@ -1,5 +1,5 @@
-#include "host/Entry.h"
 #include "filterhost/PluginModule.h"
+#include "host/Entry.h"
 
 std::unique_ptr<PluginModule> PluginModule::Load(const std::string&, std::string*) {
   std::unique_ptr<PluginModule> plugin(new PluginModule);

@@ -119,11 +119,11 @@ TEST(Pipl, ReadsTheEnableExpressionAndAListWithoutIt) {
     bool rgb48;
     const char* refusal;  // null: read
   };
-  for (const Case& c : {Case{"in (PSHOP_ImageMode, RGBMode)", false, nullptr},
-                        Case{"PSHOP_ImageMode == RGBMode || PSHOP_ImageMode == RGB48Mode", true,
-                             nullptr},
-                        Case{"in (PSHOP_ImageMode, RGB48ModeX, XRGBMode, RGBMode)", false, nullptr},
-                        Case{"in (PSHOP_ImageMode, GrayScaleMode, RGB48Mode)", true, "RGBMode"}}) {
+  for (const Case& c :
+       {Case{"in (PSHOP_ImageMode, RGBMode)", false, nullptr},
+        Case{"PSHOP_ImageMode == RGBMode || PSHOP_ImageMode == RGB48Mode", true, nullptr},
+        Case{"in (PSHOP_ImageMode, RGB48ModeX, XRGBMode, RGBMode)", false, nullptr},
+        Case{"in (PSHOP_ImageMode, GrayScaleMode, RGB48Mode)", true, "RGBMode"}}) {
     std::vector<uint8_t> list(good.begin(), good.begin() + long(enbl));
     std::vector<uint8_t> text(c.expression, c.expression + std::strlen(c.expression) + 1);
     while (text.size() % 4) text.push_back(0);

@@ -215,19 +215,20 @@ class Runner {
     all_.window += totals.window;
     all_.pixels += totals.pixels;
     const bool batch = plan_.batch;
+    const std::string depth =
+        std::to_string(totals.depth) + "-bit" +
+        (totals.written != totals.depth ? ", written as " + std::to_string(totals.written) + "-bit"
+                                        : std::string());
     if (totals.window == 0)
       Say("warning: " + std::string(batch ? job.input + ": " : "") +
           "no pixel lies within Threshold of " + Colour(used_) +
-          ": the image is unchanged (Threshold " + std::to_string(used_.threshold) + ")");
+          ": the image is unchanged (Threshold " + std::to_string(used_.threshold) + "; " + depth +
+          ")");
     else if (!args_.quiet)
       Say((batch ? job.input + " -> " + outName + ": " : std::string()) +
           std::to_string(totals.window) + " of " + std::to_string(totals.pixels) + " pixels (" +
-          Percent(totals.window, totals.pixels) + ") in the colour window, " +
-          std::to_string(totals.depth) + "-bit" +
-          (totals.written != totals.depth
-               ? ", written as " + std::to_string(totals.written) + "-bit"
-               : std::string()) +
-          ", " + Seconds(ms));
+          Percent(totals.window, totals.pixels) + ") in the colour window, " + depth + ", " +
+          Seconds(ms));
   }
 
   std::string InterruptedMessage() const {

@@ -72,8 +72,8 @@ void AddFileOptions(CLI::App& app, Arguments* args) {
          "quality of lossy formats, 1-100 (default " + std::to_string(kDefaultQuality) + ")")
       ->type_name("N");
   app.add_option("--depth", args->depthText,
-                 "filter and write at 8 or 16 bits a sample (default: 16 where the file has more "
-                 "than 8 and the output format keeps them, else 8)")
+                 "filter and write at 8 or 16 bits a sample (default: 16 where the file has "
+                 "more than 8; formats of 8-bit samples are written at 8)")
       ->type_name("8|16");
   app.add_option("--max-megapixels", args->megapixelsText,
                  "refuse images larger than this before decoding them; the default is what "

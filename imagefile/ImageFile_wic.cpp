@@ -270,6 +270,8 @@ void AppendBytes(void* context, void* data, int size) {
   static_cast<std::string*>(context)->append(static_cast<const char*>(data), size_t(size));
 }
 
+HRESULT StreamBytes(IStream* stream, std::string* bytes);
+
 bool WriteOption(IPropertyBag2* options, const wchar_t* name, VARIANT value) {
   PROPBAG2 option{};
   option.pstrName = const_cast<LPOLESTR>(name);
@@ -307,6 +309,43 @@ bool BigEndianTiffSamplesKeptAsTheyAre(IWICImagingFactory* factory) {
            sample[1] == 0x34;
   }();
   return kept;
+}
+
+// Wine's PNG encoder writes 16-bit samples in the byte order it is handed them, where PNG
+// stores them high byte first and Windows' turns them so (its decoder reads them right): a
+// one-pixel file written and read again says which this system does, once.
+bool PngEncoderSwapsSixteenBitSamples(IWICImagingFactory* factory) {
+  static const bool swaps = [factory] {
+    Com<IStream> stream;
+    Com<IWICBitmapEncoder> encoder;
+    Com<IWICBitmapFrameEncode> frame;
+    Com<IWICStream> readStream;
+    Com<IWICBitmapDecoder> decoder;
+    Com<IWICBitmapFrameDecode> decoded;
+    WICPixelFormatGUID format = GUID_WICPixelFormat48bppRGB;
+    BYTE pixel[6] = {0x34, 0x12, 0, 0, 0, 0}, back[6] = {};
+    std::string bytes;
+    const WICRect one{0, 0, 1, 1};
+    const bool written =
+        SUCCEEDED(CreateStreamOnHGlobal(nullptr, TRUE, stream.put())) &&
+        SUCCEEDED(factory->CreateEncoder(GUID_ContainerFormatPng, &GUID_VendorMicrosoftBuiltIn,
+                                         encoder.put())) &&
+        SUCCEEDED(encoder->Initialize(stream.get(), WICBitmapEncoderNoCache)) &&
+        SUCCEEDED(encoder->CreateNewFrame(frame.put(), nullptr)) &&
+        SUCCEEDED(frame->Initialize(nullptr)) && SUCCEEDED(frame->SetSize(1, 1)) &&
+        SUCCEEDED(frame->SetPixelFormat(&format)) && Is(format, GUID_WICPixelFormat48bppRGB) &&
+        SUCCEEDED(frame->WritePixels(1, 6, 6, pixel)) && SUCCEEDED(frame->Commit()) &&
+        SUCCEEDED(encoder->Commit()) && SUCCEEDED(StreamBytes(stream.get(), &bytes));
+    return written && SUCCEEDED(factory->CreateStream(readStream.put())) &&
+           SUCCEEDED(readStream->InitializeFromMemory(reinterpret_cast<BYTE*>(bytes.data()),
+                                                      DWORD(bytes.size()))) &&
+           SUCCEEDED(factory->CreateDecoder(GUID_ContainerFormatPng, &GUID_VendorMicrosoftBuiltIn,
+                                            decoder.put())) &&
+           SUCCEEDED(decoder->Initialize(readStream.get(), WICDecodeMetadataCacheOnDemand)) &&
+           SUCCEEDED(decoder->GetFrame(0, decoded.put())) &&
+           SUCCEEDED(decoded->CopyPixels(&one, 6, 6, back)) && back[0] == 0x12 && back[1] == 0x34;
+  }();
+  return swaps;
 }
 
 // Whether this system's BMP encoder keeps alpha (Windows' does with a version 5 header,
@@ -548,8 +587,9 @@ std::shared_ptr<Metadata> ReadMetadata(IWICImagingFactory* factory, const Opened
 
 // The frame's pixels as the encoders take them: BGR or BGRA of 8-bit samples (16-bit ones
 // at their nearest 8-bit values), or with `deep` RGB or RGBA of 16-bit ones in the file's
-// range. Grey is written as RGB, and the fourth plane only where the format has one.
-std::vector<uint8_t> EncoderPixels(const Image& image, bool alpha, bool deep) {
+// range (high byte first with `swapped`). Grey is written as RGB, and the fourth plane only
+// where the format has one.
+std::vector<uint8_t> EncoderPixels(const Image& image, bool alpha, bool deep, bool swapped) {
   const int channels = alpha ? 4 : 3, p = image.planes;
   const size_t count = size_t(image.width) * size_t(image.height);
   std::vector<uint8_t> pixels(count * size_t(channels) * (deep ? 2 : 1));
@@ -564,8 +604,8 @@ std::vector<uint8_t> EncoderPixels(const Image& image, bool alpha, bool deep) {
       const uint32_t v = sample(i, from[c]);
       if (deep) {
         const uint16_t w = FileOfHostSample(v);
-        pixels[(i * size_t(channels) + size_t(c)) * 2] = uint8_t(w);
-        pixels[(i * size_t(channels) + size_t(c)) * 2 + 1] = uint8_t(w >> 8);
+        pixels[(i * size_t(channels) + size_t(c)) * 2 + swapped] = uint8_t(w);
+        pixels[(i * size_t(channels) + size_t(c)) * 2 + !swapped] = uint8_t(w >> 8);
       } else {
         const int at = c < 3 ? 2 - c : 3;  // BGR
         pixels[i * size_t(channels) + size_t(at)] = sixteen ? NearestEightBit(v) : uint8_t(v);
@@ -747,11 +787,13 @@ bool EncodeImage(const ImageFile& file, const std::string& format, const SaveOpt
   }
   const bool alpha = (image.planes == 2 || image.planes == 4) && info->alpha;
   const bool deep = image.depth == 16 && info->deep;
-  std::vector<uint8_t> pixels = EncoderPixels(image, alpha, deep);
 
   ComScope com;
   Com<IWICImagingFactory> factory;
   if (!StartComponent(com, &factory, error)) return false;
+  std::vector<uint8_t> pixels =
+      EncoderPixels(image, alpha, deep,
+                    deep && format == "png" && PngEncoderSwapsSixteenBitSamples(factory.get()));
   auto meta = std::static_pointer_cast<const Metadata>(file.source);
   const std::string failed = "cannot encode the image as " + format + " (";
   Com<IStream> stream;

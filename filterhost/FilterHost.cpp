@@ -110,6 +110,15 @@ OSErr Fetch(const Image& image, const Rect& rect, int16_t lo, int16_t hi, int32_
   return kNoErr;
 }
 
+// A request for the whole image, every plane, at full size and without padding: served
+// from the image's own memory, which has that layout already.
+bool Whole(const Image& image, const Rect& rect, int16_t lo, int16_t hi, int32_t factor,
+           int32_t pad) {
+  return factor == 1 && pad == 0 && rect.top == 0 && rect.left == 0 &&
+         rect.bottom == image.height && rect.right == image.width && lo == 0 &&
+         hi == image.planes - 1 && image.rowBytes() <= size_t(INT32_MAX);
+}
+
 }  // namespace
 
 FilterHost::FilterHost(const PluginModule& plugin)
@@ -142,15 +151,17 @@ bool FilterHost::SetImage(Image image) {
     return false;
   if (image.pixels.size() != image.rowBytes() * size_t(image.height)) return false;
   source_ = std::move(image);
-  output_ = source_;
+  output_ = Image{};
+  written_ = false;
   served_ = Served{};
   ResetRecord();
   return true;
 }
 
 Image FilterHost::TakeOutput() {
-  Image output = std::move(output_);
+  Image output = std::move(written_ ? output_ : source_);
   source_ = output_ = Image{};
+  written_ = false;
   inBuffer_ = outBuffer_ = std::vector<uint8_t>{};
   served_ = Served{};
   ResetRecord();
@@ -269,23 +280,37 @@ OSErr FilterHost::Run(bool showDialog) {
   return result;
 }
 
+Image& FilterHost::Destination() {
+  if (!written_) output_ = source_;
+  written_ = true;
+  return output_;
+}
+
 void FilterHost::WriteBackOutput() {
   if (!served_.pending) return;
   served_.pending = false;
   const Rect& r = served_.rect;
+  // The whole image comes back as the buffer it was written in: no copy.
+  if (Whole(output(), r, served_.loPlane, served_.hiPlane, 1,
+            served_.rowBytes - int32_t(output().rowBytes()))) {
+    if (!written_)
+      output_ = Image{source_.width, source_.height, source_.planes, {}, source_.depth};
+    written_ = true;
+    output_.pixels.swap(outBuffer_);
+    return;
+  }
+  Image& out = Destination();
   // In bytes: a served pixel is `planes` bytes long, one of the image `all`.
   const size_t sample = served_.sampleBytes;
   const size_t planes = size_t(served_.hiPlane - served_.loPlane + 1) * sample;
-  const size_t all = size_t(output_.planes) * sample;
+  const size_t all = size_t(out.planes) * sample;
   const size_t stride = size_t(served_.rowBytes);
-  const int32_t top = std::max<int32_t>(r.top, 0),
-                bottom = std::min<int32_t>(r.bottom, output_.height);
-  const int32_t left = std::max<int32_t>(r.left, 0),
-                right = std::min<int32_t>(r.right, output_.width);
+  const int32_t top = std::max<int32_t>(r.top, 0), bottom = std::min<int32_t>(r.bottom, out.height);
+  const int32_t left = std::max<int32_t>(r.left, 0), right = std::min<int32_t>(r.right, out.width);
   const bool rows = planes == all && right > left;
   for (int32_t y = top; y < bottom; ++y) {
     const uint8_t* from = outBuffer_.data() + size_t(y - r.top) * stride;
-    uint8_t* to = output_.pixels.data() + size_t(y) * output_.rowBytes();
+    uint8_t* to = out.pixels.data() + size_t(y) * out.rowBytes();
     if (rows) {
       std::memcpy(to + size_t(left) * planes, from + size_t(left - r.left) * planes,
                   size_t(right - left) * planes);
@@ -317,11 +342,28 @@ OSErr FilterHost::AdvanceState() {
   void *inData = nullptr, *outData = nullptr;
   int32_t inRowBytes = 0, outRowBytes = 0;
   const int32_t pad = hooks_ ? hooks_->RowPadding() : 0;
-  OSErr err = Fetch(source_, r.inRect, r.inLoPlane, r.inHiPlane, factor, r.inputPadding, pad,
-                    &inBuffer_, &inData, &inRowBytes);
-  if (err == kNoErr)
-    err = Fetch(output_, r.outRect, r.outLoPlane, r.outHiPlane, 1, r.outputPadding, pad,
+  OSErr err = kNoErr;
+  if (Whole(source_, r.inRect, r.inLoPlane, r.inHiPlane, factor, pad)) {
+    // The plug-in only reads its input: it is handed the source itself.
+    inBuffer_ = std::vector<uint8_t>{};
+    inData = source_.pixels.data();
+    inRowBytes = int32_t(source_.rowBytes());
+  } else {
+    err = Fetch(source_, r.inRect, r.inLoPlane, r.inHiPlane, factor, r.inputPadding, pad,
+                &inBuffer_, &inData, &inRowBytes);
+  }
+  // Once the whole image has come back, a plug-in that asks for all of it again (to hand its
+  // render back) writes into the destination itself.
+  const bool inPlace =
+      err == kNoErr && written_ && Whole(output_, r.outRect, r.outLoPlane, r.outHiPlane, 1, pad);
+  if (inPlace) {
+    outBuffer_ = std::vector<uint8_t>{};
+    outData = output_.pixels.data();
+    outRowBytes = int32_t(output_.rowBytes());
+  } else if (err == kNoErr) {
+    err = Fetch(output(), r.outRect, r.outLoPlane, r.outHiPlane, 1, r.outputPadding, pad,
                 &outBuffer_, &outData, &outRowBytes);
+  }
   r.inData = inData;
   r.outData = outData;
   r.inRowBytes = inRowBytes;
@@ -331,9 +373,9 @@ OSErr FilterHost::AdvanceState() {
     r.inRowBytes = r.outRowBytes = 0;
     return err;
   }
-  if (r.outData)
+  if (r.outData && !inPlace)
     served_ =
-        Served{true, r.outRect, r.outLoPlane, r.outHiPlane, outRowBytes, output_.sampleBytes()};
+        Served{true, r.outRect, r.outLoPlane, r.outHiPlane, outRowBytes, source_.sampleBytes()};
   return kNoErr;
 }
 

@@ -101,7 +101,7 @@ class FilterHost {
   OSErr Run(bool showDialog);
 
   // The destination image: the source until a run writes into it.
-  const Image& output() const { return output_; }
+  const Image& output() const { return written_ ? output_ : source_; }
   const Image& source() const { return source_; }
   // The destination image moved out, and the source and the buffers let go: the host holds
   // no image until the next SetImage.
@@ -151,13 +151,15 @@ class FilterHost {
   int16_t Call(int16_t selector);
   OSErr AdvanceState();
   void WriteBackOutput();
+  Image& Destination();  // the output image, made from the source at the first write
   void ResetRecord();
 
   PluginEntryProc entry_ = nullptr;
   FilterRecord record_{};
   intptr_t data_ = 0;
   Image source_;
-  Image output_;
+  Image output_;  // once written_; until then the output is the source
+  bool written_ = false;
   EffectParams hostParams_{};
   PseudoHandle hostHandle_{};
   PlatformData platform_{};

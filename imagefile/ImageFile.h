@@ -77,7 +77,8 @@ struct LoadOptions {
 uint64_t DefaultPixelLimit();
 // Throws OutOfMemory when an image of that many pixels could not be finished in the address
 // space this process has left (where that is limited); each backend asks before decoding.
-void EnsureMemoryFor(uint64_t pixels);
+// A 16-bit run takes about twice what an 8-bit one does.
+void EnsureMemoryFor(uint64_t pixels, int depth = 8);
 // What a run takes at its peak per pixel of the image, as both of the above count it.
 uint64_t PeakBytesPerPixel();
 

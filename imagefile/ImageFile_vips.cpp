@@ -358,13 +358,23 @@ bool TakeFrames(VipsImage* image, int pages, int frameHeight, bool plainCmyk,
   size_t size = 0;
   Watch watch{options.stop, &options.progress};
   WatchWork(image, &watch);
+  const int planes = image->Bands == 2 || image->Bands == 4 ? 4 : 3;  // but CMYK
+  const int sample = image->BandFmt == VIPS_FORMAT_USHORT ? 2 : 1;
+  if (pages == 1 && !plainCmyk && image->Bands == planes) {
+    // Rendered straight into the frame's memory: no copy of the whole image beside it.
+    Image frame{image->Xsize, frameHeight, planes, {}, sample * 8};
+    frame.pixels.resize(frame.rowBytes() * size_t(frameHeight));
+    ImagePtr target(vips_image_new_from_memory(frame.pixels.data(), frame.pixels.size(),
+                                               image->Xsize, frameHeight, planes, image->BandFmt));
+    if (!target || vips_image_write(image, target.get())) return false;
+    file->frames.push_back(std::move(frame));
+    return true;
+  }
   // Freed however this ends: copying the frames out may run out of memory.
   std::unique_ptr<void, decltype(&g_free)> buffer(vips_image_write_to_memory(image, &size), g_free);
   if (!buffer) return false;
   const void* pixels = buffer.get();
-  const int planes = image->Bands == 2 || image->Bands == 4 ? 4 : 3;  // but CMYK
   const int bands = image->Bands;
-  const int sample = image->BandFmt == VIPS_FORMAT_USHORT ? 2 : 1;
   const size_t frameSamples = size_t(image->Xsize) * size_t(frameHeight);
   for (int f = 0; f < pages; ++f) {
     const uint8_t* start = static_cast<const uint8_t*>(pixels) +
@@ -444,7 +454,8 @@ bool DecodeImage(const std::string& bytes, const std::string& name, const LoadOp
     *error = TooLargeMessage(name, width, height, uint64_t(pages), limit);
     return false;
   }
-  EnsureMemoryFor(file->pixels);
+  const bool deep = image->BandFmt != VIPS_FORMAT_UCHAR && image->BandFmt != VIPS_FORMAT_CHAR;
+  EnsureMemoryFor(file->pixels, deep && options.depth != 8 ? 16 : 8);
   if (pages > 1 && !Open(bytes, true, &image)) {
     *error = name + " has " + std::to_string(pages) +
              " frames or pages that cannot be read together (" + LibraryError() +

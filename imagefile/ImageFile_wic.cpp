@@ -740,8 +740,8 @@ bool DecodeImage(const std::string& bytes, const std::string& name, const LoadOp
     return false;
   file->pixels = uint64_t(f.width) * uint64_t(f.height);
   if (!SizeFits(name, f.width, f.height, limit, error)) return false;
-  EnsureMemoryFor(file->pixels);
   const Layout layout = Describe(factory.get(), f.frame.get(), f.format);
+  EnsureMemoryFor(file->pixels, layout.deep && options.depth != 8 ? 16 : 8);
   PixelSource source;
   if (!ChoosePixelSource(factory.get(), f, layout, name, &source, error)) return false;
   const bool alpha = source.cmyk ? source.channels > 4 : layout.alpha;

@@ -11,6 +11,8 @@ namespace {
 
 constexpr int32_t kGroup = kGlowGroup;
 constexpr int32_t kPad = kStampPad;
+// Groups of pixels the gather blends side by side (kStampPad leaves room for them).
+constexpr int kGatherGroups = 2;
 constexpr int32_t kWeights = kStampWeights;
 // dx^2 + dy^2 within the stamp square
 constexpr int32_t kMaxDistance2 = 2 * kMaxRadius * kMaxRadius;
@@ -34,7 +36,9 @@ inline int32_t HalfWidth(int32_t reach, int32_t dy, int32_t e) {
 }
 
 void EnsureStamp(RenderContext& context, int32_t e, int32_t planes) {
-  if (context.stamp.e != e || context.stamp.planes != planes) PrepareGlowStamp(context, e, planes);
+  if (context.stamp.e != e || context.stamp.planes != planes ||
+      context.stamp.sampleBytes != context.frame.sampleBytes)
+    PrepareGlowStamp(context, e, planes);
 }
 
 }  // namespace
@@ -65,6 +69,7 @@ void PrepareGlowStamp(RenderContext& context, int32_t e, int32_t planes) {
   GlowStamp& s = context.stamp;
   s.e = std::clamp(e, 0, kMaxRadius);
   s.planes = planes;
+  s.sampleBytes = context.frame.sampleBytes;
   // Only the rows of this reach are read.
   const int32_t used = 2 * s.e + 1;
   std::memset(s.pixelRows, 0, sizeof(s.pixelRows[0]) * used);
@@ -90,9 +95,11 @@ void PrepareGlowStamp(RenderContext& context, int32_t e, int32_t planes) {
     for (int32_t w = kWeights - 1; w >= 0; --w)
       s.farthest[k][w] = std::max(s.farthest[k][w + 1], nearest[k][w]);
     s.reachOfGap[k][0] = -1;
-    for (int32_t g = 1; g < 256; ++g) s.reachOfGap[k][g] = s.farthest[k][(255 + g) / g];
+    for (int32_t g = 1; g <= 256; ++g) s.reachOfGap[k][g] = s.farthest[k][(255 + g) / g];
   }
-  s.stampReach = std::max({s.farthest[0][2], s.farthest[1][2], s.farthest[2][2]});
+  const int32_t changing = s.sampleBytes == 1 ? 2 : 1;
+  s.stampReach =
+      std::max({s.farthest[0][changing], s.farthest[1][changing], s.farthest[2][changing]});
 }
 
 int64_t GlowStampArea(const RenderContext& context) {
@@ -110,26 +117,33 @@ void StampGlow(RenderContext& context, int32_t x, int32_t y, int32_t e) {
   for (int32_t dy = -s.e; dy <= s.e; ++dy) {
     const int32_t row = y + dy;
     if (row <= f.firstRow || row >= f.endRow) continue;
-    // Each row of the stamp is blended only where some sample weighs 2 or more.
+    // Each row of the stamp is blended only where some weight can change a sample.
     const int32_t half = HalfWidth(s.stampReach, dy, s.e);
     const int32_t first = std::max(x - half, f.firstColumn + 1);
     const int32_t last = std::min(x + half, f.width - 1);
     if (first > last) continue;
     // Within one stamp every target sample is blended once, so the order among them is
-    // free. Past `last` the weights are 0 or 1 (or padding), so blocks may run on to the
-    // end of the row.
-    uint8_t* pixels = f.output + size_t(row) * size_t(f.outRowBytes) + size_t(first) * planes;
-    lanes::Brighten(pixels, s.PixelWeights(first - x, dy), (last - first + 1) * planes,
-                    std::min(f.width - first, last - first + 1 + kPad) * planes);
+    // free. Past `last` the weights change nothing (or are padding), so blocks may run on to
+    // the end of the row.
+    uint8_t* pixels = f.output + size_t(row) * size_t(f.outRowBytes) +
+                      size_t(first) * size_t(planes) * size_t(f.sampleBytes);
+    const uint16_t* weights = s.PixelWeights(first - x, dy);
+    const int32_t n = (last - first + 1) * planes;
+    const int32_t room = std::min(f.width - first, last - first + 1 + kPad) * planes;
+    if (f.sampleBytes == 2)
+      lanes::Brighten<uint16_t>(pixels, weights, n, room);
+    else
+      lanes::Brighten<uint8_t>(pixels, weights, n, room);
   }
 }
 
 namespace {
 
-// The samples of kGroup pixels as their gaps to 255: for each colour sample k, lanes
-// 2k and 2k + 1 hold the 16 pixels in order.
+// The samples of Groups runs of kGroup pixels as their gaps to full intensity: for run g and
+// colour sample k, lanes 6g + 2k and 6g + 2k + 1 hold its 16 pixels in order.
+template <int Groups>
 struct Gaps {
-  lanes::U16x8 lane[6];
+  lanes::U16x8 lane[6 * Groups];
   // For each colour sample, the largest dx^2 + dy^2 of a centre that can still change it in
   // one of the pixels, or -1 when none can. Gaps only shrink, so what cannot change a
   // sample now never will.
@@ -138,8 +152,10 @@ struct Gaps {
   // The largest of the three.
   int32_t Update(const GlowStamp& s) {
     for (int k = 0; k < 3; ++k) {
-      const int32_t gap = lanes::MaxLane(lanes::Max(lane[2 * k], lane[2 * k + 1]));
-      reach[k] = s.reachOfGap[k][gap];
+      lanes::U16x8 most = lanes::Max(lane[2 * k], lane[2 * k + 1]);
+      for (int g = 1; g < Groups; ++g)
+        most = lanes::Max(most, lanes::Max(lane[6 * g + 2 * k], lane[6 * g + 2 * k + 1]));
+      reach[k] = s.reachOfGap[k][std::min(lanes::MaxLane(most), 256)];
     }
     return std::max({reach[0], reach[1], reach[2]});
   }
@@ -150,64 +166,77 @@ struct Gaps {
     return (reach[0] >= d ? 1 : 0) | (reach[1] >= d ? 2 : 0) | (reach[2] >= d ? 4 : 0);
   }
 
+  // Each run's weights follow the one before in the stamp row; a centre beyond a run's reach
+  // blends it with weights that change nothing (or the row's zero padding).
   template <int Samples>
   void Blend(const GlowStamp& s, int32_t dx, int32_t dy) {
     for (int k = 0; k < 3; ++k) {
       if (!(Samples & (1 << k))) continue;
       const uint16_t* weights = s.SampleWeights(k, dx, dy);
-      lane[2 * k] = lanes::Fade(lane[2 * k], lanes::Load(weights));
-      lane[2 * k + 1] = lanes::Fade(lane[2 * k + 1], lanes::Load(weights + 8));
+      for (int g = 0; g < Groups; ++g) {
+        lanes::U16x8& a = lane[6 * g + 2 * k];
+        lanes::U16x8& b = lane[6 * g + 2 * k + 1];
+        a = lanes::Fade(a, lanes::Load(weights + kGroup * g));
+        b = lanes::Fade(b, lanes::Load(weights + kGroup * g + 8));
+      }
     }
   }
 };
 
 // The blends of the centres of row cy between columns lo and hi into the samples that
 // can still change; false when there were none.
-template <int Samples>
-bool BlendRow(const GlowStamp& s, Gaps& gaps, const CentreMap& centres, int32_t cy, int32_t lo,
-              int32_t hi, int32_t x0, int32_t dy) {
+template <int Groups, int Samples>
+bool BlendRow(const GlowStamp& s, Gaps<Groups>& gaps, const CentreMap& centres, int32_t cy,
+              int32_t lo, int32_t hi, int32_t x0, int32_t dy) {
   bool blended = false;
   centres.ForEach(cy, lo, hi, [&](int32_t cx) {
-    gaps.Blend<Samples>(s, x0 - cx, dy);
+    gaps.template Blend<Samples>(s, x0 - cx, dy);
     blended = true;
   });
   return blended;
 }
 
 // BlendRow for each set of live samples; none live blends nothing.
-using RowBlend = bool (*)(const GlowStamp&, Gaps&, const CentreMap&, int32_t, int32_t, int32_t,
-                          int32_t, int32_t);
-constexpr RowBlend kBlendRow[8] = {[](const GlowStamp&, Gaps&, const CentreMap&, int32_t, int32_t,
-                                      int32_t, int32_t, int32_t) { return false; },
-                                   BlendRow<1>,
-                                   BlendRow<2>,
-                                   BlendRow<3>,
-                                   BlendRow<4>,
-                                   BlendRow<5>,
-                                   BlendRow<6>,
-                                   BlendRow<7>};
+template <int Groups>
+struct RowBlends {
+  using RowBlend = bool (*)(const GlowStamp&, Gaps<Groups>&, const CentreMap&, int32_t, int32_t,
+                            int32_t, int32_t, int32_t);
+  static constexpr RowBlend kBlend[8] = {
+      [](const GlowStamp&, Gaps<Groups>&, const CentreMap&, int32_t, int32_t, int32_t, int32_t,
+         int32_t) { return false; },
+      BlendRow<Groups, 1>,
+      BlendRow<Groups, 2>,
+      BlendRow<Groups, 3>,
+      BlendRow<Groups, 4>,
+      BlendRow<Groups, 5>,
+      BlendRow<Groups, 6>,
+      BlendRow<Groups, 7>};
+};
 
-// One group of kGroup pixels of row y, from column x0. Each output sample is its copied
+// Groups runs of kGroup pixels of row y, from column x0. Each output sample is its copied
 // value folded with the blends of the centres that reach it, in raster order of the
 // centres: that is what the stamps leave, because stamps touch each sample at most once and
 // no blend reads another sample. The centres are visited in raster order here too; those
-// skipped change nothing (weight too small for every gap of the group, see Gaps).
-template <int Planes>
+// skipped change nothing (weight too small for every gap of the runs, see Gaps). Two runs
+// side by side share the walk over the centres and give the blends two independent chains.
+template <typename T, int Planes, int Groups>
 void GatherGroup(const RenderContext& context, const CentreMap& centres, uint8_t* line, int32_t x0,
                  int32_t y, int32_t centreEnd) {
   const Frame& f = context.frame;
   const GlowStamp& s = context.stamp;
   const int32_t e = s.e;
-  const int32_t count = std::min(kGroup, f.width - x0);
+  constexpr int32_t kPixels = kGroup * Groups;
+  const int32_t count = std::min(kPixels, f.width - x0);
   const int32_t live = std::max(0, f.firstColumn + 1 - x0);  // column 0 never changes
 
   // Column 0 and pixels past the row's end have gap 0: they never change.
-  alignas(16) uint16_t samples[3 * kGroup] = {};
+  alignas(16) uint16_t samples[3 * kPixels] = {};
+  auto slot = [](int32_t i, int k) { return (i / kGroup) * 3 * kGroup + k * kGroup + i % kGroup; };
   for (int32_t i = live; i < count; ++i)
     for (int k = 0; k < 3; ++k)
-      samples[k * kGroup + i] = uint16_t(255 - line[size_t(x0 + i) * Planes + k]);
-  Gaps gaps;
-  for (int r = 0; r < 6; ++r) gaps.lane[r] = lanes::Load(samples + 8 * r);
+      samples[slot(i, k)] = uint16_t(GapOf<T>(LoadSample<T>(line, size_t(x0 + i) * Planes + k)));
+  Gaps<Groups> gaps;
+  for (int r = 0; r < 6 * Groups; ++r) gaps.lane[r] = lanes::Load(samples + 8 * r);
 
   int32_t reach = gaps.Update(s);
   const int32_t last = std::min(y + e, centreEnd - 1);
@@ -220,14 +249,20 @@ void GatherGroup(const RenderContext& context, const CentreMap& centres, uint8_t
     }
     const int32_t lo = std::max(0, x0 - half);
     const int32_t hi = std::min(f.width - 1, x0 + count - 1 + half);
-    const bool blended = kBlendRow[gaps.LiveSamples(dy)](s, gaps, centres, cy, lo, hi, x0, dy);
+    const bool blended =
+        RowBlends<Groups>::kBlend[gaps.LiveSamples(dy)](s, gaps, centres, cy, lo, hi, x0, dy);
     if (blended) reach = gaps.Update(s);
   }
 
-  for (int r = 0; r < 6; ++r) lanes::Store(samples + 8 * r, gaps.lane[r]);
+  // Each sample gains what its gap lost: samples above full intensity, with gap 0, keep
+  // their value.
+  for (int r = 0; r < 6 * Groups; ++r) lanes::Store(samples + 8 * r, gaps.lane[r]);
   for (int32_t i = live; i < count; ++i)
-    for (int k = 0; k < 3; ++k)
-      line[size_t(x0 + i) * Planes + k] = uint8_t(255 - samples[k * kGroup + i]);
+    for (int k = 0; k < 3; ++k) {
+      const size_t at = size_t(x0 + i) * Planes + k;
+      const int32_t c = LoadSample<T>(line, at);
+      StoreSample<T>(line, at, c + GapOf<T>(c) - samples[slot(i, k)]);
+    }
 }
 
 }  // namespace
@@ -237,10 +272,13 @@ void GatherGlowRow(const RenderContext& context, const CentreMap& centres, int32
   const Frame& f = context.frame;
   if (y <= f.firstRow) return;  // the first row never receives glow
   uint8_t* line = f.output + size_t(y) * size_t(f.outRowBytes);
-  for (int32_t x0 = 0; x0 < f.width; x0 += kGroup) {
-    if (context.stamp.planes == 3)
-      GatherGroup<3>(context, centres, line, x0, y, centreEnd);
-    else
-      GatherGroup<4>(context, centres, line, x0, y, centreEnd);
-  }
+  WithSampleType(f.sampleBytes, [&](auto sample) {
+    using T = decltype(sample);
+    for (int32_t x0 = 0; x0 < f.width; x0 += kGroup * kGatherGroups) {
+      if (context.stamp.planes == 3)
+        GatherGroup<T, 3, kGatherGroups>(context, centres, line, x0, y, centreEnd);
+      else
+        GatherGroup<T, 4, kGatherGroups>(context, centres, line, x0, y, centreEnd);
+    }
+  });
 }

@@ -309,23 +309,42 @@ TEST(Polling, PreviewingSilencesOnlyGlowOnFourPlanes) {
     }
 }
 
-TEST(Planes, OtherPlaneCountsPassThroughAndTheFourthSampleIsKept) {
+// Other plane counts at 8 and 16 bits, and float samples of any plane count, are copied
+// (padded rows too) with no host call; the fourth sample is kept at both depths.
+TEST(Planes, OtherPlaneCountsAndFloatSamplesPassThroughAndTheFourthSampleIsKept) {
   std::mt19937 rng(5);
-  for (int planes : {1, 2, 5}) {
-    const Image in = SceneImage(rng, 16, 16, planes, 255, 255, 255, 80);
+  struct Row {
+    int planes, depth;
+  };
+  for (const Row row : {Row{1, 8}, Row{2, 8}, Row{5, 8}, Row{2, 16}, Row{5, 16}, Row{3, 32},
+                        Row{4, 32}, Row{1, 32}}) {
+    Image in = SceneImage(rng, 16, 16, row.planes, 255, 255, 255, 80);
+    if (row.depth == 16) in = oracle::Widen(in);
+    if (row.depth == 32) {
+      in.depth = 32;  // any bytes: floats are not looked at
+      in.samples.resize(in.samples.size() * 4);
+      for (uint8_t& b : in.samples) b = uint8_t(rng());
+    }
     for (int mode : {0, 1}) {
       ScriptedHost host;
-      EXPECT_EQ(EngineRender(in, Settings(255, 255, 255, 50, 10, mode), {}, host).samples,
-                in.samples);
+      bool paddingKept = false;
+      EXPECT_EQ(
+          EngineRender(in, Settings(255, 255, 255, 50, 10, mode), {}, host, 3, 6, &paddingKept)
+              .samples,
+          in.samples)
+          << row.planes << " " << row.depth;
+      EXPECT_TRUE(paddingKept);
       EXPECT_TRUE(host.calls.empty());
     }
   }
-  const Image in = SceneImage(rng, 40, 40, 4, 250, 240, 230, 30);
-  for (int mode : {0, 1}) {
-    const Image out = Render(in, Settings(250, 240, 230, 100, 20, mode));
-    EXPECT_NE(out.samples, in.samples);
-    for (size_t i = 3; i < in.samples.size(); i += 4) ASSERT_EQ(out.samples[i], in.samples[i]);
-  }
+  const Image in8 = SceneImage(rng, 40, 40, 4, 250, 240, 230, 30);
+  for (const Image& in : {in8, oracle::Widen(in8)})
+    for (int mode : {0, 1}) {
+      const Image out = Render(in, Settings(250, 240, 230, 100, 20, mode));
+      EXPECT_NE(out.samples, in.samples);
+      for (int y = 0; y < in.height; ++y)
+        for (int x = 0; x < in.width; ++x) ASSERT_EQ(out.Sample(x, y, 3), in.Sample(x, y, 3));
+    }
 }
 
 TEST(Render, RepeatableAndIndependentOfRowPadding) {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 #include "tests/EngineTestSupport.h"
@@ -15,7 +17,28 @@ struct Case {
   oracle::FrameFlags flags;
   int abortAtCall;
   EngineTuning tuning;
+  int inPad = 0, outPad = 0;
 };
+
+// The 16-bit image of an 8-bit one with samples moved off their 8-bit values by up to about
+// two 8-bit steps, so that some cross the window's edges, and a few put at or above full
+// intensity, as hosts that use the whole 16-bit range hand them.
+oracle::Image Deepen(const oracle::Image& image, std::mt19937& rng) {
+  oracle::Image deep = oracle::Widen(image);
+  std::uniform_int_distribution<int> jitter(-260, 260), roll(0, 63), above(kFullSixteen, 65535);
+  for (int y = 0; y < deep.height; ++y)
+    for (int x = 0; x < deep.width; ++x)
+      for (int k = 0; k < deep.planes; ++k) {
+        const int r = roll(rng);
+        const int v = int(deep.Sample(x, y, k)) + jitter(rng);
+        deep.SetSample(x, y, k,
+                       r == 0   ? uint32_t(above(rng))
+                       : r == 1 ? uint32_t(kFullSixteen)
+                       : r < 32 ? uint32_t(std::clamp(v, 0, kFullSixteen))
+                                : deep.Sample(x, y, k));
+      }
+  return deep;
+}
 
 // Small images by default; `big` allows up to 260 x 200 with sizes drawn towards the small.
 Case MakeCase(uint32_t seed, bool big) {
@@ -50,15 +73,29 @@ Case MakeCase(uint32_t seed, bool big) {
   return c;
 }
 
+// The same case at 16 bits, with rows padded by a few bytes (odd ones too: the engine must
+// not count on aligned words).
+Case MakeDeepCase(uint32_t seed, bool big) {
+  Case c = MakeCase(seed, big);
+  std::mt19937 rng(seed ^ 0x16161616u);
+  c.image = Deepen(c.image, rng);
+  std::uniform_int_distribution<int> pad(0, 7);
+  c.inPad = pad(rng) / 2 * 2 + (pad(rng) == 0 ? 1 : 0);
+  c.outPad = pad(rng) / 2 * 2 + (pad(rng) == 0 ? 1 : 0);
+  return c;
+}
+
 // Renders each case with the engine and the plain rules; returns how many drew something.
-int CompareCases(uint32_t firstSeed, uint32_t count, bool big) {
+int CompareCases(uint32_t firstSeed, uint32_t count, bool big, int depth = 8) {
   int drawn = 0;
   for (uint32_t seed = firstSeed; seed < firstSeed + count; ++seed) {
-    const Case c = MakeCase(seed, big);
+    const Case c = depth == 16 ? MakeDeepCase(seed, big) : MakeCase(seed, big);
     oracle::ScriptedHost engineHost, oracleHost;
     engineHost.abortAtCall = oracleHost.abortAtCall = c.abortAtCall;
-    const oracle::Image out =
-        EngineRender(c.image, c.settings, c.flags, engineHost, 0, 0, nullptr, c.tuning);
+    bool paddingKept = false;
+    const oracle::Image out = EngineRender(c.image, c.settings, c.flags, engineHost, c.inPad,
+                                           c.outPad, &paddingKept, c.tuning);
+    EXPECT_TRUE(paddingKept) << "seed " << seed;
     const oracle::Image plain = oracle::Render(c.image, c.settings, c.flags, oracleHost);
     EXPECT_EQ(out.samples, plain.samples) << "seed " << seed;
     EXPECT_EQ(engineHost.calls, oracleHost.calls) << "seed " << seed;
@@ -86,6 +123,12 @@ TEST(OracleComparison, LargerSeededRendersAreByteIdentical) {
   EXPECT_GT(CompareCases(100000, cases, true), cases / 2);
 }
 
+TEST(OracleComparison, SixteenBitSeededRendersAreIdentical) {
+  const int small = 2000 / kCaseShare, big = 24 / kCaseShare;
+  EXPECT_GT(CompareCases(20001, small, false, 16), small / 2);
+  EXPECT_GT(CompareCases(120000, big, true, 16), big / 2);
+}
+
 // Sparkle on samples that are nearly full: a sample c takes a deposit only while
 // colour * (255 - c) reaches 256, so colours on either side of that edge must draw exactly
 // what the plain rules draw (on the edge the image changes, below it not at all).
@@ -111,22 +154,24 @@ TEST(OracleComparison, SparkleAtTheEdgeOfSaturation) {
 // host sees the same calls and the output holds exactly the rows polled before the abort.
 TEST(OracleComparison, AbortAtEveryRowInEveryPath) {
   std::mt19937 rng(77);
-  const oracle::Image in = SceneImage(rng, 70, 24, 3, 230, 220, 200, 60);
+  const oracle::Image in8 = SceneImage(rng, 70, 24, 3, 230, 220, 200, 60);
   const EffectSettings s = Settings(230, 220, 200, 30, 9, 0);
-  for (int call = 0; call <= in.height; ++call) {
-    oracle::ScriptedHost plainHost;
-    plainHost.abortAtCall = call;
-    const oracle::Image plain = oracle::Render(in, s, {}, plainHost);
-    for (GlowPath path : {GlowPath::Stamps, GlowPath::Gather})
-      for (int32_t threads : {1, 2}) {
-        oracle::ScriptedHost host;
-        host.abortAtCall = call;
-        const oracle::Image out =
-            EngineRender(in, s, {}, host, 0, 0, nullptr, EngineTuning{path, threads, false});
-        ASSERT_EQ(out.samples, plain.samples) << call << " " << int(path) << " " << threads;
-        ASSERT_EQ(host.calls, plainHost.calls) << call << " " << int(path) << " " << threads;
-      }
-  }
+  for (const oracle::Image& in : {in8, oracle::Widen(in8)})
+    for (int call = 0; call <= in.height; ++call) {
+      oracle::ScriptedHost plainHost;
+      plainHost.abortAtCall = call;
+      const oracle::Image plain = oracle::Render(in, s, {}, plainHost);
+      for (GlowPath path : {GlowPath::Stamps, GlowPath::Gather})
+        for (int32_t threads : {1, 2}) {
+          oracle::ScriptedHost host;
+          host.abortAtCall = call;
+          const oracle::Image out =
+              EngineRender(in, s, {}, host, 0, 0, nullptr, EngineTuning{path, threads, false});
+          ASSERT_EQ(out.samples, plain.samples)
+              << in.depth << " " << call << " " << int(path) << " " << threads;
+          ASSERT_EQ(host.calls, plainHost.calls) << call << " " << int(path) << " " << threads;
+        }
+    }
 }
 
 // Renders that find no centre, or a few small clusters of them over noise, where the engine
@@ -149,44 +194,46 @@ TEST(OracleComparison, NothingMatchingAndSmallClustersOverNoise) {
   const int colour[3] = {255, 200, 90};
   std::mt19937 rng(2024);
   for (const Row& row : rows) {
-    oracle::Image in = SceneImage(rng, row.width, row.height, row.planes, 0, 0, 0, 0);
-    for (int y = 0; y < in.height; ++y)
-      for (int x = 0; x < in.width; ++x)
-        if (in.At(x, y, 0) == colour[0] && in.At(x, y, 1) == colour[1] &&
-            in.At(x, y, 2) == colour[2])
-          in.At(x, y, 0) = 0;
+    oracle::Image scene = SceneImage(rng, row.width, row.height, row.planes, 0, 0, 0, 0);
+    for (int y = 0; y < scene.height; ++y)
+      for (int x = 0; x < scene.width; ++x)
+        if (scene.At(x, y, 0) == colour[0] && scene.At(x, y, 1) == colour[1] &&
+            scene.At(x, y, 2) == colour[2])
+          scene.At(x, y, 0) = 0;
     std::uniform_int_distribution<int> xs(0, row.width - 1), ys(0, row.height - 1), near(-2, 2);
     for (int n = 0; n < row.clusters; ++n) {
       const int cx = xs(rng), cy = ys(rng);
-      for (int y = cy; y < std::min(cy + 3, in.height); ++y)
-        for (int x = cx; x < std::min(cx + 3, in.width); ++x)
+      for (int y = cy; y < std::min(cy + 3, scene.height); ++y)
+        for (int x = cx; x < std::min(cx + 3, scene.width); ++x)
           for (int k = 0; k < 3; ++k)
-            in.At(x, y, k) = uint8_t(std::clamp(colour[k] + near(rng), 0, 255));
+            scene.At(x, y, k) = uint8_t(std::clamp(colour[k] + near(rng), 0, 255));
     }
     const EffectSettings s = Settings(colour[0], colour[1], colour[2], row.threshold, row.radius,
                                       row.mode, 30, 4, row.scale);
     oracle::FrameFlags flags;
     flags.previewing = row.previewing;
-    for (const int abortAt : {-1, row.height / 2}) {
-      oracle::ScriptedHost plainHost;
-      plainHost.abortAtCall = abortAt;
-      const oracle::Image plain = oracle::Render(in, s, flags, plainHost);
-      // The cases draw what they are meant to: nothing without a match, glow or stars with.
-      if (row.clusters == 0 || abortAt < 0) {
-        EXPECT_EQ(plain.samples != in.samples, row.clusters > 0) << row.width;
+    for (const oracle::Image& in : {scene, oracle::Widen(scene)})
+      for (const int abortAt : {-1, row.height / 2}) {
+        oracle::ScriptedHost plainHost;
+        plainHost.abortAtCall = abortAt;
+        const oracle::Image plain = oracle::Render(in, s, flags, plainHost);
+        // The cases draw what they are meant to: nothing without a match, glow or stars with.
+        if (row.clusters == 0 || abortAt < 0) {
+          EXPECT_EQ(plain.samples != in.samples, row.clusters > 0) << row.width;
+        }
+        for (GlowPath path : {GlowPath::Automatic, GlowPath::Stamps, GlowPath::Gather})
+          for (int32_t threads : {1, 2})
+            for (bool noMap : {false, true}) {
+              oracle::ScriptedHost host;
+              host.abortAtCall = abortAt;
+              const oracle::Image out = EngineRender(in, s, flags, host, 0, 0, nullptr,
+                                                     EngineTuning{path, threads, noMap});
+              ASSERT_EQ(out.samples, plain.samples)
+                  << row.width << "x" << row.height << " " << in.depth << " " << int(path) << " "
+                  << threads;
+              ASSERT_EQ(host.calls, plainHost.calls) << row.width << "x" << row.height;
+            }
       }
-      for (GlowPath path : {GlowPath::Automatic, GlowPath::Stamps, GlowPath::Gather})
-        for (int32_t threads : {1, 2})
-          for (bool noMap : {false, true}) {
-            oracle::ScriptedHost host;
-            host.abortAtCall = abortAt;
-            const oracle::Image out =
-                EngineRender(in, s, flags, host, 0, 0, nullptr, EngineTuning{path, threads, noMap});
-            ASSERT_EQ(out.samples, plain.samples)
-                << row.width << "x" << row.height << " " << int(path) << " " << threads;
-            ASSERT_EQ(host.calls, plainHost.calls) << row.width << "x" << row.height;
-          }
-    }
   }
 }
 
@@ -220,6 +267,99 @@ TEST(OracleComparison, TwoRendersAtOnceInTwoContexts) {
   for (int t = 0; t < 2; ++t)
     for (uint32_t n = 0; n < count; ++n)
       EXPECT_EQ(together[t][n].samples, alone[t][n].samples) << "seed " << firstSeed[t] + n;
+}
+
+}  // namespace
+
+namespace {
+
+// The largest and the mean difference of the colour samples of two 8-bit images.
+struct Difference {
+  int largest = 0;
+  double mean = 0;
+};
+Difference Compare(const oracle::Image& a, const oracle::Image& b) {
+  Difference d;
+  int64_t sum = 0, count = 0;
+  for (int y = 0; y < a.height; ++y)
+    for (int x = 0; x < a.width; ++x)
+      for (int k = 0; k < 3; ++k) {
+        const int v = std::abs(int(a.At(x, y, k)) - int(b.At(x, y, k)));
+        d.largest = std::max(d.largest, v);
+        sum += v;
+        ++count;
+      }
+  d.mean = count ? double(sum) / double(count) : 0;
+  return d;
+}
+
+// An 8-bit image converted to 16 bits selects exactly the centres the 8-bit render selects:
+// a glow of radius 1 in a colour of 150 weighs 15 on its centre and 0 elsewhere, so at either
+// depth it changes its centres (none of whose samples is above 237) and nothing else.
+TEST(SixteenBits, ConvertedFromEightBitsSelectsTheSameCentres) {
+  std::mt19937 rng(16);
+  for (int planes : {3, 4}) {
+    oracle::Image in = SceneImage(rng, 90, 60, planes, 200, 170, 90, 40);
+    for (uint8_t& v : in.samples) v = std::min<uint8_t>(v, 237);
+    const EffectSettings s = Settings(200, 170, 90, 20, 1, 0);
+    oracle::FrameFlags flags;
+    flags.useCustomColor = true;
+    flags.customRed = flags.customGreen = flags.customBlue = 150;
+    for (GlowPath path : {GlowPath::Stamps, GlowPath::Gather}) {
+      oracle::ScriptedHost h8, h16;
+      const EngineTuning tuning{path, 2, false};
+      const oracle::Image eight = EngineRender(in, s, flags, h8, 0, 0, nullptr, tuning);
+      const oracle::Image sixteen =
+          EngineRender(oracle::Widen(in), s, flags, h16, 0, 0, nullptr, tuning);
+      const oracle::Image wide = oracle::Widen(in);
+      int centres = 0;
+      for (int y = 0; y < in.height; ++y)
+        for (int x = 0; x < in.width; ++x) {
+          const bool changed8 = eight.At(x, y, 0) != in.At(x, y, 0);
+          const bool changed16 = sixteen.Sample(x, y, 0) != wide.Sample(x, y, 0);
+          ASSERT_EQ(changed8, changed16) << planes << " " << x << "," << y;
+          centres += changed8;
+        }
+      EXPECT_GT(centres, 100);
+      EXPECT_EQ(h8.calls, h16.calls);
+    }
+  }
+}
+
+// Reduced back to 8 bits, the 16-bit render of a converted image is the 8-bit render without
+// its truncations: Glow is never darker, and brighter by what the 8-bit blends drop (up to
+// a step each, where the 16-bit ones drop 1/128 of one). Sparkle tests the output as it is
+// drawn, so once a star lands brighter later pixels can select otherwise.
+TEST(SixteenBits, ConvertedFromEightBitsRendersWithoutTheTruncations) {
+  struct Row {
+    int share, threshold, radius, mode;
+    float scale;
+  };
+  const Row rows[] = {{1, 20, 14, 0, 1.0f},  {1, 40, 30, 0, 1.0f},  {10, 20, 14, 0, 1.0f},
+                      {75, 20, 30, 0, 1.0f}, {3, 20, 100, 0, 4.0f}, {1, 10, 12, 1, 1.0f},
+                      {30, 20, 12, 1, 1.0f}};
+  for (const Row& row : rows)
+    for (GlowPath path : {GlowPath::Stamps, GlowPath::Gather}) {
+      if (row.mode == 1 && path == GlowPath::Gather) continue;  // Sparkle has one path
+      std::mt19937 rng(uint32_t(row.share * 7 + row.mode));
+      const oracle::Image in = SceneImage(rng, 200, 150, 3, 255, 200, 90, row.share);
+      const EffectSettings s =
+          Settings(255, 200, 90, row.threshold, row.radius, row.mode, 30, 6, row.scale);
+      oracle::ScriptedHost h8, h16;
+      const EngineTuning tuning{path, 2, false};
+      const oracle::Image eight = EngineRender(in, s, {}, h8, 0, 0, nullptr, tuning);
+      const oracle::Image sixteen =
+          oracle::Narrow(EngineRender(oracle::Widen(in), s, {}, h16, 0, 0, nullptr, tuning));
+      const Difference d = Compare(eight, sixteen);
+      if (path == GlowPath::Stamps)
+        std::printf("%s, %d%% near the colour, threshold %d, radius %d: largest %d, mean %.3f\n",
+                    row.mode == 1 ? "Sparkle" : "Glow", row.share, row.threshold, row.radius,
+                    d.largest, d.mean);
+      EXPECT_EQ(h8.calls, h16.calls);
+      if (row.mode == 1) continue;
+      for (size_t i = 0; i < in.samples.size(); ++i)
+        ASSERT_GE(sixteen.samples[i], eight.samples[i]) << i;
+    }
 }
 
 }  // namespace

@@ -245,6 +245,11 @@ bool Open(const std::string& bytes, bool allPages, ImagePtr* image) {
   return *image != nullptr;
 }
 
+// Whether the samples are deeper than 8 bits: such files are filtered at 16.
+bool Deep(const VipsImage* image) {
+  return image->BandFmt != VIPS_FORMAT_UCHAR && image->BandFmt != VIPS_FORMAT_CHAR;
+}
+
 // A table for vips_maplut: entry i is of(i), for every value of an 8- or 16-bit sample.
 template <typename Out>
 ImagePtr Table(int entries, Out (*of)(uint32_t)) {
@@ -285,7 +290,7 @@ bool ToFilterFormat(ImagePtr* image, ImageFile* file, int* depth, bool* keepProf
                     bool* plainCmyk) {
   VipsImage* in = image->get();
   const VipsInterpretation was = vips_image_guess_interpretation(in);
-  const bool deep = in->BandFmt != VIPS_FORMAT_UCHAR && in->BandFmt != VIPS_FORMAT_CHAR;
+  const bool deep = Deep(in);
   file->fileDepth = !deep                                                                   ? 8
                     : in->BandFmt == VIPS_FORMAT_USHORT || in->BandFmt == VIPS_FORMAT_SHORT ? 16
                                                                                             : 32;
@@ -454,8 +459,7 @@ bool DecodeImage(const std::string& bytes, const std::string& name, const LoadOp
     *error = TooLargeMessage(name, width, height, uint64_t(pages), limit);
     return false;
   }
-  const bool deep = image->BandFmt != VIPS_FORMAT_UCHAR && image->BandFmt != VIPS_FORMAT_CHAR;
-  EnsureMemoryFor(file->pixels, deep && options.depth != 8 ? 16 : 8);
+  EnsureMemoryFor(file->pixels, Deep(image.get()) && options.depth != 8 ? 16 : 8);
   if (pages > 1 && !Open(bytes, true, &image)) {
     *error = name + " has " + std::to_string(pages) +
              " frames or pages that cannot be read together (" + LibraryError() +

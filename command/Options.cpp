@@ -71,6 +71,10 @@ void AddFileOptions(CLI::App& app, Arguments* args) {
          "--quality", args->qualityText,
          "quality of lossy formats, 1-100 (default " + std::to_string(kDefaultQuality) + ")")
       ->type_name("N");
+  app.add_option("--depth", args->depthText,
+                 "filter and write at 8 or 16 bits a sample (default: 16 where the file has "
+                 "more than 8; formats of 8-bit samples are written at 8)")
+      ->type_name("8|16");
   app.add_option("--max-megapixels", args->megapixelsText,
                  "refuse images larger than this before decoding them; the default is what "
                  "this build can process in the memory it can address here (" +
@@ -98,8 +102,9 @@ void AddRunOptions(CLI::App& app, Arguments* args) {
 
 // From the format table of this build's image backend.
 std::string FormatsHelp() {
-  std::string reads, writes, lossy, frames;
+  std::string reads, writes, lossy, frames, deep;
   for (const ImageFormatInfo& f : ImageFormats()) {
+    if (f.writes && f.deep) deep += std::string(deep.empty() ? "" : ", ") + f.name;
     if (f.reads) reads += std::string(reads.empty() ? "" : ", ") + f.extensions;
     if (f.writes) writes += std::string(writes.empty() ? "" : ", ") + f.name;
     if (f.writes && f.lossy) lossy += std::string(lossy.empty() ? "" : ", ") + f.name;
@@ -108,6 +113,10 @@ std::string FormatsHelp() {
   std::string s = "Formats of this build (" + ImageLibraryVersions() + "):\n  reads  " + reads +
                   "\n  writes " + writes + " (by the output's extension or --format)\n";
   if (!lossy.empty()) s += "  --quality applies to " + lossy + "\n";
+  // The conversions are the host interface's: 16-bit samples run 0 to 32768 there.
+  s += "  files of more than 8 bits a sample are filtered at 16 bits and written at 16 in " + deep +
+       "\n  (samples v of 0-65535 as round(v x 32768 / 65535) and back), at 8 (the nearest "
+       "value) in the rest\n";
   if (!frames.empty())
     s += "  animations and multi-page files are filtered frame by frame and kept in " + frames +
          "\n";
@@ -189,6 +198,13 @@ bool CheckNumbers(Arguments* args, std::string* error) {
       return false;
     }
     args->quality = q;
+  }
+  if (!args->depthText.empty()) {
+    if (args->depthText != "8" && args->depthText != "16") {
+      *error = "--depth must be 8 or 16 (got '" + args->depthText + "')";
+      return false;
+    }
+    args->depth = std::stoi(args->depthText);
   }
   if (!args->megapixelsText.empty()) {
     const std::string& t = args->megapixelsText;

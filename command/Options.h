@@ -13,8 +13,9 @@ struct Arguments {
   std::string mode, match, settingsIn, settingsOut, pluginPath, outDir, formatName;
   std::optional<std::string> values[kParamCount];  // of the number settings given by name
   int quality = 0;
-  double megapixels = 0;                    // set to the default by ParseArguments
-  std::string qualityText, megapixelsText;  // as given, checked by ParseArguments
+  int depth = 0;                                       // --depth 8 or 16; 0: each file's own
+  double megapixels = 0;                               // set to the default by ParseArguments
+  std::string qualityText, megapixelsText, depthText;  // as given, checked by ParseArguments
   bool dialog = false, quiet = false;
 };
 

@@ -11,12 +11,15 @@
 #include "filterhost/FilterHost.h"
 #include "filterhost/PluginModule.h"
 #include "imagefile/ImageFile.h"
+#include "imagefile/ImageSupport.h"
 
 namespace {
 
 struct Totals {
   uint64_t window = 0;
   uint64_t pixels = 0;
+  int depth = 8;    // of the render
+  int written = 8;  // of the file written
 };
 
 // How one job ended.
@@ -34,6 +37,8 @@ class Runner {
     load_.maxPixels = uint64_t(args.megapixels * 1e6);
     load_.stop = &FilterHost::AbortRequested;
     load_.progress = [this](int percent) { bar_.Phase("loading", percent); };
+    // A plug-in without 16-bit RGB is handed 8-bit images, as a host that has only those.
+    load_.depth = host.TakesSixteenBit() ? args.depth : 8;
     save_.quality = args.quality;
     save_.stop = &FilterHost::AbortRequested;
     save_.progress = [this](int percent) { bar_.Phase("saving", percent); };
@@ -96,11 +101,23 @@ class Runner {
                   "; " + outName + " not written");
   }
 
-  // One job's steps; *step names the memory each needs, for the message when it runs out.
-  // What the output format cannot keep of the image or the options, said once.
+  // What the output format cannot keep of the image or the options, and where the depth
+  // changes on the way, said once.
   void AddFormatNotes(const std::string& format, ImageFile* image) const {
     const ImageFormatInfo* info = FindImageFormat(format);
     if (!info) return;
+    const int depth = image->frames.empty() ? 8 : image->frames.front().depth;
+    const std::string bits = std::to_string(image->fileDepth) + "-bit samples ";
+    if (image->fileDepth > 8 && depth == 8)
+      image->notes.push_back(
+          bits + "are filtered and written as 8-bit (each its nearest 8-bit value): " +
+          (args_.depth == 8 ? std::string("--depth 8") : "the plug-in takes 8-bit images only"));
+    if (image->fileDepth > 16 && depth == 16)
+      image->notes.push_back(bits + "are filtered at 16 bits");
+    if (depth == 16 && !info->deep)
+      image->notes.push_back("." + format +
+                             " keeps 8-bit samples: the 16-bit result is written as 8-bit "
+                             "(each its nearest 8-bit value)");
     if (!info->alpha && !image->frames.empty() && image->frames.front().planes == 4)
       image->notes.push_back("." + format + " keeps no alpha channel: it is dropped");
     if (!info->lossy && save_.quality > 0)
@@ -117,6 +134,8 @@ class Runner {
     const std::string name = job.input == "-" ? "standard input" : job.input;
     if (!DecodeImage(contents, name, load_, image, &error)) return FailedUnlessStopped(error);
     contents = std::string();
+    if (load_.depth)  // where the decoder gave another (an 8-bit file, --depth 16)
+      for (Image& frame : image->frames) ConvertDepth(&frame, load_.depth);
     bar_.Phase("loading", 100);
     if (!HoldsFrames(job.format, image->frames.size(), &error))
       return Failed("cannot write " + outName + ": " + error);
@@ -127,6 +146,9 @@ class Runner {
         Say("note: " + note + " (" + job.input + ")");
       }
     Totals totals;
+    totals.depth = image->frames.empty() ? 8 : image->frames.front().depth;
+    const ImageFormatInfo* info = FindImageFormat(job.format);
+    totals.written = totals.depth == 16 && info && !info->deep ? 8 : totals.depth;
     *step = "the host's image buffers for the filter";
     const OSErr result = Filter(*image, &totals);
     if (FilterHost::AbortRequested()) return Outcome::kStop;
@@ -193,14 +215,20 @@ class Runner {
     all_.window += totals.window;
     all_.pixels += totals.pixels;
     const bool batch = plan_.batch;
+    const std::string depth =
+        std::to_string(totals.depth) + "-bit" +
+        (totals.written != totals.depth ? ", written as " + std::to_string(totals.written) + "-bit"
+                                        : std::string());
     if (totals.window == 0)
       Say("warning: " + std::string(batch ? job.input + ": " : "") +
           "no pixel lies within Threshold of " + Colour(used_) +
-          ": the image is unchanged (Threshold " + std::to_string(used_.threshold) + ")");
+          ": the image is unchanged (Threshold " + std::to_string(used_.threshold) + "; " + depth +
+          ")");
     else if (!args_.quiet)
       Say((batch ? job.input + " -> " + outName + ": " : std::string()) +
           std::to_string(totals.window) + " of " + std::to_string(totals.pixels) + " pixels (" +
-          Percent(totals.window, totals.pixels) + ") in the colour window, " + Seconds(ms));
+          Percent(totals.window, totals.pixels) + ") in the colour window, " + depth + ", " +
+          Seconds(ms));
   }
 
   std::string InterruptedMessage() const {

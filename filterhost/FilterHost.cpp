@@ -42,10 +42,13 @@ OSErr Fetch(const Image& image, const Rect& rect, int16_t lo, int16_t hi, int32_
   if (lo < 0 || hi < lo || hi >= image.planes || !ValidPadding(padding))
     return none(kFilterBadParameters);
 
+  // Counted in bytes from here: a pixel is `bytes` long, a sample `sample`.
+  const int64_t sample = int64_t(image.sampleBytes());
   const int64_t width = int64_t(rect.right) - rect.left;
   const int64_t height = int64_t(rect.bottom) - rect.top;
-  const int64_t planes = int64_t(hi) - lo + 1;
-  const int64_t packed = width * planes;
+  const int64_t bytes = (int64_t(hi) - lo + 1) * sample;
+  const int64_t imageBytes = int64_t(image.planes) * sample;
+  const int64_t packed = width * bytes;
   const int64_t stride = packed + pad;
   if (stride > INT32_MAX) return none(kMemFullErr);
 
@@ -67,14 +70,18 @@ OSErr Fetch(const Image& image, const Rect& rect, int16_t lo, int16_t hi, int32_
     buffer->clear();
     return kMemFullErr;
   }
-  const uint8_t fill = padding >= 0 ? uint8_t(padding) : 0;  // -2: no padding wanted, zero
+  // The padding value is an 8-bit level (-2: no padding wanted, zero); at 16 bits the same
+  // level, round(level * 32768 / 255).
+  const uint32_t level = padding >= 0 ? uint32_t(padding) : 0;
+  const uint32_t value = sample == 2 ? (level * 32768 + 127) / 255 : level;
+  const uint8_t fill[2] = {uint8_t(value), uint8_t(value >> 8)};
   // Whole pixels at full size: each row is one run of the image's bytes.
-  const bool rows = inside && factor == 1 && planes == image.planes;
+  const bool rows = inside && factor == 1 && bytes == imageBytes;
   for (int64_t y = 0; y < height; ++y) {
     uint8_t* out = buffer->data() + size_t(y) * size_t(stride);
     if (rows) {
       std::memcpy(out,
-                  image.pixels.data() + size_t(top + y) * image.rowBytes() + size_t(left) * planes,
+                  image.pixels.data() + size_t(top + y) * image.rowBytes() + size_t(left * bytes),
                   size_t(packed));
       continue;
     }
@@ -89,13 +96,13 @@ OSErr Fetch(const Image& image, const Rect& rect, int16_t lo, int16_t hi, int32_
         outside = false;
       }
       if (outside) {
-        std::fill(out, out + planes, fill);
+        for (int64_t i = 0; i < bytes; ++i) out[i] = fill[i % sample];
       } else {
         const uint8_t* in = image.pixels.data() + size_t(sy) * image.rowBytes() +
-                            size_t(sx) * size_t(image.planes) + size_t(lo);
-        std::copy(in, in + planes, out);
+                            size_t(sx * imageBytes + lo * sample);
+        std::copy(in, in + bytes, out);
       }
-      out += planes;
+      out += bytes;
     }
   }
   *data = buffer->data();
@@ -103,11 +110,22 @@ OSErr Fetch(const Image& image, const Rect& rect, int16_t lo, int16_t hi, int32_
   return kNoErr;
 }
 
+// A request for the whole image, every plane, at full size and without padding: served
+// from the image's own memory, which has that layout already.
+bool Whole(const Image& image, const Rect& rect, int16_t lo, int16_t hi, int32_t factor,
+           int32_t pad) {
+  return factor == 1 && pad == 0 && rect.top == 0 && rect.left == 0 &&
+         rect.bottom == image.height && rect.right == image.width && lo == 0 &&
+         hi == image.planes - 1 && image.rowBytes() <= size_t(INT32_MAX);
+}
+
 }  // namespace
 
-FilterHost::FilterHost(const PluginModule& plugin) : FilterHost(plugin.entry()) {}
+FilterHost::FilterHost(const PluginModule& plugin)
+    : FilterHost(plugin.entry(), plugin.pipl().enablesRGB48) {}
 
-FilterHost::FilterHost(PluginEntryProc entry) : entry_(entry) {
+FilterHost::FilterHost(PluginEntryProc entry, bool sixteenBit)
+    : entry_(entry), sixteenBit_(sixteenBit) {
   ResetRecord();
 }
 
@@ -127,17 +145,23 @@ bool FilterHost::SetImage(Image image) {
   if (image.width < 1 || image.width > INT16_MAX || image.height < 1 || image.height > INT16_MAX ||
       image.planes < 1 || image.planes > INT16_MAX)
     return false;
+  // 16-bit documents of this host are RGB, with or without transparency.
+  if (image.depth != 8 &&
+      !(image.depth == 16 && sixteenBit_ && (image.planes == 3 || image.planes == 4)))
+    return false;
   if (image.pixels.size() != image.rowBytes() * size_t(image.height)) return false;
   source_ = std::move(image);
-  output_ = source_;
+  output_ = Image{};
+  written_ = false;
   served_ = Served{};
   ResetRecord();
   return true;
 }
 
 Image FilterHost::TakeOutput() {
-  Image output = std::move(output_);
+  Image output = std::move(written_ ? output_ : source_);
   source_ = output_ = Image{};
+  written_ = false;
   inBuffer_ = outBuffer_ = std::vector<uint8_t>{};
   served_ = Served{};
   ResetRecord();
@@ -151,7 +175,9 @@ void FilterHost::ResetRecord() {
   r.advanceState = &FilterHost::AdvanceStateProc;
   r.displayPixels = &FilterHost::DisplayPixelsProc;
   r.hostSig = kCorvanelHostSig;
-  r.imageMode = kImageModeRGB;
+  const bool deep = source_.depth == 16;
+  r.imageMode = deep ? kImageModeRGB48 : kImageModeRGB;
+  r.depth = deep ? 16 : 8;
   r.planes = int16_t(source_.planes);
   RectSet(r.filterRect, 0, 0, int16_t(source_.width), int16_t(source_.height));
   // An alpha plane is the layer's transparency; there is no selection.
@@ -254,20 +280,37 @@ OSErr FilterHost::Run(bool showDialog) {
   return result;
 }
 
+Image& FilterHost::Destination() {
+  if (!written_) output_ = source_;
+  written_ = true;
+  return output_;
+}
+
 void FilterHost::WriteBackOutput() {
   if (!served_.pending) return;
   served_.pending = false;
   const Rect& r = served_.rect;
-  const size_t planes = size_t(served_.hiPlane - served_.loPlane + 1);
+  // The whole image comes back as the buffer it was written in: no copy.
+  if (Whole(output(), r, served_.loPlane, served_.hiPlane, 1,
+            served_.rowBytes - int32_t(output().rowBytes()))) {
+    if (!written_)
+      output_ = Image{source_.width, source_.height, source_.planes, {}, source_.depth};
+    written_ = true;
+    output_.pixels.swap(outBuffer_);
+    return;
+  }
+  Image& out = Destination();
+  // In bytes: a served pixel is `planes` bytes long, one of the image `all`.
+  const size_t sample = served_.sampleBytes;
+  const size_t planes = size_t(served_.hiPlane - served_.loPlane + 1) * sample;
+  const size_t all = size_t(out.planes) * sample;
   const size_t stride = size_t(served_.rowBytes);
-  const int32_t top = std::max<int32_t>(r.top, 0),
-                bottom = std::min<int32_t>(r.bottom, output_.height);
-  const int32_t left = std::max<int32_t>(r.left, 0),
-                right = std::min<int32_t>(r.right, output_.width);
-  const bool rows = planes == size_t(output_.planes) && right > left;
+  const int32_t top = std::max<int32_t>(r.top, 0), bottom = std::min<int32_t>(r.bottom, out.height);
+  const int32_t left = std::max<int32_t>(r.left, 0), right = std::min<int32_t>(r.right, out.width);
+  const bool rows = planes == all && right > left;
   for (int32_t y = top; y < bottom; ++y) {
     const uint8_t* from = outBuffer_.data() + size_t(y - r.top) * stride;
-    uint8_t* to = output_.pixels.data() + size_t(y) * output_.rowBytes();
+    uint8_t* to = out.pixels.data() + size_t(y) * out.rowBytes();
     if (rows) {
       std::memcpy(to + size_t(left) * planes, from + size_t(left - r.left) * planes,
                   size_t(right - left) * planes);
@@ -275,7 +318,7 @@ void FilterHost::WriteBackOutput() {
     }
     for (int32_t x = left; x < right; ++x)
       std::copy_n(from + size_t(x - r.left) * planes, planes,
-                  to + size_t(x) * size_t(output_.planes) + size_t(served_.loPlane));
+                  to + size_t(x) * all + size_t(served_.loPlane) * sample);
   }
 }
 
@@ -299,11 +342,28 @@ OSErr FilterHost::AdvanceState() {
   void *inData = nullptr, *outData = nullptr;
   int32_t inRowBytes = 0, outRowBytes = 0;
   const int32_t pad = hooks_ ? hooks_->RowPadding() : 0;
-  OSErr err = Fetch(source_, r.inRect, r.inLoPlane, r.inHiPlane, factor, r.inputPadding, pad,
-                    &inBuffer_, &inData, &inRowBytes);
-  if (err == kNoErr)
-    err = Fetch(output_, r.outRect, r.outLoPlane, r.outHiPlane, 1, r.outputPadding, pad,
+  OSErr err = kNoErr;
+  if (Whole(source_, r.inRect, r.inLoPlane, r.inHiPlane, factor, pad)) {
+    // The plug-in only reads its input: it is handed the source itself.
+    inBuffer_ = std::vector<uint8_t>{};
+    inData = source_.pixels.data();
+    inRowBytes = int32_t(source_.rowBytes());
+  } else {
+    err = Fetch(source_, r.inRect, r.inLoPlane, r.inHiPlane, factor, r.inputPadding, pad,
+                &inBuffer_, &inData, &inRowBytes);
+  }
+  // Once the whole image has come back, a plug-in that asks for all of it again (to hand its
+  // render back) writes into the destination itself.
+  const bool inPlace =
+      err == kNoErr && written_ && Whole(output_, r.outRect, r.outLoPlane, r.outHiPlane, 1, pad);
+  if (inPlace) {
+    outBuffer_ = std::vector<uint8_t>{};
+    outData = output_.pixels.data();
+    outRowBytes = int32_t(output_.rowBytes());
+  } else if (err == kNoErr) {
+    err = Fetch(output(), r.outRect, r.outLoPlane, r.outHiPlane, 1, r.outputPadding, pad,
                 &outBuffer_, &outData, &outRowBytes);
+  }
   r.inData = inData;
   r.outData = outData;
   r.inRowBytes = inRowBytes;
@@ -313,7 +373,9 @@ OSErr FilterHost::AdvanceState() {
     r.inRowBytes = r.outRowBytes = 0;
     return err;
   }
-  if (r.outData) served_ = Served{true, r.outRect, r.outLoPlane, r.outHiPlane, outRowBytes};
+  if (r.outData && !inPlace)
+    served_ =
+        Served{true, r.outRect, r.outLoPlane, r.outHiPlane, outRowBytes, source_.sampleBytes()};
   return kNoErr;
 }
 

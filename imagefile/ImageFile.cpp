@@ -27,7 +27,9 @@ bool KnownBy(const ImageFormatInfo& format, const std::string& ext) {
 // What one run of the command takes per pixel of the image at most, measured as the peak
 // of 24-megapixel runs (address space natively, with two malloc arenas: 16 bytes for RGB,
 // 18 for RGBA to PNG, 29 for RGBA to WebP; the 64-bit corvanel.exe under Wine, resident:
-// 13 for RGB, 17 for RGBA), with a margin (on Windows for a fragmented address space).
+// 13 for RGB, 17 for RGBA), with a margin (on Windows for a fragmented address space). The
+// host serves the whole image from its own memory since (12-megapixel RGB, resident: 14
+// bytes 8-bit, 22 to 27 16-bit, PNG and TIFF), so 16-bit runs count twice.
 #ifdef _WIN32
 constexpr uint64_t kBytesPerPixel = 24;
 #else
@@ -101,7 +103,8 @@ uint64_t PeakBytesPerPixel() {
   return kBytesPerPixel;
 }
 
-void EnsureMemoryFor(uint64_t pixels) {
+void EnsureMemoryFor(uint64_t pixels, int depth) {
+  if (depth == 16) pixels *= 2;
   // A libvips thread that cannot have a few bytes ends the program, so an image that could
   // not be finished in the address space left is refused before it is decoded.
   const uint64_t left = AddressSpaceLeft();

@@ -12,12 +12,14 @@
 
 #include "filterhost/FilterHost.h"
 
-// What an image file held, as the filter takes it: every frame 8-bit RGB, or RGBA with
-// the alpha as the fourth plane.
+// What an image file held, as the filter takes it: every frame RGB, or RGBA with the alpha
+// as the fourth plane, 8-bit, or 16-bit where the file has more than 8 bits a sample (see
+// LoadOptions::depth).
 struct ImageFile {
   std::vector<Image> frames;  // one for a still image; the frames of an animation or pages
   std::string format;         // what it was read as, by its usual extension: "png", "jpg", ...
-  // Conversions worth saying: "16-bit samples are filtered as 8-bit samples".
+  int fileDepth = 8;          // bits a sample in the file: 8, 16, or 32 (float or integer)
+  // Conversions worth saying: "grey images are filtered and written as RGB".
   std::vector<std::string> notes;
   std::shared_ptr<const void> source;  // the library's own record: metadata to write again
   // Of all frames, from the header: set before decoding, so that a failure can name it.
@@ -49,6 +51,7 @@ struct ImageFormatInfo {
   bool lossy;   // --quality applies
   bool alpha;   // keeps the fourth plane
   bool frames;  // keeps several frames
+  bool deep;    // keeps 16-bit samples
 };
 // The formats of this build.
 const std::vector<ImageFormatInfo>& ImageFormats();
@@ -67,12 +70,15 @@ struct LoadOptions {
   // The format the image will be written in: one that holds a single image refuses an
   // animation before it is decoded. Empty: any.
   std::string outputFormat;
+  // The frames' depth: 8 or 16; 0: 16 where the file has more than 8 bits a sample.
+  int depth = 0;
 };
 // A limit on decoded pixels that suits the memory this program can address here.
 uint64_t DefaultPixelLimit();
 // Throws OutOfMemory when an image of that many pixels could not be finished in the address
 // space this process has left (where that is limited); each backend asks before decoding.
-void EnsureMemoryFor(uint64_t pixels);
+// A 16-bit run takes about twice what an 8-bit one does.
+void EnsureMemoryFor(uint64_t pixels, int depth = 8);
 // What a run takes at its peak per pixel of the image, as both of the above count it.
 uint64_t PeakBytesPerPixel();
 
@@ -101,7 +107,8 @@ bool LoadImageFile(const std::string& path, const LoadOptions& options, ImageFil
                    std::string* error);
 
 // Encodes the frames in `format`, keeping what the source file said about itself (EXIF,
-// XMP, ICC profile, resolution) where the format holds it.
+// XMP, ICC profile, resolution) where the format holds it. 16-bit frames are written at 16
+// bits where the format is `deep`, else as their nearest 8-bit values.
 bool EncodeImage(const ImageFile& file, const std::string& format, const SaveOptions& options,
                  std::string* bytes, std::string* error);
 

@@ -6,7 +6,9 @@
 #include <memory>
 #include <mutex>
 
+#include "engine/Engine.h"
 #include "imagefile/ImageFile.h"
+#include "imagefile/ImageSupport.h"
 #include "imagefile/StbCodec.h"
 
 namespace {
@@ -31,7 +33,7 @@ struct Format {
   Saver save;  // none: stb writes it
 };
 const Format kFormats[] = {
-    {{"jpg", "jpg jpeg jpe", true, true, true, false, false},
+    {{"jpg", "jpg jpeg jpe", true, true, true, false, false, false},
      "VipsForeignLoadJpeg",
      false,
      false,
@@ -39,7 +41,7 @@ const Format kFormats[] = {
      [](VipsImage* in, void** b, size_t* n, int q) {
        return vips_jpegsave_buffer(in, b, n, "Q", q, "optimize_coding", TRUE, NULL);
      }},
-    {{"png", "png", true, true, false, true, false},
+    {{"png", "png", true, true, false, true, false, true},
      "VipsForeignLoadPng",
      false,
      false,
@@ -47,7 +49,7 @@ const Format kFormats[] = {
      [](VipsImage* in, void** b, size_t* n, int) {
        return vips_pngsave_buffer(in, b, n, "compression", 6, NULL);
      }},
-    {{"tif", "tif tiff", true, true, false, true, true},
+    {{"tif", "tif tiff", true, true, false, true, true, true},
      "VipsForeignLoadTiff",
      true,
      false,
@@ -56,7 +58,7 @@ const Format kFormats[] = {
        return vips_tiffsave_buffer(in, b, n, "compression", VIPS_FOREIGN_TIFF_COMPRESSION_DEFLATE,
                                    "predictor", VIPS_FOREIGN_TIFF_PREDICTOR_HORIZONTAL, NULL);
      }},
-    {{"webp", "webp", true, true, true, true, true},
+    {{"webp", "webp", true, true, true, true, true, false},
      "VipsForeignLoadWebp",
      true,
      false,
@@ -64,13 +66,13 @@ const Format kFormats[] = {
      [](VipsImage* in, void** b, size_t* n, int q) {
        return vips_webpsave_buffer(in, b, n, "Q", q, NULL);
      }},
-    {{"gif", "gif", true, true, false, true, true},
+    {{"gif", "gif", true, true, false, true, true, false},
      "VipsForeignLoadNsgif",
      true,
      false,
      [] { return HasSaver(".gif"); },
      [](VipsImage* in, void** b, size_t* n, int) { return vips_gifsave_buffer(in, b, n, NULL); }},
-    {{"heic", "heic heif", true, true, true, true, false},
+    {{"heic", "heic heif", true, true, true, true, false, false},
      "VipsForeignLoadHeif",
      true,
      true,
@@ -79,7 +81,7 @@ const Format kFormats[] = {
        return vips_heifsave_buffer(in, b, n, "Q", q, NULL);
      }},
     // Read by the HEIF loader.
-    {{"avif", "avif", true, true, true, true, false},
+    {{"avif", "avif", true, true, true, true, false, false},
      nullptr,
      false,
      true,
@@ -88,7 +90,7 @@ const Format kFormats[] = {
        return vips_heifsave_buffer(in, b, n, "Q", q, "compression",
                                    VIPS_FOREIGN_HEIF_COMPRESSION_AV1, NULL);
      }},
-    {{"jxl", "jxl", true, true, true, true, false},
+    {{"jxl", "jxl", true, true, true, true, false, true},
      "VipsForeignLoadJxl",
      false,
      true,
@@ -97,13 +99,13 @@ const Format kFormats[] = {
        return vips_jxlsave_buffer(in, b, n, "Q", q, NULL);
      }},
     // libvips reads these only through ImageMagick: stb reads and writes them.
-    {{"bmp", "bmp", true, true, false, true, false},
+    {{"bmp", "bmp", true, true, false, true, false, false},
      nullptr,
      false,
      false,
      [] { return true; },
      nullptr},
-    {{"tga", "tga", true, true, false, true, false},
+    {{"tga", "tga", true, true, false, true, false, false},
      nullptr,
      false,
      false,
@@ -243,10 +245,56 @@ bool Open(const std::string& bytes, bool allPages, ImagePtr* image) {
   return *image != nullptr;
 }
 
-// Into 8-bit sRGB with or without alpha; records what changed on the way.
-bool ToFilterFormat(ImagePtr* image, ImageFile* file, bool* keepProfile, bool* plainCmyk) {
+// Whether the samples are deeper than 8 bits: such files are filtered at 16.
+bool Deep(const VipsImage* image) {
+  return image->BandFmt != VIPS_FORMAT_UCHAR && image->BandFmt != VIPS_FORMAT_CHAR;
+}
+
+// A table for vips_maplut: entry i is of(i), for every value of an 8- or 16-bit sample.
+template <typename Out>
+ImagePtr Table(int entries, Out (*of)(uint32_t)) {
+  std::vector<Out> table(static_cast<size_t>(entries));
+  for (int i = 0; i < entries; ++i) table[size_t(i)] = of(uint32_t(i));
+  return ImagePtr(
+      vips_image_new_from_memory_copy(table.data(), table.size() * sizeof(Out), entries, 1, 1,
+                                      sizeof(Out) == 2 ? VIPS_FORMAT_USHORT : VIPS_FORMAT_UCHAR));
+}
+
+// Each sample through the table (every band alike, alpha too). Lazy: no copy of the image.
+bool MapSamples(ImagePtr* image, const ImagePtr& table) {
+  VipsImage* out = nullptr;
+  if (!table || vips_maplut(image->get(), &out, table.get(), NULL)) return false;
+  image->reset(out);
+  return true;
+}
+
+uint16_t HostOfFile(uint32_t v) {
+  return HostOfFileSample(v);
+}
+uint8_t EightBitOfFile(uint32_t v) {
+  return EightBitOfFileSample(uint16_t(v));
+}
+uint16_t HostOfEightBit(uint32_t v) {
+  return SixteenOfEightBit(uint8_t(v));
+}
+uint16_t FileOfHost(uint32_t h) {
+  return FileOfHostSample(h);
+}
+uint8_t EightBitOfHost(uint32_t h) {
+  return NearestEightBit(h);
+}
+
+// Into sRGB with or without alpha, at `depth` bits (0: 16 where the file has more than 8),
+// in the host's range; records what changed on the way and sets *depth.
+bool ToFilterFormat(ImagePtr* image, ImageFile* file, int* depth, bool* keepProfile,
+                    bool* plainCmyk) {
   VipsImage* in = image->get();
   const VipsInterpretation was = vips_image_guess_interpretation(in);
+  const bool deep = Deep(in);
+  file->fileDepth = !deep                                                                   ? 8
+                    : in->BandFmt == VIPS_FORMAT_USHORT || in->BandFmt == VIPS_FORMAT_SHORT ? 16
+                                                                                            : 32;
+  if (*depth == 0) *depth = deep ? 16 : 8;
   // CMYK with a profile is converted through it; without one, by the plain rule that the
   // Windows build uses too, when the frames are taken (libvips' default profile would give
   // other colours than that build's).
@@ -261,20 +309,20 @@ bool ToFilterFormat(ImagePtr* image, ImageFile* file, bool* keepProfile, bool* p
     }
     file->notes.push_back("CMYK images are converted to RGB with their embedded colour profile");
   }
-  const bool deep = in->BandFmt != VIPS_FORMAT_UCHAR && in->BandFmt != VIPS_FORMAT_CHAR;
   const bool grey = was == VIPS_INTERPRETATION_B_W || was == VIPS_INTERPRETATION_GREY16;
   const bool rgb = was == VIPS_INTERPRETATION_sRGB || was == VIPS_INTERPRETATION_RGB16 ||
                    was == VIPS_INTERPRETATION_RGB;
   *keepProfile = rgb;  // a grey or CMYK profile would not describe the RGB written
-  if (deep)
-    file->notes.push_back(std::string("samples of more than 8 bits are filtered as 8-bit ") +
-                          "samples (the plug-in's format) and written as 8-bit");
   if (grey) file->notes.push_back("grey images are filtered and written as RGB");
+  // Deeper samples by way of 16 bits; then every sample through one table into the host's
+  // range, or to its nearest 8-bit value.
   VipsImage* out = nullptr;
-  if (vips_colourspace(in, &out, VIPS_INTERPRETATION_sRGB, NULL)) return false;
+  if (vips_colourspace(in, &out, deep ? VIPS_INTERPRETATION_RGB16 : VIPS_INTERPRETATION_sRGB, NULL))
+    return false;
   image->reset(out);
-  if (out->BandFmt != VIPS_FORMAT_UCHAR) {
-    if (vips_cast_uchar(out, &in, NULL)) return false;
+  const VipsBandFormat wide = deep ? VIPS_FORMAT_USHORT : VIPS_FORMAT_UCHAR;
+  if (out->BandFmt != wide) {
+    if (vips_cast(out, &in, wide, NULL)) return false;
     image->reset(in);
   }
   if ((*image)->Bands > 4) {
@@ -282,7 +330,10 @@ bool ToFilterFormat(ImagePtr* image, ImageFile* file, bool* keepProfile, bool* p
     image->reset(out);
     file->notes.push_back("bands beyond the fourth are dropped");
   }
-  return true;
+  if (deep)
+    return MapSamples(image,
+                      *depth == 16 ? Table(65536, HostOfFile) : Table(65536, EightBitOfFile));
+  return *depth == 8 || MapSamples(image, Table(256, HostOfEightBit));
 }
 
 // What libvips' work on an image answers to: the caller's stop(), which ends it early,
@@ -312,22 +363,36 @@ bool TakeFrames(VipsImage* image, int pages, int frameHeight, bool plainCmyk,
   size_t size = 0;
   Watch watch{options.stop, &options.progress};
   WatchWork(image, &watch);
+  const int planes = image->Bands == 2 || image->Bands == 4 ? 4 : 3;  // but CMYK
+  const int sample = image->BandFmt == VIPS_FORMAT_USHORT ? 2 : 1;
+  if (pages == 1 && !plainCmyk && image->Bands == planes) {
+    // Rendered straight into the frame's memory: no copy of the whole image beside it.
+    Image frame{image->Xsize, frameHeight, planes, {}, sample * 8};
+    frame.pixels.resize(frame.rowBytes() * size_t(frameHeight));
+    ImagePtr target(vips_image_new_from_memory(frame.pixels.data(), frame.pixels.size(),
+                                               image->Xsize, frameHeight, planes, image->BandFmt));
+    if (!target || vips_image_write(image, target.get())) return false;
+    file->frames.push_back(std::move(frame));
+    return true;
+  }
   // Freed however this ends: copying the frames out may run out of memory.
   std::unique_ptr<void, decltype(&g_free)> buffer(vips_image_write_to_memory(image, &size), g_free);
   if (!buffer) return false;
   const void* pixels = buffer.get();
-  const int planes = image->Bands == 2 || image->Bands == 4 ? 4 : 3;  // but CMYK
   const int bands = image->Bands;
   const size_t frameSamples = size_t(image->Xsize) * size_t(frameHeight);
   for (int f = 0; f < pages; ++f) {
-    const uint8_t* start =
-        static_cast<const uint8_t*>(pixels) + frameSamples * size_t(bands) * size_t(f);
+    const uint8_t* start = static_cast<const uint8_t*>(pixels) +
+                           frameSamples * size_t(bands) * size_t(sample) * size_t(f);
     if (plainCmyk) {
       file->frames.push_back(CmykToFilterPlanes(start, image->Xsize, frameHeight, bands));
     } else if (bands == planes) {
-      Image frame{image->Xsize, frameHeight, planes, {}};
-      frame.pixels.assign(start, start + frameSamples * size_t(planes));
+      Image frame{image->Xsize, frameHeight, planes, {}, sample * 8};
+      frame.pixels.assign(start, start + frameSamples * size_t(planes) * size_t(sample));
       file->frames.push_back(std::move(frame));
+    } else if (sample == 2) {
+      file->frames.push_back(ToFilterPlanes(reinterpret_cast<const uint16_t*>(start), image->Xsize,
+                                            frameHeight, bands));
     } else {
       file->frames.push_back(ToFilterPlanes(start, image->Xsize, frameHeight, bands));
     }
@@ -394,7 +459,7 @@ bool DecodeImage(const std::string& bytes, const std::string& name, const LoadOp
     *error = TooLargeMessage(name, width, height, uint64_t(pages), limit);
     return false;
   }
-  EnsureMemoryFor(file->pixels);
+  EnsureMemoryFor(file->pixels, Deep(image.get()) && options.depth != 8 ? 16 : 8);
   if (pages > 1 && !Open(bytes, true, &image)) {
     *error = name + " has " + std::to_string(pages) +
              " frames or pages that cannot be read together (" + LibraryError() +
@@ -416,7 +481,8 @@ bool DecodeImage(const std::string& bytes, const std::string& name, const LoadOp
     return false;
   }
   bool keepProfile = false, plainCmyk = false;
-  if (!ToFilterFormat(&image, file, &keepProfile, &plainCmyk)) {
+  int depth = options.depth;
+  if (!ToFilterFormat(&image, file, &depth, &keepProfile, &plainCmyk)) {
     *error = name + " cannot be converted to RGB (" + LibraryError() + ")";
     return false;
   }
@@ -439,7 +505,7 @@ bool ToVipsImage(const ImageFile& file, const Format* format, std::vector<uint8_
   const Image& first = file.frames.front();
   for (const Image& frame : file.frames) {
     if (frame.width != first.width || frame.height != first.height ||
-        frame.planes != first.planes) {
+        frame.planes != first.planes || frame.depth != first.depth) {
       *error = "the frames differ in size";
       return false;
     }
@@ -447,9 +513,14 @@ bool ToVipsImage(const ImageFile& file, const Format* format, std::vector<uint8_
   }
   const int frames = int(file.frames.size());
   const std::vector<uint8_t>& pixels = frames > 1 ? *all : first.pixels;
+  const bool sixteen = first.depth == 16;
   ImagePtr raw(vips_image_new_from_memory(pixels.data(), pixels.size(), first.width,
-                                          first.height * frames, first.planes, VIPS_FORMAT_UCHAR));
-  if (!raw) {
+                                          first.height * frames, first.planes,
+                                          sixteen ? VIPS_FORMAT_USHORT : VIPS_FORMAT_UCHAR));
+  // 16-bit samples into the file's range where the format keeps them, else to 8 bits.
+  const bool deep = sixteen && format && format->info.deep;
+  if (!raw || (sixteen &&
+               !MapSamples(&raw, deep ? Table(65536, FileOfHost) : Table(65536, EightBitOfHost)))) {
     *error = LibraryError();
     return false;
   }
@@ -463,7 +534,8 @@ bool ToVipsImage(const ImageFile& file, const Format* format, std::vector<uint8_
   }
   auto meta = std::static_pointer_cast<const Metadata>(file.source);
   const VipsInterpretation kind =
-      first.planes >= 3 ? VIPS_INTERPRETATION_sRGB : VIPS_INTERPRETATION_B_W;
+      first.planes >= 3 ? (deep ? VIPS_INTERPRETATION_RGB16 : VIPS_INTERPRETATION_sRGB)
+                        : (deep ? VIPS_INTERPRETATION_GREY16 : VIPS_INTERPRETATION_B_W);
   VipsImage* copied = nullptr;
   if (vips_copy(raw.get(), &copied, "interpretation", kind, "xres", meta ? meta->xres : 72.0 / 25.4,
                 "yres", meta ? meta->yres : 72.0 / 25.4, NULL)) {
@@ -490,8 +562,10 @@ bool EncodeImage(const ImageFile& file, const std::string& format, const SaveOpt
   }
   if (!HoldsFrames(format, file.frames.size(), error)) return false;
   const Format* row = FindFormat(format);
-  if (row && !row->save)
-    return StbEncode(file.frames.front(), format, options.quality, bytes, error);
+  if (row && !row->save) {
+    const std::unique_ptr<Image> narrow = EightBitCopy(file.frames.front());
+    return StbEncode(narrow ? *narrow : file.frames.front(), format, options.quality, bytes, error);
+  }
   if (!Started()) {
     *error = "libvips could not start: " + LibraryError();
     return false;

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/Engine.h"
 #include "imagefile/ImageFile.h"
 #include "imagefile/ImageSupport.h"
 #include "imagefile/MetadataBlocks.h"
@@ -119,6 +120,7 @@ bool Is(const WICPixelFormatGUID& a, const GUID& b) {
 // What a decoded frame's pixel format holds, for the conversion and its notes.
 struct Layout {
   bool deep = false, grey = false, alpha = false, cmyk = false;
+  int bits = 8;  // a sample
 };
 
 Layout Describe(IWICImagingFactory* factory, IWICBitmapFrameDecode* frame,
@@ -154,6 +156,7 @@ Layout Describe(IWICImagingFactory* factory, IWICBitmapFrameDecode* frame,
     if (SUCCEEDED(info->GetBitsPerPixel(&bits)) && SUCCEEDED(info->GetChannelCount(&channels)) &&
         channels > 0)
       l.deep = bits / channels > 8;
+    if (l.deep) l.bits = bits / channels > 16 ? 32 : 16;
     if (SUCCEEDED(info->SupportsTransparency(&transparency))) l.alpha = transparency != FALSE;
   }
   return l;
@@ -212,8 +215,8 @@ Image Upright(const Image& in, int orientation) {
   if (orientation < 2 || orientation > 8) return in;
   const bool swap = orientation >= 5;
   const int w = in.width, h = in.height;
-  const size_t p = size_t(in.planes);
-  Image out{swap ? h : w, swap ? w : h, in.planes, {}};
+  const size_t p = size_t(in.planes) * in.sampleBytes();
+  Image out{swap ? h : w, swap ? w : h, in.planes, {}, in.depth};
   out.pixels.resize(in.pixels.size());
   for (int y = 0; y < out.height; ++y)
     for (int x = 0; x < out.width; ++x) {
@@ -267,6 +270,8 @@ void AppendBytes(void* context, void* data, int size) {
   static_cast<std::string*>(context)->append(static_cast<const char*>(data), size_t(size));
 }
 
+HRESULT StreamBytes(IStream* stream, std::string* bytes);
+
 bool WriteOption(IPropertyBag2* options, const wchar_t* name, VARIANT value) {
   PROPBAG2 option{};
   option.pstrName = const_cast<LPOLESTR>(name);
@@ -306,6 +311,43 @@ bool BigEndianTiffSamplesKeptAsTheyAre(IWICImagingFactory* factory) {
   return kept;
 }
 
+// Wine's PNG encoder writes 16-bit samples in the byte order it is handed them, where PNG
+// stores them high byte first and Windows' turns them so (its decoder reads them right): a
+// one-pixel file written and read again says which this system does, once.
+bool PngEncoderSwapsSixteenBitSamples(IWICImagingFactory* factory) {
+  static const bool swaps = [factory] {
+    Com<IStream> stream;
+    Com<IWICBitmapEncoder> encoder;
+    Com<IWICBitmapFrameEncode> frame;
+    Com<IWICStream> readStream;
+    Com<IWICBitmapDecoder> decoder;
+    Com<IWICBitmapFrameDecode> decoded;
+    WICPixelFormatGUID format = GUID_WICPixelFormat48bppRGB;
+    BYTE pixel[6] = {0x34, 0x12, 0, 0, 0, 0}, back[6] = {};
+    std::string bytes;
+    const WICRect one{0, 0, 1, 1};
+    const bool written =
+        SUCCEEDED(CreateStreamOnHGlobal(nullptr, TRUE, stream.put())) &&
+        SUCCEEDED(factory->CreateEncoder(GUID_ContainerFormatPng, &GUID_VendorMicrosoftBuiltIn,
+                                         encoder.put())) &&
+        SUCCEEDED(encoder->Initialize(stream.get(), WICBitmapEncoderNoCache)) &&
+        SUCCEEDED(encoder->CreateNewFrame(frame.put(), nullptr)) &&
+        SUCCEEDED(frame->Initialize(nullptr)) && SUCCEEDED(frame->SetSize(1, 1)) &&
+        SUCCEEDED(frame->SetPixelFormat(&format)) && Is(format, GUID_WICPixelFormat48bppRGB) &&
+        SUCCEEDED(frame->WritePixels(1, 6, 6, pixel)) && SUCCEEDED(frame->Commit()) &&
+        SUCCEEDED(encoder->Commit()) && SUCCEEDED(StreamBytes(stream.get(), &bytes));
+    return written && SUCCEEDED(factory->CreateStream(readStream.put())) &&
+           SUCCEEDED(readStream->InitializeFromMemory(reinterpret_cast<BYTE*>(bytes.data()),
+                                                      DWORD(bytes.size()))) &&
+           SUCCEEDED(factory->CreateDecoder(GUID_ContainerFormatPng, &GUID_VendorMicrosoftBuiltIn,
+                                            decoder.put())) &&
+           SUCCEEDED(decoder->Initialize(readStream.get(), WICDecodeMetadataCacheOnDemand)) &&
+           SUCCEEDED(decoder->GetFrame(0, decoded.put())) &&
+           SUCCEEDED(decoded->CopyPixels(&one, 6, 6, back)) && back[0] == 0x12 && back[1] == 0x34;
+  }();
+  return swaps;
+}
+
 // Whether this system's BMP encoder keeps alpha (Windows' does with a version 5 header,
 // Wine's writes 24 bits): asked once with a frame that is never written.
 bool BmpKeepsAlpha() {
@@ -340,12 +382,12 @@ bool BmpKeepsAlpha() {
 
 const std::vector<ImageFormatInfo>& ImageFormats() {
   static const std::vector<ImageFormatInfo> formats = std::vector<ImageFormatInfo>{
-      {"png", "png", true, true, false, true, false},
-      {"jpg", "jpg jpeg jpe", true, true, true, false, false},
-      {"tif", "tif tiff", true, true, false, true, false},
-      {"gif", "gif (single-frame)", true, false, false, true, false},
-      {"bmp", "bmp", true, true, false, BmpKeepsAlpha(), false},
-      {"tga", "tga", true, true, false, true, false},
+      {"png", "png", true, true, false, true, false, true},
+      {"jpg", "jpg jpeg jpe", true, true, true, false, false, false},
+      {"tif", "tif tiff", true, true, false, true, false, true},
+      {"gif", "gif (single-frame)", true, false, false, true, false, false},
+      {"bmp", "bmp", true, true, false, BmpKeepsAlpha(), false, false},
+      {"tga", "tga", true, true, false, true, false, false},
   };
   return formats;
 }
@@ -465,8 +507,8 @@ bool ChoosePixelSource(IWICImagingFactory* factory, const OpenedFrame& f, const 
   return false;
 }
 
-// Copies the source in bands of rows into the filter's planes, each sample's high byte
-// (as a cast to 8 bits takes it).
+// Copies the source in bands of rows into the filter's planes. 16-bit samples go into the
+// host's range for a 16-bit image, else to their nearest 8-bit values.
 bool CopyPlanes(const PixelSource& p, bool highByteFirst, const std::string& name,
                 const LoadOptions& options, Image* image, std::string* error) {
   const int w = image->width, h = image->height, planes = image->planes;
@@ -480,8 +522,9 @@ bool CopyPlanes(const PixelSource& p, bool highByteFirst, const std::string& nam
                         : c < 3 && p.bgr ? 2 - c
                         : c < 3          ? c
                                          : p.channels - 1;
-    at[c] = channel * p.bytes + (highByteFirst ? 0 : p.bytes - 1);
+    at[c] = channel * p.bytes;
   }
+  const bool sixteen = image->depth == 16;
   for (int y = 0; y < h; y += band) {
     if (options.stop && options.stop()) {
       *error = "stopped";
@@ -494,7 +537,7 @@ bool CopyPlanes(const PixelSource& p, bool highByteFirst, const std::string& nam
       *error = name + " is damaged or unsupported (" + Hresult(hr) + ")";
       return false;
     }
-    uint8_t* out = &image->pixels[size_t(y) * size_t(w) * size_t(planes)];
+    uint8_t* out = &image->pixels[size_t(y) * image->rowBytes()];
     if (p.cmyk) {
       const Image band = CmykToFilterPlanes(rows.data(), w, n, p.channels);
       std::copy(band.pixels.begin(), band.pixels.end(), out);
@@ -502,9 +545,24 @@ bool CopyPlanes(const PixelSource& p, bool highByteFirst, const std::string& nam
       continue;
     }
     const uint8_t* in = rows.data();
-    for (size_t i = 0, count = size_t(w) * size_t(n); i < count;
-         ++i, out += planes, in += pixelBytes)
-      for (int c = 0; c < planes; ++c) out[c] = in[at[c]];
+    const size_t count = size_t(w) * size_t(n);
+    if (p.bytes == 1) {
+      for (size_t i = 0; i < count; ++i, out += planes, in += pixelBytes)
+        for (int c = 0; c < planes; ++c) out[c] = in[at[c]];
+    } else {
+      const int high = highByteFirst ? 0 : 1;
+      for (size_t i = 0; i < count; ++i, in += pixelBytes)
+        for (int c = 0; c < planes; ++c) {
+          const uint16_t v = uint16_t(in[at[c] + high] << 8 | in[at[c] + 1 - high]);
+          if (!sixteen) {
+            *out++ = EightBitOfFileSample(v);
+            continue;
+          }
+          const uint16_t h = HostOfFileSample(v);
+          *out++ = uint8_t(h);
+          *out++ = uint8_t(h >> 8);
+        }
+    }
     if (options.progress) options.progress(int(int64_t(y + n) * 100 / h));
   }
   return true;
@@ -527,19 +585,32 @@ std::shared_ptr<Metadata> ReadMetadata(IWICImagingFactory* factory, const Opened
   return meta;
 }
 
-// The frame's pixels as the encoders take them, BGR or BGRA: grey is written as RGB, and
-// the fourth plane only where the format has one.
-std::vector<uint8_t> EncoderPixels(const Image& image, bool alpha) {
+// The frame's pixels as the encoders take them: BGR or BGRA of 8-bit samples (16-bit ones
+// at their nearest 8-bit values), or with `deep` RGB or RGBA of 16-bit ones in the file's
+// range (high byte first with `swapped`). Grey is written as RGB, and the fourth plane only
+// where the format has one.
+std::vector<uint8_t> EncoderPixels(const Image& image, bool alpha, bool deep, bool swapped) {
   const int channels = alpha ? 4 : 3, p = image.planes;
-  std::vector<uint8_t> pixels(size_t(image.width) * size_t(image.height) * size_t(channels));
-  const uint8_t* in = image.pixels.data();
-  for (size_t i = 0, count = size_t(image.width) * size_t(image.height); i < count; ++i, in += p) {
-    uint8_t* out = &pixels[i * size_t(channels)];
-    out[2] = in[0];
-    out[1] = in[p >= 3 ? 1 : 0];
-    out[0] = in[p >= 3 ? 2 : 0];
-    if (alpha) out[3] = in[p - 1];
-  }
+  const size_t count = size_t(image.width) * size_t(image.height);
+  std::vector<uint8_t> pixels(count * size_t(channels) * (deep ? 2 : 1));
+  const bool sixteen = image.depth == 16;
+  auto sample = [&](size_t i, int plane) -> uint32_t {
+    const uint8_t* s = &image.pixels[(i * size_t(p) + size_t(plane)) * (sixteen ? 2 : 1)];
+    return sixteen ? uint32_t(s[0] | s[1] << 8) : s[0];
+  };
+  const int from[4] = {0, p >= 3 ? 1 : 0, p >= 3 ? 2 : 0, p - 1};
+  for (size_t i = 0; i < count; ++i)
+    for (int c = 0; c < channels; ++c) {
+      const uint32_t v = sample(i, from[c]);
+      if (deep) {
+        const uint16_t w = FileOfHostSample(v);
+        pixels[(i * size_t(channels) + size_t(c)) * 2 + swapped] = uint8_t(w);
+        pixels[(i * size_t(channels) + size_t(c)) * 2 + !swapped] = uint8_t(w >> 8);
+      } else {
+        const int at = c < 3 ? 2 - c : 3;  // BGR
+        pixels[i * size_t(channels) + size_t(at)] = sixteen ? NearestEightBit(v) : uint8_t(v);
+      }
+    }
   return pixels;
 }
 
@@ -586,12 +657,12 @@ void SetTiffProfile(IWICImagingFactory* factory, IWICBitmapFrameEncode* frame,
 // Writes the pixels into the frame in bands of rows, converted where the encoder asked for
 // another layout than the one given.
 HRESULT WritePixels(IWICImagingFactory* factory, IWICBitmapFrameEncode* frame,
-                    std::vector<uint8_t>& pixels, int w, int h, int channels,
+                    std::vector<uint8_t>& pixels, int w, int h, int pixelBytes,
                     const WICPixelFormatGUID& given, const WICPixelFormatGUID& chosen,
                     const SaveOptions& options, bool* stopped) {
   Com<IWICBitmap> bitmap;
   Com<IWICBitmapSource> converted;
-  const UINT stride = UINT(w) * UINT(channels);
+  const UINT stride = UINT(w) * UINT(pixelBytes);
   HRESULT hr = factory->CreateBitmapFromMemory(UINT(w), UINT(h), given, stride, UINT(pixels.size()),
                                                pixels.data(), bitmap.put());
   IWICBitmapSource* source = bitmap.get();
@@ -599,7 +670,7 @@ HRESULT WritePixels(IWICImagingFactory* factory, IWICBitmapFrameEncode* frame,
     hr = WICConvertBitmapSource(chosen, bitmap.get(), converted.put());
     source = converted.get();
   }
-  const int band = BandRows(w, channels);
+  const int band = BandRows(w, pixelBytes);
   for (int y = 0; SUCCEEDED(hr) && y < h; y += band) {
     if (options.stop && options.stop()) {
       *stopped = true;
@@ -625,7 +696,9 @@ HRESULT StreamBytes(IStream* stream, std::string* bytes) {
   return S_OK;
 }
 
-bool EncodeTga(const Image& image, std::string* bytes, std::string* error) {
+bool EncodeTga(const Image& given, std::string* bytes, std::string* error) {
+  const std::unique_ptr<Image> narrow = EightBitCopy(given);
+  const Image& image = narrow ? *narrow : given;
   if (!stbi_write_tga_to_func(AppendBytes, bytes, image.width, image.height, image.planes,
                               image.pixels.data()) ||
       bytes->empty()) {
@@ -667,13 +740,15 @@ bool DecodeImage(const std::string& bytes, const std::string& name, const LoadOp
     return false;
   file->pixels = uint64_t(f.width) * uint64_t(f.height);
   if (!SizeFits(name, f.width, f.height, limit, error)) return false;
-  EnsureMemoryFor(file->pixels);
   const Layout layout = Describe(factory.get(), f.frame.get(), f.format);
+  EnsureMemoryFor(file->pixels, layout.deep && options.depth != 8 ? 16 : 8);
   PixelSource source;
   if (!ChoosePixelSource(factory.get(), f, layout, name, &source, error)) return false;
   const bool alpha = source.cmyk ? source.channels > 4 : layout.alpha;
-  Image image{int(f.width), int(f.height), alpha ? 4 : 3, {}};
-  image.pixels.resize(size_t(image.width) * size_t(image.height) * size_t(image.planes));
+  // 16 bits where the samples are deeper than 8, unless 8 are asked for.
+  const int depth = source.bytes == 2 && options.depth != 8 ? 16 : 8;
+  Image image{int(f.width), int(f.height), alpha ? 4 : 3, {}, depth};
+  image.pixels.resize(image.rowBytes() * size_t(image.height));
   const bool highByteFirst = source.source == f.frame.get() && source.bytes == 2 &&
                              bytes[0] == 'M' && BigEndianTiffSamplesKeptAsTheyAre(factory.get());
   if (!CopyPlanes(source, highByteFirst, name, options, &image, error)) return false;
@@ -686,11 +761,9 @@ bool DecodeImage(const std::string& bytes, const std::string& name, const LoadOp
     file->notes.push_back(hadProfile ? "CMYK images are converted to RGB by the plain rule (this "
                                        "build does not apply their embedded colour profile)"
                                      : kPlainCmykNote);
-  if (layout.deep)
-    file->notes.push_back(std::string("samples of more than 8 bits are filtered as 8-bit ") +
-                          "samples (the plug-in's format) and written as 8-bit");
+  file->fileDepth = layout.bits;
   if (layout.grey) file->notes.push_back("grey images are filtered and written as RGB");
-  file->frames.push_back(Upright(image, orientation));
+  file->frames.push_back(orientation > 1 ? Upright(image, orientation) : std::move(image));
   file->format = container->format;
   return true;
 }
@@ -713,11 +786,14 @@ bool EncodeImage(const ImageFile& file, const std::string& format, const SaveOpt
     return false;
   }
   const bool alpha = (image.planes == 2 || image.planes == 4) && info->alpha;
-  std::vector<uint8_t> pixels = EncoderPixels(image, alpha);
+  const bool deep = image.depth == 16 && info->deep;
 
   ComScope com;
   Com<IWICImagingFactory> factory;
   if (!StartComponent(com, &factory, error)) return false;
+  std::vector<uint8_t> pixels =
+      EncoderPixels(image, alpha, deep,
+                    deep && format == "png" && PngEncoderSwapsSixteenBitSamples(factory.get()));
   auto meta = std::static_pointer_cast<const Metadata>(file.source);
   const std::string failed = "cannot encode the image as " + format + " (";
   Com<IStream> stream;
@@ -738,7 +814,8 @@ bool EncodeImage(const ImageFile& file, const std::string& format, const SaveOpt
     return false;
   }
   const WICPixelFormatGUID given =
-      alpha ? GUID_WICPixelFormat32bppBGRA : GUID_WICPixelFormat24bppBGR;
+      deep ? (alpha ? GUID_WICPixelFormat64bppRGBA : GUID_WICPixelFormat48bppRGB)
+           : (alpha ? GUID_WICPixelFormat32bppBGRA : GUID_WICPixelFormat24bppBGR);
   WICPixelFormatGUID chosen = given;  // the encoder may ask for another
   hr = frame->Initialize(frameOptions.get());
   if (SUCCEEDED(hr)) hr = frame->SetSize(UINT(w), UINT(h));
@@ -747,12 +824,17 @@ bool EncodeImage(const ImageFile& file, const std::string& format, const SaveOpt
     frame->SetResolution(said ? meta->dpiX : 72.0, said ? meta->dpiY : 72.0);
   }
   if (SUCCEEDED(hr)) hr = frame->SetPixelFormat(&chosen);
+  // An encoder that would take 16-bit samples only at 8 bits would reduce them unsaid.
+  if (SUCCEEDED(hr) && deep && !Is(chosen, given)) {
+    *error = failed + "its encoder here does not take 16-bit samples; --depth 8 writes 8)";
+    return false;
+  }
   if (SUCCEEDED(hr) && meta && !meta->blocks.icc.empty() && format == "tif")
     SetTiffProfile(factory.get(), frame.get(), meta->blocks.icc);
   bool stopped = false;
   if (SUCCEEDED(hr))
-    hr = WritePixels(factory.get(), frame.get(), pixels, w, h, alpha ? 4 : 3, given, chosen,
-                     options, &stopped);
+    hr = WritePixels(factory.get(), frame.get(), pixels, w, h, (alpha ? 4 : 3) * (deep ? 2 : 1),
+                     given, chosen, options, &stopped);
   if (stopped) {
     *error = "stopped";
     return false;

@@ -1,5 +1,8 @@
 #include "imagefile/ImageSupport.h"
 
+#include <cstring>
+
+#include "engine/Engine.h"
 #include "imagefile/ImageFile.h"
 
 std::string TooLargeMessage(const std::string& name, uint64_t width, uint64_t height,
@@ -10,14 +13,19 @@ std::string TooLargeMessage(const std::string& name, uint64_t width, uint64_t he
          "), more than the limit of " + Megapixels(maxPixels) + "; --max-megapixels raises it";
 }
 
-Image ToFilterPlanes(const uint8_t* pixels, int width, int height, int channels) {
+namespace {
+
+template <typename Sample>
+Image FilterPlanesOf(const Sample* pixels, int width, int height, int channels) {
   Image image;
   image.width = width;
   image.height = height;
   image.planes = (channels == 2 || channels == 4) ? 4 : 3;
+  image.depth = int32_t(sizeof(Sample) * 8);
   const size_t count = size_t(width) * size_t(height);
-  image.pixels.resize(count * size_t(image.planes));
-  uint8_t* out = image.pixels.data();
+  image.pixels.resize(count * image.sampleBytes() * size_t(image.planes));
+  // Little-endian words at 16 bits, as every build's machine keeps them.
+  Sample* out = reinterpret_cast<Sample*>(image.pixels.data());
   for (size_t i = 0; i < count; ++i, pixels += channels, out += image.planes) {
     const bool grey = channels <= 2;
     out[0] = pixels[0];
@@ -26,6 +34,59 @@ Image ToFilterPlanes(const uint8_t* pixels, int width, int height, int channels)
     if (image.planes == 4) out[3] = pixels[channels - 1];
   }
   return image;
+}
+
+}  // namespace
+
+Image ToFilterPlanes(const uint8_t* pixels, int width, int height, int channels) {
+  return FilterPlanesOf(pixels, width, height, channels);
+}
+
+Image ToFilterPlanes(const uint16_t* pixels, int width, int height, int channels) {
+  return FilterPlanesOf(pixels, width, height, channels);
+}
+
+uint8_t EightBitOfFileSample(uint16_t v) {
+  return NearestEightBit(HostOfFileSample(v));
+}
+
+std::unique_ptr<Image> EightBitCopy(const Image& image) {
+  if (image.depth != 16) return nullptr;
+  auto narrow = std::make_unique<Image>();
+  narrow->width = image.width;
+  narrow->height = image.height;
+  narrow->planes = image.planes;
+  const size_t samples = size_t(image.width) * size_t(image.height) * size_t(image.planes);
+  narrow->pixels.resize(samples);
+  for (size_t i = 0; i < samples; ++i) {
+    uint16_t v;
+    std::memcpy(&v, &image.pixels[2 * i], 2);
+    narrow->pixels[i] = NearestEightBit(v);
+  }
+  return narrow;
+}
+
+void ConvertDepth(Image* image, int depth) {
+  if (image->depth == depth || (depth != 8 && depth != 16)) return;
+  const size_t samples = size_t(image->width) * size_t(image->height) * size_t(image->planes);
+  std::vector<uint8_t>& p = image->pixels;
+  if (depth == 8) {
+    for (size_t i = 0; i < samples; ++i) {
+      uint16_t v;
+      std::memcpy(&v, &p[2 * i], 2);
+      p[i] = NearestEightBit(v);
+    }
+    p.resize(samples);
+    p.shrink_to_fit();
+  } else {
+    std::vector<uint8_t> wide(samples * 2);
+    for (size_t i = 0; i < samples; ++i) {
+      const uint16_t v = SixteenOfEightBit(p[i]);
+      std::memcpy(&wide[2 * i], &v, 2);
+    }
+    p.swap(wide);
+  }
+  image->depth = depth;
 }
 
 const char kPlainCmykNote[] =

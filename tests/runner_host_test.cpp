@@ -151,6 +151,79 @@ TEST(FilterHost, WritesOutputBackAtEachCallKeepingTheSourceApart) {
   EXPECT_EQ(host.source().pixels, Coded(4, 3, 2).pixels);
 }
 
+// A 16-bit image as a 16-bit host hands it: RGB48 at depth 16, little-endian words, rows in
+// bytes, edges padded with the level's 16-bit value; planes written back where they belong.
+// Only a plug-in that takes 16-bit RGB is given one, and only of RGB or RGBA.
+TEST(FilterHost, HandsSixteenBitImagesAsRGB48InWordsAndWritesThemBack) {
+  Image image{3, 2, 4, {}, 16};
+  for (int i = 0; i < 3 * 2 * 4; ++i) {
+    const uint16_t v = uint16_t(1000 * i + 7 + (i == 5 ? 32768 : 0));  // one above full
+    image.pixels.push_back(uint8_t(v));
+    image.pixels.push_back(uint8_t(v >> 8));
+  }
+  auto word = [](const uint8_t* p, size_t i) { return uint16_t(p[2 * i] | p[2 * i + 1] << 8); };
+  FilterHost host(&StandIn, true);
+  ASSERT_TRUE(host.SetImage(image));
+  int16_t mode = 0;
+  int32_t depth = 0, inRowBytes = 0, outRowBytes = 0;
+  std::vector<uint16_t> padded;
+  g_plugin = [&](int16_t selector, FilterRecord* r) -> int16_t {
+    if (selector != kSelectorStart) return 0;
+    mode = r->imageMode;
+    depth = r->depth;
+    // Planes 1..2 of the whole image, one column beyond the right edge padded with 255.
+    r->inRect = Rect{0, 0, 2, 4};
+    r->inLoPlane = 1;
+    r->inHiPlane = 2;
+    r->inputPadding = 255;
+    r->outRect = Rect{0, 0, 2, 3};
+    r->outLoPlane = 1;
+    r->outHiPlane = 2;
+    if (r->advanceState() != kNoErr) return 1;
+    inRowBytes = r->inRowBytes;
+    outRowBytes = r->outRowBytes;
+    const auto* in = static_cast<const uint8_t*>(r->inData);
+    padded = {word(in, 6), word(in, 7)};
+    auto* out = static_cast<uint8_t*>(r->outData);
+    for (int y = 0; y < 2; ++y)
+      for (int i = 0; i < 6; ++i) {
+        const uint16_t v = uint16_t(word(in + y * inRowBytes, size_t(i)) + 1);
+        out[y * outRowBytes + 2 * i] = uint8_t(v);
+        out[y * outRowBytes + 2 * i + 1] = uint8_t(v >> 8);
+      }
+    r->inRect = r->outRect = Rect{};
+    return 0;
+  };
+  ASSERT_EQ(host.Run(false), 0);
+  g_plugin = nullptr;
+  EXPECT_EQ(mode, kImageModeRGB48);
+  EXPECT_EQ(depth, 16);
+  EXPECT_EQ(inRowBytes, 4 * 2 * 2);
+  EXPECT_EQ(outRowBytes, 3 * 2 * 2);
+  EXPECT_EQ(padded, (std::vector<uint16_t>{32768, 32768}));
+  const Image& out = host.output();
+  ASSERT_EQ(out.depth, 16);
+  ASSERT_EQ(out.pixels.size(), image.pixels.size());
+  for (size_t i = 0; i < 3 * 2 * 4; ++i) {
+    const bool written = i % 4 == 1 || i % 4 == 2;
+    EXPECT_EQ(word(out.pixels.data(), i), uint16_t(word(image.pixels.data(), i) + written)) << i;
+  }
+
+  // 8-bit images are RGB at depth 8; 16-bit ones only to a plug-in that takes them, of RGB.
+  g_plugin = [&](int16_t selector, FilterRecord* r) -> int16_t {
+    if (selector == kSelectorStart) mode = r->imageMode, depth = r->depth;
+    return 0;
+  };
+  ASSERT_TRUE(host.SetImage(Coded(2, 2, 3)));
+  ASSERT_EQ(host.Run(false), 0);
+  g_plugin = nullptr;
+  EXPECT_EQ(mode, kImageModeRGB);
+  EXPECT_EQ(depth, 8);
+  EXPECT_FALSE(host.SetImage(Image{1, 1, 2, std::vector<uint8_t>(4), 16}));
+  EXPECT_FALSE(host.SetImage(Image{1, 1, 3, std::vector<uint8_t>(6), 32}));
+  EXPECT_FALSE(FilterHost(&StandIn).SetImage(Image{1, 1, 3, std::vector<uint8_t>(6), 16}));
+}
+
 TEST(FilterHost, RunsTheSelectorsAHostUses) {
   FilterHost host(&StandIn);
   ASSERT_TRUE(host.SetImage(Coded()));

@@ -4,11 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 
+#include "engine/Engine.h"
 #include "imagefile/ImageFile.h"
+#include "imagefile/ImageSupport.h"
 
 namespace {
 
@@ -50,6 +54,20 @@ ImagePtr Open(const std::string& bytes, const char* options = "") {
   ImagePtr image(vips_image_new_from_buffer(bytes.data(), bytes.size(), options, NULL));
   EXPECT_TRUE(image) << vips_error_buffer();
   return image;
+}
+
+// 16-bit RGB (or RGBA) samples of a file, as libvips keeps them.
+ImagePtr SixteenBitRgb(const std::vector<uint16_t>& samples, int width, int height, int bands = 3) {
+  ImagePtr raw(vips_image_new_from_memory_copy(samples.data(), samples.size() * 2, width, height,
+                                               bands, VIPS_FORMAT_USHORT));
+  VipsImage* rgb16 = nullptr;
+  EXPECT_EQ(vips_copy(raw.get(), &rgb16, "interpretation", VIPS_INTERPRETATION_RGB16, NULL), 0);
+  return ImagePtr(rgb16);
+}
+
+// Sample i of a 16-bit image.
+uint32_t Word(const Image& image, size_t i) {
+  return uint32_t(image.pixels[2 * i] | image.pixels[2 * i + 1] << 8);
 }
 
 double MeanDifference(const Image& a, const Image& b) {
@@ -159,37 +177,33 @@ TEST(ImageFiles, OrientationIsAppliedAndMetadataKept) {
   vips_area_unref(VIPS_AREA(profile));
 }
 
-TEST(ImageFiles, DeepGreyAndPaletteImagesComeInAsEightBitRgb) {
+TEST(ImageFiles, GreyAndPaletteImagesComeInAsRgbAndDeepOnesAtSixteenBits) {
   // Each input holds the same grey ramp 0, 64, 128, 192 in its own way.
   const std::vector<uint8_t> ramp = {0, 64, 128, 192};
   std::vector<uint16_t> deep;
   for (uint8_t v : ramp) deep.insert(deep.end(), 3, uint16_t(v * 257));
-  std::vector<uint8_t> deepBytes(reinterpret_cast<uint8_t*>(deep.data()),
-                                 reinterpret_cast<uint8_t*>(deep.data()) + deep.size() * 2);
   std::vector<uint8_t> greyAlpha;
   for (uint8_t v : ramp) greyAlpha.insert(greyAlpha.end(), {v, 200});
   std::vector<uint8_t> rgb;
   for (uint8_t v : ramp) rgb.insert(rgb.end(), 3, v);
 
-  ImagePtr deepRgb = FromPixels(deepBytes, 4, 1, 3, VIPS_FORMAT_USHORT);
+  ImagePtr deepRgb = SixteenBitRgb(deep, 4, 1);
   ImagePtr grey = FromPixels(ramp, 4, 1, 1);
   ImagePtr greyA = FromPixels(greyAlpha, 4, 1, 2);
   ImagePtr colour = FromPixels(rgb, 4, 1, 3);
-  VipsImage* rgb16 = nullptr;
-  ASSERT_EQ(vips_copy(deepRgb.get(), &rgb16, "interpretation", VIPS_INTERPRETATION_RGB16, NULL), 0);
-  deepRgb.reset(rgb16);
   const struct {
     const char* name;
     std::string bytes;
     int planes;
+    int depth;
     const char* note;
   } cases[] = {
-      {"16-bit RGB PNG", Encode(deepRgb.get(), ".png"), 3, "more than 8 bits"},
-      {"16-bit RGB TIFF", Encode(deepRgb.get(), ".tif"), 3, "more than 8 bits"},
-      {"grey PNG", Encode(grey.get(), ".png"), 3, "grey images"},
-      {"grey and alpha PNG", Encode(greyA.get(), ".png"), 4, "grey images"},
-      {"palette PNG", Encode(colour.get(), ".png[palette,dither=0]"), 3, nullptr},
-      {"grey JPEG", Encode(grey.get(), ".jpg[Q=100]"), 3, "grey images"},
+      {"16-bit RGB PNG", Encode(deepRgb.get(), ".png"), 3, 16, nullptr},
+      {"16-bit RGB TIFF", Encode(deepRgb.get(), ".tif"), 3, 16, nullptr},
+      {"grey PNG", Encode(grey.get(), ".png"), 3, 8, "grey images"},
+      {"grey and alpha PNG", Encode(greyA.get(), ".png"), 4, 8, "grey images"},
+      {"palette PNG", Encode(colour.get(), ".png[palette,dither=0]"), 3, 8, nullptr},
+      {"grey JPEG", Encode(grey.get(), ".jpg[Q=100]"), 3, 8, "grey images"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -199,9 +213,15 @@ TEST(ImageFiles, DeepGreyAndPaletteImagesComeInAsEightBitRgb) {
     ASSERT_EQ(file.frames.size(), 1u);
     const Image& got = file.frames[0];
     ASSERT_EQ(got.planes, c.planes);
+    ASSERT_EQ(got.depth, c.depth);
+    EXPECT_EQ(file.fileDepth, c.depth);
     for (int x = 0; x < 4; ++x) {
       for (int s = 0; s < 3; ++s) {
-        EXPECT_NEAR(got.pixels[size_t(x * c.planes + s)], ramp[size_t(x)], 2);
+        const size_t i = size_t(x * c.planes + s);
+        if (c.depth == 16)
+          EXPECT_EQ(Word(got, i), HostOfFileSample(ramp[size_t(x)] * 257u));
+        else
+          EXPECT_NEAR(got.pixels[i], ramp[size_t(x)], 2);
       }
     }
     if (c.planes == 4) {
@@ -213,6 +233,61 @@ TEST(ImageFiles, DeepGreyAndPaletteImagesComeInAsEightBitRgb) {
       EXPECT_NE(notes.find(c.note), std::string::npos) << notes;
     } else {
       EXPECT_EQ(notes, "");
+    }
+  }
+}
+
+// The file's 0..65535 and the host's 0..32768: each file value to the nearest host value,
+// every host value back unchanged from a file; through PNG and TIFF (with alpha) exactly,
+// and to 8 bits as the nearest 8-bit value of the host's, whether read so (--depth 8) or
+// written to a format of 8-bit samples.
+TEST(ImageFiles, SixteenBitFilesKeepEveryHostValueExactly) {
+  for (uint32_t v = 0; v <= 65535; ++v) {
+    ASSERT_EQ(HostOfFileSample(v), uint16_t(std::floor(v * 32768.0 / 65535 + 0.5))) << v;
+    const uint16_t h = uint16_t(std::min<uint32_t>(v, 32769));
+    ASSERT_EQ(FileOfHostSample(h),
+              uint16_t(std::floor(std::min<uint32_t>(h, 32768) * 65535.0 / 32768 + 0.5)));
+    if (v <= 32768) {
+      ASSERT_EQ(HostOfFileSample(FileOfHostSample(v)), v) << v;
+    }
+  }
+  // Every host value once, in RGBA pixels of 128 a row.
+  const int w = 128, h = (32769 + 4 * w - 1) / (4 * w);
+  std::vector<uint16_t> file(size_t(w) * size_t(h) * 4);
+  for (size_t i = 0; i < file.size(); ++i) file[i] = FileOfHostSample(uint32_t(i % 32769));
+  ImagePtr rgba = SixteenBitRgb(file, w, h, 4);
+  for (const char* format : {"png", "tif"}) {
+    SCOPED_TRACE(format);
+    ImageFile in;
+    std::string error, bytes;
+    ASSERT_TRUE(DecodeImage(Encode(rgba.get(), (std::string(".") + format).c_str()), format,
+                            LoadOptions{}, &in, &error))
+        << error;
+    ASSERT_EQ(in.frames.front().depth, 16);
+    ASSERT_EQ(in.frames.front().planes, 4);
+    for (size_t i = 0; i < file.size(); ++i) ASSERT_EQ(Word(in.frames.front(), i), i % 32769) << i;
+    ASSERT_TRUE(EncodeImage(in, format, SaveOptions{}, &bytes, &error)) << error;
+    ImagePtr back = Open(bytes);
+    ASSERT_EQ(back->BandFmt, VIPS_FORMAT_USHORT);
+    size_t size = 0;
+    std::unique_ptr<void, decltype(&g_free)> samples(vips_image_write_to_memory(back.get(), &size),
+                                                     g_free);
+    ASSERT_EQ(size, file.size() * 2);
+    EXPECT_EQ(std::memcmp(samples.get(), file.data(), size), 0);
+
+    LoadOptions eight;
+    eight.depth = 8;
+    ImageFile narrow;
+    ASSERT_TRUE(DecodeImage(bytes, format, eight, &narrow, &error)) << error;
+    ASSERT_EQ(narrow.frames.front().depth, 8);
+    for (size_t i = 0; i < file.size(); ++i)
+      ASSERT_EQ(narrow.frames.front().pixels[i], NearestEightBit(uint32_t(i % 32769))) << i;
+    // An 8-bit format gets the same values; BMP and TGA keep them exactly.
+    for (const char* flat : {"bmp", "tga"}) {
+      ImageFile written;
+      ASSERT_TRUE(EncodeImage(in, flat, SaveOptions{}, &bytes, &error)) << error;
+      ASSERT_TRUE(DecodeImage(bytes, flat, LoadOptions{}, &written, &error)) << error;
+      EXPECT_EQ(written.frames.front().pixels, narrow.frames.front().pixels) << flat;
     }
   }
 }

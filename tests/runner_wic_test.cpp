@@ -9,7 +9,9 @@
 #include <fstream>
 #include <iterator>
 
+#include "engine/Engine.h"
 #include "imagefile/ImageFile.h"
+#include "imagefile/ImageSupport.h"
 #include "imagefile/MetadataBlocks.h"
 
 namespace {
@@ -95,43 +97,76 @@ std::string DeepTiff(bool little, int channels, const std::vector<uint16_t>& sam
   return t;
 }
 
-TEST(WicImageFile, SixteenBitSamplesKeepTheirHighByteWithTheNativeNote) {
+// 16-bit samples come in at 16 bits in the host's range, in either byte order, and at 8 bits
+// as their nearest 8-bit values when asked.
+TEST(WicImageFile, SixteenBitSamplesComeInAtSixteenBitsOrNearestEight) {
   const struct {
     const char* what;
     bool little;
     int channels;
     std::vector<uint16_t> samples;
-    std::vector<uint8_t> pixels;
     bool grey;
   } cases[] = {
-      {"RGB, big-endian",
-       false,
-       3,
-       {0x12FF, 0xAB00, 0xFFFF, 0x0080, 0x7F7F, 0x0100},
-       {0x12, 0xAB, 0xFF, 0x00, 0x7F, 0x01},
-       false},
-      {"RGB, little-endian",
-       true,
-       3,
-       {0x12FF, 0xAB00, 0xFFFF, 0x0080, 0x7F7F, 0x0100},
-       {0x12, 0xAB, 0xFF, 0x00, 0x7F, 0x01},
-       false},
-      {"grey", true, 1, {0x12FF, 0x80FF}, {0x12, 0x12, 0x12, 0x80, 0x80, 0x80}, true},
+      {"RGB, big-endian", false, 3, {0x12FF, 0xAB00, 0xFFFF, 0x0080, 0x7F7F, 0x0100}, false},
+      {"RGB, little-endian", true, 3, {0x12FF, 0xAB00, 0xFFFF, 0x0080, 0x7F7F, 0x0100}, false},
+      {"grey", true, 1, {0x12FF, 0x80FF}, true},
   };
   for (const auto& c : cases) {
-    ImageFile file;
-    std::string error;
-    ASSERT_TRUE(DecodeImage(DeepTiff(c.little, c.channels, c.samples), c.what, LoadOptions{}, &file,
-                            &error))
-        << error;
-    EXPECT_EQ(file.format, "tif");
-    EXPECT_EQ(file.frames[0].planes, 3);
-    EXPECT_EQ(file.frames[0].pixels, c.pixels) << c.what;
-    ASSERT_FALSE(file.notes.empty()) << c.what;
-    EXPECT_EQ(file.notes[0],
-              "samples of more than 8 bits are filtered as 8-bit samples (the plug-in's format) "
-              "and written as 8-bit");
-    EXPECT_EQ(file.notes.size(), c.grey ? 2u : 1u) << c.what;
+    SCOPED_TRACE(c.what);
+    std::vector<uint16_t> rgb;  // grey as RGB
+    for (uint16_t v : c.samples) rgb.insert(rgb.end(), c.channels == 1 ? 3 : 1, v);
+    for (int depth : {0, 8}) {
+      ImageFile file;
+      std::string error;
+      LoadOptions options;
+      options.depth = depth;
+      ASSERT_TRUE(
+          DecodeImage(DeepTiff(c.little, c.channels, c.samples), c.what, options, &file, &error))
+          << error;
+      EXPECT_EQ(file.format, "tif");
+      EXPECT_EQ(file.fileDepth, 16);
+      const Image& got = file.frames[0];
+      ASSERT_EQ(got.planes, 3);
+      ASSERT_EQ(got.depth, depth == 8 ? 8 : 16);
+      ASSERT_EQ(got.pixels.size(), rgb.size() * got.sampleBytes());
+      for (size_t i = 0; i < rgb.size(); ++i) {
+        if (depth == 8)
+          EXPECT_EQ(got.pixels[i], EightBitOfFileSample(rgb[i])) << i;
+        else
+          EXPECT_EQ(got.pixels[2 * i] | got.pixels[2 * i + 1] << 8, HostOfFileSample(rgb[i])) << i;
+      }
+      EXPECT_EQ(file.notes.size(), c.grey ? 1u : 0u);
+    }
+  }
+}
+
+// Every host value written at 16 bits where the component takes them and read back
+// unchanged; to BMP as the nearest 8-bit values.
+TEST(WicImageFile, SixteenBitImagesKeepEveryHostValue) {
+  const int w = 128, h = (32769 + 4 * w - 1) / (4 * w);
+  Image image{w, h, 4, {}, 16};
+  for (int i = 0; i < w * h * 4; ++i) {
+    const uint16_t v = uint16_t(i % 32769);
+    image.pixels.push_back(uint8_t(v));
+    image.pixels.push_back(uint8_t(v >> 8));
+  }
+  for (const char* format : {"png", "tif", "bmp"}) {
+    SCOPED_TRACE(format);
+    std::string bytes, error;
+    ASSERT_TRUE(Encode(image, format, &bytes, &error)) << error;
+    ImageFile back;
+    ASSERT_TRUE(DecodeImage(bytes, format, LoadOptions{}, &back, &error)) << error;
+    const Image& got = back.frames[0];
+    const bool deep = FindImageFormat(format)->deep;
+    ASSERT_EQ(got.depth, deep ? 16 : 8);
+    for (int i = 0; i < w * h * got.planes; ++i) {
+      const int plane = i % got.planes, pixel = i / got.planes;
+      const uint16_t v = uint16_t((pixel * 4 + plane) % 32769);
+      if (deep)
+        ASSERT_EQ(got.pixels[2 * size_t(i)] | got.pixels[2 * size_t(i) + 1] << 8, v) << i;
+      else
+        ASSERT_EQ(got.pixels[size_t(i)], NearestEightBit(v)) << i;
+    }
   }
 }
 

@@ -65,4 +65,33 @@ for ext in jpg png; do
   done
 done
 vipsheader -f orientation photo.jpg | grep -qx 6 || { echo "the test photo has no orientation" >&2; fail=1; }
+# 16-bit PNG and TIFF are filtered and written at 16 bits, as natively: a render that lights
+# nothing writes the same samples (the file's, through the host's 0-32768 and back); --depth 8
+# and TGA write 8 bits, saying so.
+vips linear in.png deep.v 256 97
+vips cast deep.v deep16.v ushort
+vips copy deep16.v deep16.png --interpretation rgb16
+vips copy deep16.v deep16.tif --interpretation rgb16
+nothing="--match 1,2,3 --threshold 0"
+for out in deep16.png:16-bit:ushort deep16.tif:16-bit:ushort d8-deep16.png:8-bit:uchar \
+  wide-deep16.tif:"16-bit, written as 8-bit":uchar; do
+  name=${out%%:*} rest=${out#*:} says=${rest%:*} format=${rest##*:}
+  case $name in
+    d8-*) input=${name#d8-} extra="--depth 8" ;;
+    wide-*) input=${name#wide-} extra="" name=wide.tga ;;
+    *) input=$name extra="" ;;
+  esac
+  # shellcheck disable=SC2086
+  expect 0 "(Threshold 0; $says)" "$input" "win-$name" $nothing $extra
+  # shellcheck disable=SC2086
+  "$native/command/corvanel" "$input" "native-$name" $nothing $extra --quiet 2>/dev/null
+  if [ "$format" = ushort ] || [ "${name##*.}" = png ]; then
+    vipsheader -f format "win-$name" | grep -qi "_$format)" ||
+      { echo "win-$name is not $format" >&2; fail=1; }
+    vips rawsave "win-$name" win.raw && vips rawsave "native-$name" native.raw &&
+      cmp -s win.raw native.raw || { echo "win-$name differs from the native one" >&2; fail=1; }
+  else
+    cmp -s "win-$name" "native-$name" || { echo "win-$name differs from the native one" >&2; fail=1; }
+  fi
+done
 exit $fail

@@ -34,7 +34,9 @@ inline int32_t HalfWidth(int32_t reach, int32_t dy, int32_t e) {
 }
 
 void EnsureStamp(RenderContext& context, int32_t e, int32_t planes) {
-  if (context.stamp.e != e || context.stamp.planes != planes) PrepareGlowStamp(context, e, planes);
+  if (context.stamp.e != e || context.stamp.planes != planes ||
+      context.stamp.sampleBytes != context.frame.sampleBytes)
+    PrepareGlowStamp(context, e, planes);
 }
 
 }  // namespace
@@ -65,6 +67,7 @@ void PrepareGlowStamp(RenderContext& context, int32_t e, int32_t planes) {
   GlowStamp& s = context.stamp;
   s.e = std::clamp(e, 0, kMaxRadius);
   s.planes = planes;
+  s.sampleBytes = context.frame.sampleBytes;
   // Only the rows of this reach are read.
   const int32_t used = 2 * s.e + 1;
   std::memset(s.pixelRows, 0, sizeof(s.pixelRows[0]) * used);
@@ -90,9 +93,11 @@ void PrepareGlowStamp(RenderContext& context, int32_t e, int32_t planes) {
     for (int32_t w = kWeights - 1; w >= 0; --w)
       s.farthest[k][w] = std::max(s.farthest[k][w + 1], nearest[k][w]);
     s.reachOfGap[k][0] = -1;
-    for (int32_t g = 1; g < 256; ++g) s.reachOfGap[k][g] = s.farthest[k][(255 + g) / g];
+    for (int32_t g = 1; g <= 256; ++g) s.reachOfGap[k][g] = s.farthest[k][(255 + g) / g];
   }
-  s.stampReach = std::max({s.farthest[0][2], s.farthest[1][2], s.farthest[2][2]});
+  const int32_t changing = s.sampleBytes == 1 ? 2 : 1;
+  s.stampReach =
+      std::max({s.farthest[0][changing], s.farthest[1][changing], s.farthest[2][changing]});
 }
 
 int64_t GlowStampArea(const RenderContext& context) {
@@ -116,17 +121,23 @@ void StampGlow(RenderContext& context, int32_t x, int32_t y, int32_t e) {
     const int32_t last = std::min(x + half, f.width - 1);
     if (first > last) continue;
     // Within one stamp every target sample is blended once, so the order among them is
-    // free. Past `last` the weights are 0 or 1 (or padding), so blocks may run on to the
-    // end of the row.
-    uint8_t* pixels = f.output + size_t(row) * size_t(f.outRowBytes) + size_t(first) * planes;
-    lanes::Brighten(pixels, s.PixelWeights(first - x, dy), (last - first + 1) * planes,
-                    std::min(f.width - first, last - first + 1 + kPad) * planes);
+    // free. Past `last` the weights change nothing (or are padding), so blocks may run on to
+    // the end of the row.
+    uint8_t* pixels = f.output + size_t(row) * size_t(f.outRowBytes) +
+                      size_t(first) * size_t(planes) * size_t(f.sampleBytes);
+    const uint16_t* weights = s.PixelWeights(first - x, dy);
+    const int32_t n = (last - first + 1) * planes;
+    const int32_t room = std::min(f.width - first, last - first + 1 + kPad) * planes;
+    if (f.sampleBytes == 2)
+      lanes::Brighten<uint16_t>(pixels, weights, n, room);
+    else
+      lanes::Brighten<uint8_t>(pixels, weights, n, room);
   }
 }
 
 namespace {
 
-// The samples of kGroup pixels as their gaps to 255: for each colour sample k, lanes
+// The samples of kGroup pixels as their gaps to full intensity: for each colour sample k, lanes
 // 2k and 2k + 1 hold the 16 pixels in order.
 struct Gaps {
   lanes::U16x8 lane[6];
@@ -139,7 +150,7 @@ struct Gaps {
   int32_t Update(const GlowStamp& s) {
     for (int k = 0; k < 3; ++k) {
       const int32_t gap = lanes::MaxLane(lanes::Max(lane[2 * k], lane[2 * k + 1]));
-      reach[k] = s.reachOfGap[k][gap];
+      reach[k] = s.reachOfGap[k][std::min(gap, 256)];
     }
     return std::max({reach[0], reach[1], reach[2]});
   }
@@ -192,7 +203,7 @@ constexpr RowBlend kBlendRow[8] = {[](const GlowStamp&, Gaps&, const CentreMap&,
 // centres: that is what the stamps leave, because stamps touch each sample at most once and
 // no blend reads another sample. The centres are visited in raster order here too; those
 // skipped change nothing (weight too small for every gap of the group, see Gaps).
-template <int Planes>
+template <typename T, int Planes>
 void GatherGroup(const RenderContext& context, const CentreMap& centres, uint8_t* line, int32_t x0,
                  int32_t y, int32_t centreEnd) {
   const Frame& f = context.frame;
@@ -205,7 +216,8 @@ void GatherGroup(const RenderContext& context, const CentreMap& centres, uint8_t
   alignas(16) uint16_t samples[3 * kGroup] = {};
   for (int32_t i = live; i < count; ++i)
     for (int k = 0; k < 3; ++k)
-      samples[k * kGroup + i] = uint16_t(255 - line[size_t(x0 + i) * Planes + k]);
+      samples[k * kGroup + i] =
+          uint16_t(GapOf<T>(LoadSample<T>(line, size_t(x0 + i) * Planes + k)));
   Gaps gaps;
   for (int r = 0; r < 6; ++r) gaps.lane[r] = lanes::Load(samples + 8 * r);
 
@@ -224,10 +236,15 @@ void GatherGroup(const RenderContext& context, const CentreMap& centres, uint8_t
     if (blended) reach = gaps.Update(s);
   }
 
+  // Each sample gains what its gap lost: samples above full intensity, with gap 0, keep
+  // their value.
   for (int r = 0; r < 6; ++r) lanes::Store(samples + 8 * r, gaps.lane[r]);
   for (int32_t i = live; i < count; ++i)
-    for (int k = 0; k < 3; ++k)
-      line[size_t(x0 + i) * Planes + k] = uint8_t(255 - samples[k * kGroup + i]);
+    for (int k = 0; k < 3; ++k) {
+      const size_t at = size_t(x0 + i) * Planes + k;
+      const int32_t c = LoadSample<T>(line, at);
+      StoreSample<T>(line, at, c + GapOf<T>(c) - samples[k * kGroup + i]);
+    }
 }
 
 }  // namespace
@@ -237,10 +254,13 @@ void GatherGlowRow(const RenderContext& context, const CentreMap& centres, int32
   const Frame& f = context.frame;
   if (y <= f.firstRow) return;  // the first row never receives glow
   uint8_t* line = f.output + size_t(y) * size_t(f.outRowBytes);
-  for (int32_t x0 = 0; x0 < f.width; x0 += kGroup) {
-    if (context.stamp.planes == 3)
-      GatherGroup<3>(context, centres, line, x0, y, centreEnd);
-    else
-      GatherGroup<4>(context, centres, line, x0, y, centreEnd);
-  }
+  WithSampleType(f.sampleBytes, [&](auto sample) {
+    using T = decltype(sample);
+    for (int32_t x0 = 0; x0 < f.width; x0 += kGroup) {
+      if (context.stamp.planes == 3)
+        GatherGroup<T, 3>(context, centres, line, x0, y, centreEnd);
+      else
+        GatherGroup<T, 4>(context, centres, line, x0, y, centreEnd);
+    }
+  });
 }

@@ -26,47 +26,54 @@ constexpr int64_t kStampPixelsPerGatherStep = 3;
 // starting and waking it cost more than it saved on a 267 x 200 preview.
 constexpr int64_t kPixelsForTwoThreads = 512 * 512;
 
-// The colour window laid out over 16 pixels of `planes` samples, to find blocks of 16
-// pixels of which none matches (the fourth sample always lies in its window).
+// The colour window laid out over 16 pixels of `planes` samples of type T, to find blocks of
+// 16 pixels of which none matches (the fourth sample always lies in its window). The window
+// is in the samples' units (SampleWindow).
+template <typename T>
 struct WindowBlock {
-  uint8_t low[64], high[64];
+  T low[64], high[64];
   bool empty;  // no pixel can match
 
   WindowBlock(const ColourWindow& w, int32_t planes) {
     const int32_t lows[4] = {w.lowRed, w.lowGreen, w.lowBlue, 0};
-    const int32_t highs[4] = {w.highRed, w.highGreen, w.highBlue, 255};
+    const int32_t highs[4] = {w.highRed, w.highGreen, w.highBlue, kMaxSample};
     empty = false;
     for (int k = 0; k < 3; ++k) empty = empty || lows[k] > highs[k];
     for (int i = 0; i < 64; ++i) {
-      low[i] = uint8_t(std::clamp(lows[i % planes], 0, 255));
-      high[i] = uint8_t(std::clamp(highs[i % planes], 0, 255));
+      low[i] = T(std::clamp(lows[i % planes], 0, kMaxSample));
+      high[i] = T(std::clamp(highs[i % planes], 0, kMaxSample));
     }
   }
 
   // Whether one of the 16 pixels from `pixels` may match.
   template <int Planes>
   bool AnyMatch(const uint8_t* pixels) const {
-    const uint64_t in = lanes::InRange(pixels, low, high, Planes);
+    // One bit per sample: Planes blocks of 16 bytes, or twice as many blocks of 8 words.
+    const uint64_t in = lanes::InRange(pixels, low, high, Planes * int(sizeof(T)));
     // A pixel matches when its three colour samples are in their windows; bit 0 of each
     // pixel's run of Planes bits then survives.
     constexpr uint64_t kFirstSamples = Planes == 3 ? 0x249249249249u : 0x1111111111111111u;
     return (in & (in >> 1) & (in >> 2) & kFirstSamples) != 0;
   }
+
+ private:
+  static constexpr int32_t kMaxSample = sizeof(T) == 1 ? 255 : 65535;
 };
 
 // Calls visit(x) for each centre of row y in order: a matching input pixel that does not
 // follow a centre in raster order. The skip state runs on across rows.
-template <int Planes, typename Visit>
-void ForEachCentre(const Frame& f, const WindowBlock& block, const ColourWindow& window, int32_t y,
-                   bool& skip, Visit visit) {
+template <typename T, int Planes, typename Visit>
+void ForEachCentre(const Frame& f, const WindowBlock<T>& block, const ColourWindow& window,
+                   int32_t y, bool& skip, Visit visit) {
   if (block.empty) {
     if (f.width > f.firstColumn) skip = false;  // a row without a match passes over one pixel
     return;
   }
   const uint8_t* line = f.input + size_t(y) * size_t(f.inRowBytes);
+  constexpr size_t kPixelBytes = Planes * sizeof(T);
   for (int32_t x = f.firstColumn; x < f.width;) {
     // Sixteen pixels without a match hold no centre and leave the skip state clear.
-    if (x + 16 <= f.width && !block.AnyMatch<Planes>(line + size_t(x) * Planes)) {
+    if (x + 16 <= f.width && !block.template AnyMatch<Planes>(line + size_t(x) * kPixelBytes)) {
       skip = false;
       x += 16;
       continue;
@@ -74,7 +81,7 @@ void ForEachCentre(const Frame& f, const WindowBlock& block, const ColourWindow&
     for (const int32_t end = std::min(f.width, x + 16); x < end; ++x) {
       if (skip) {
         skip = false;
-      } else if (Matches(window, line + size_t(x) * Planes)) {
+      } else if (MatchesSamples<T>(window, line + size_t(x) * kPixelBytes)) {
         visit(x);
         skip = true;
       }
@@ -82,14 +89,40 @@ void ForEachCentre(const Frame& f, const WindowBlock& block, const ColourWindow&
   }
 }
 
-template <typename Visit>
-void ForEachCentreIn(const Frame& f, const WindowBlock& block, const ColourWindow& window,
-                     int32_t y, bool& skip, Visit visit) {
-  if (f.planes == 3)
-    ForEachCentre<3>(f, block, window, y, skip, visit);
-  else
-    ForEachCentre<4>(f, block, window, y, skip, visit);
-}
+// The centres of the frame's rows, found by the frame's sample type and plane count.
+class CentreFinder {
+ public:
+  CentreFinder(const Frame& f, const ColourWindow& window)
+      : frame_(f),
+        window8_(window),
+        block8_(window, f.planes),
+        window16_(SampleWindow<uint16_t>(window)),
+        block16_(window16_, f.planes) {}
+
+  template <typename Visit>
+  void Row(int32_t y, bool& skip, Visit visit) const {
+    if (frame_.sampleBytes == 2)
+      RowOf(block16_, window16_, y, skip, visit);
+    else
+      RowOf(block8_, window8_, y, skip, visit);
+  }
+
+ private:
+  template <typename T, typename Visit>
+  void RowOf(const WindowBlock<T>& block, const ColourWindow& window, int32_t y, bool& skip,
+             Visit visit) const {
+    if (frame_.planes == 3)
+      ForEachCentre<T, 3>(frame_, block, window, y, skip, visit);
+    else
+      ForEachCentre<T, 4>(frame_, block, window, y, skip, visit);
+  }
+
+  const Frame& frame_;
+  ColourWindow window8_;
+  WindowBlock<uint8_t> block8_;
+  ColourWindow window16_;
+  WindowBlock<uint16_t> block16_;
+};
 
 // Each centre's stamp, centre rows in order, row t's stamps once row t has been polled: the
 // loop of the rules with faster stamps. Without a centre map the centres are found in the
@@ -97,7 +130,7 @@ void ForEachCentreIn(const Frame& f, const WindowBlock& block, const ColourWindo
 void RenderStamps(RenderContext& context, const CentreMap* centres, const ColourWindow& window,
                   int32_t e, RowLoop& loop, bool poll) {
   const Frame& f = context.frame;
-  const WindowBlock block(window, f.planes);
+  const CentreFinder finder(f, window);
   bool skip = false;
   for (int32_t y = f.firstRow; y < f.endRow; ++y) {
     if (poll && !loop.Poll()) return;
@@ -105,7 +138,7 @@ void RenderStamps(RenderContext& context, const CentreMap* centres, const Colour
     if (centres)
       centres->ForEach(y, 0, f.width - 1, stamp);
     else
-      ForEachCentreIn(f, block, window, y, skip, stamp);
+      finder.Row(y, skip, stamp);
   }
 }
 
@@ -241,7 +274,7 @@ int32_t ThreadCount(const EngineTuning& tuning, int64_t pixels) {
 namespace {
 
 void CopyRow(const Frame& f, int32_t y) {
-  const size_t size = size_t(f.width) * size_t(f.planes);
+  const size_t size = size_t(f.width) * size_t(f.planes) * size_t(f.sampleBytes);
   if (size > 0)
     std::memcpy(f.output + size_t(y) * size_t(f.outRowBytes),
                 f.input + size_t(y) * size_t(f.inRowBytes), size);
@@ -264,10 +297,10 @@ void RenderGlow(RenderContext& context, const GlowJob& job, const EngineTuning& 
   bool mapWanted = !tuning.noWorkMemory && words < uint64_t(SIZE_MAX / sizeof(uint64_t));
   int64_t count = 0;
   bool skip = false;
-  const WindowBlock block(job.window, f.planes);
+  const CentreFinder finder(f, job.window);
   for (int32_t y = f.firstRow; y < f.endRow; ++y) {
     if (job.copy) CopyRow(f, y);
-    ForEachCentreIn(f, block, job.window, y, skip, [&](int32_t x) {
+    finder.Row(y, skip, [&](int32_t x) {
       ++count;
       if (!bits && mapWanted) {
         bits.reset(new (std::nothrow) uint64_t[size_t(words)]());

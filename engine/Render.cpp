@@ -6,6 +6,7 @@
 #include "engine/internal/Context.h"
 #include "engine/internal/Effects.h"
 #include "engine/internal/RowLoop.h"
+#include "engine/internal/Samples.h"
 
 namespace {
 
@@ -25,14 +26,15 @@ struct SparkleJob {
   int32_t streaks;
 };
 
-template <int Planes>
+// job.window in the units of T (SampleWindow).
+template <typename T, int Planes>
 void SparkleRow(RenderContext& context, const SparkleJob& job, int32_t y) {
   const Frame& f = context.frame;
   // The output is tested: streaks drawn so far can move later pixels into or out of the window.
   const uint8_t* line = f.output + size_t(y) * size_t(f.outRowBytes);
   const double chance = job.threshold * kCentreChanceScale;
   for (int32_t x = f.firstColumn; x < f.width; ++x) {
-    if (!Matches(job.window, line + size_t(x) * Planes)) continue;
+    if (!MatchesSamples<T>(job.window, line + size_t(x) * Planes * sizeof(T))) continue;
     const int32_t r = context.random.Next();
     if (chance > r * kCentreDrawScale)
       DrawSparkle(context, x, y, job.colour.red, job.colour.green, job.colour.blue, job.length,
@@ -71,11 +73,14 @@ void ApplyEffect(RenderContext& context, const EffectSettings& s, const RenderOp
   if (planes != 3 && planes != 4) return;
 
   if (s.mode == 1) {
-    const SparkleJob job{window, colour, s.threshold, e, s.angle, s.streaks};
-    if (planes == 3)
-      RunRows(f, loop, true, [&](int32_t y) { SparkleRow<3>(context, job, y); });
-    else
-      RunRows(f, loop, true, [&](int32_t y) { SparkleRow<4>(context, job, y); });
+    WithSampleType(f.sampleBytes, [&](auto sample) {
+      using T = decltype(sample);
+      const SparkleJob job{SampleWindow<T>(window), colour, s.threshold, e, s.angle, s.streaks};
+      if (planes == 3)
+        RunRows(f, loop, true, [&](int32_t y) { SparkleRow<T, 3>(context, job, y); });
+      else
+        RunRows(f, loop, true, [&](int32_t y) { SparkleRow<T, 4>(context, job, y); });
+    });
   } else {
     // Glow on four planes leaves the host unpolled while previewing.
     const GlowJob job{window, e, radius,
@@ -131,7 +136,8 @@ void RenderPixels(RenderContext& context, const PixelBuffers& b, const EffectSet
                   const RenderOptions& options, const HostPolling& polling) {
   const int32_t width = std::max(b.width, 0);
   const int32_t height = std::max(b.height, 0);
-  const size_t rowSize = b.planes > 0 ? size_t(width) * size_t(b.planes) : 0;
+  const int32_t sampleBytes = b.depth == 16 ? 2 : b.depth == 32 ? 4 : 1;
+  const size_t rowSize = b.planes > 0 ? size_t(width) * size_t(b.planes) * size_t(sampleBytes) : 0;
   // Nothing to read from or write to: a host that delivered no buffers gets nothing drawn.
   if (rowSize > 0 && height > 0 && (!b.input || !b.output)) return;
 
@@ -144,9 +150,12 @@ void RenderPixels(RenderContext& context, const PixelBuffers& b, const EffectSet
   f.firstColumn = 0;
   f.inRowBytes = std::max<int32_t>(b.inRowBytes, int32_t(rowSize));
   f.outRowBytes = std::max<int32_t>(b.outRowBytes, int32_t(rowSize));
+  f.sampleBytes = sampleBytes;
 
-  for (int32_t y = 0; y < height && rowSize > 0 && !GlowCopies(settings, b.planes); ++y)
+  // Float samples are not drawn on: they pass through.
+  const bool drawn = sampleBytes != 4;
+  for (int32_t y = 0; y < height && rowSize > 0 && !(drawn && GlowCopies(settings, b.planes)); ++y)
     std::memcpy(b.output + size_t(y) * size_t(f.outRowBytes),
                 b.input + size_t(y) * size_t(f.inRowBytes), rowSize);
-  ApplyEffect(context, settings, options, polling, b.planes);
+  if (drawn) ApplyEffect(context, settings, options, polling, b.planes);
 }

@@ -3,6 +3,7 @@
 
 #include "engine/internal/Context.h"
 #include "engine/internal/Effects.h"
+#include "engine/internal/Samples.h"
 
 #if defined(CORVANEL_SSE2)
 #include <emmintrin.h>
@@ -87,52 +88,72 @@ inline void LibrarySplatValues(const int32_t colour[3], double x, int32_t v[3]) 
   for (int k = 0; k < 3; ++k) v[k] = int32_t(colour[k] * w);
 }
 
+template <typename T>
 inline void Deposit(uint8_t* pixel, const int32_t v[3]) {
   for (int k = 0; k < 3; ++k) {
-    const int32_t c = pixel[k];
-    pixel[k] = uint8_t(c + ((v[k] * (255 - c)) >> 8));
+    const int32_t c = LoadSample<T>(pixel, size_t(k));
+    StoreSample<T>(pixel, size_t(k), c + ((v[k] * GapOf<T>(c)) >> 8));
   }
 }
 
 // Most splats of a dense star land on samples that can no longer change: a sample p moves
-// only if v * (255 - p) >= 256, and v never exceeds the colour value c, since w = exp(x) <= 1
+// only if v * gap(p) >= 256, and v never exceeds the colour value c, since w = exp(x) <= 1
 // for x <= 0 (the library's exp, and the fast one's W <= 2^23). So where every sample of
 // the four pixels lies at or above OpenBelow(c) of its colour value, the splat changes
 // nothing and needs no weights. A fainter colour opens no more samples than a brighter one.
+// At 16 bits the gap to 32768 is the one of samples up to it; those above have none.
+template <typename T>
 constexpr int32_t OpenBelow(int32_t c) {
-  return c <= 0 ? 0 : 256 - (256 + c - 1) / c;
+  return c <= 0 ? 0 : kFull<T> + 1 - (256 + c - 1) / c;
 }
 
+// Exact at every 8-bit sample, and on both sides of each 16-bit bound (the test rises with
+// the gap).
 constexpr bool OpenBelowIsExact() {
-  for (int32_t c = 0; c < 256; ++c)
+  for (int32_t c = 0; c < 256; ++c) {
     for (int32_t p = 0; p < 256; ++p)
-      if ((c * (255 - p) >= 256) != (p < OpenBelow(c))) return false;
+      if ((c * GapOf<uint8_t>(p) >= 256) != (p < OpenBelow<uint8_t>(c))) return false;
+    const int32_t o = OpenBelow<uint16_t>(c);
+    if (o > 0 && c * GapOf<uint16_t>(o - 1) < 256) return false;
+    if (c * GapOf<uint16_t>(o) >= 256) return false;
+  }
   return true;
 }
 static_assert(OpenBelowIsExact());
 
+template <typename T>
 struct OpenBelowTable {
-  uint8_t value[256];
+  T value[256];
   constexpr OpenBelowTable() : value() {
-    for (int32_t c = 0; c < 256; ++c) value[c] = uint8_t(OpenBelow(c));
+    for (int32_t c = 0; c < 256; ++c) value[c] = T(OpenBelow<T>(c));
   }
 };
-constexpr OpenBelowTable kOpenBelow;
+template <typename T>
+constexpr OpenBelowTable<T> kOpenBelow;
 
 // Whether a splat of `colour` could change any sample of the four pixels around a point,
-// the first of them at `first`, with kPlanes samples per pixel.
-template <int32_t kPlanes>
+// the first of them at `first`, with kPlanes samples of type T per pixel.
+template <typename T, int32_t kPlanes>
 class Gate {
  public:
   explicit Gate(const int32_t colour[3]) {
-    const uint32_t o0 = kOpenBelow.value[colour[0]], o1 = kOpenBelow.value[colour[1]],
-                   o2 = kOpenBelow.value[colour[2]];
+    const uint32_t o0 = kOpenBelow<T>.value[colour[0]], o1 = kOpenBelow<T>.value[colour[1]],
+                   o2 = kOpenBelow<T>.value[colour[2]];
 #if defined(CORVANEL_SSE2)
-    // The bounds by lane of Row for both rows; 0 (nothing open) on unused and fourth samples.
-    const uint32_t low =
-        kPlanes == 3 ? o0 | o1 << 8 | o2 << 16 | o0 << 24 : o0 | o1 << 8 | o2 << 16;
-    const uint32_t high = kPlanes == 3 ? o1 | o2 << 8 : low;
-    open_ = _mm_set_epi32(int32_t(high), int32_t(low), int32_t(high), int32_t(low));
+    // The bounds by lane of Row; 0 (nothing open) on unused and fourth samples.
+    if constexpr (sizeof(T) == 1) {
+      // Both rows in one register.
+      const uint32_t low =
+          kPlanes == 3 ? o0 | o1 << 8 | o2 << 16 | o0 << 24 : o0 | o1 << 8 | o2 << 16;
+      const uint32_t high = kPlanes == 3 ? o1 | o2 << 8 : low;
+      open_ = _mm_set_epi32(int32_t(high), int32_t(low), int32_t(high), int32_t(low));
+    } else if constexpr (kPlanes == 3) {
+      open_ =
+          _mm_setr_epi16(short(o0), short(o1), short(o2), short(o0), short(o1), short(o2), 0, 0);
+    } else {
+      open_ =
+          _mm_setr_epi16(short(o0), short(o1), short(o2), 0, short(o0), short(o1), short(o2), 0);
+    }
 #else
     open_[0] = o0;
     open_[1] = o1;
@@ -142,32 +163,48 @@ class Gate {
 
   bool Open(const uint8_t* first, size_t stride) const {
 #if defined(CORVANEL_SSE2)
-    const __m128i samples = _mm_unpacklo_epi64(Row(first), Row(first + stride));
-    const __m128i shut = _mm_cmpeq_epi8(_mm_subs_epu8(open_, samples), _mm_setzero_si128());
-    return _mm_movemask_epi8(shut) != 0xFFFF;
+    const __m128i zero = _mm_setzero_si128();
+    if constexpr (sizeof(T) == 1) {
+      const __m128i samples = _mm_unpacklo_epi64(Row(first), Row(first + stride));
+      const __m128i shut = _mm_cmpeq_epi8(_mm_subs_epu8(open_, samples), zero);
+      return _mm_movemask_epi8(shut) != 0xFFFF;
+    } else {
+      const __m128i shut =
+          _mm_and_si128(_mm_cmpeq_epi16(_mm_subs_epu16(open_, Row(first)), zero),
+                        _mm_cmpeq_epi16(_mm_subs_epu16(open_, Row(first + stride)), zero));
+      return _mm_movemask_epi8(shut) != 0xFFFF;
+    }
 #else
     const uint8_t* const rows[2] = {first, first + stride};
     for (const uint8_t* row : rows)
       for (int32_t n = 0; n < 2 * kPlanes; n += kPlanes)
         for (int32_t k = 0; k < 3; ++k)
-          if (row[n + k] < open_[k]) return true;
+          if (uint32_t(LoadSample<T>(row, size_t(n + k))) < open_[k]) return true;
     return false;
 #endif
   }
 
  private:
 #if defined(CORVANEL_SSE2)
-  // Pixels ix and ix + 1 of one row in the low eight bytes (with three planes, two zeros
-  // after them), reading no byte beyond the second pixel.
+  // Pixels ix and ix + 1 of one row: at 8 bits in the low eight bytes (with three planes, two
+  // zeros after them), at 16 bits in the whole register (with three planes, two zero words
+  // after them); reading no byte beyond the second pixel.
   static __m128i Row(const uint8_t* p) {
-    if constexpr (kPlanes == 4) {
+    if constexpr (sizeof(T) == 1 && kPlanes == 4) {
       return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
-    } else {
+    } else if constexpr (sizeof(T) == 1) {
       uint32_t four;
       uint16_t two;
       std::memcpy(&four, p, 4);
       std::memcpy(&two, p + 4, 2);
       return _mm_insert_epi16(_mm_cvtsi32_si128(int32_t(four)), two, 2);
+    } else if constexpr (kPlanes == 4) {
+      return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    } else {
+      uint32_t four;
+      std::memcpy(&four, p + 8, 4);
+      return _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)),
+                                _mm_cvtsi32_si128(int32_t(four)));
     }
   }
   __m128i open_;
@@ -191,11 +228,11 @@ struct Canvas {
 struct Corners {
   uint8_t* pixel[4];
 
-  Corners(const Canvas& canvas, size_t planes, int32_t ix, int32_t iy) {
-    uint8_t* const first = canvas.output + size_t(iy) * canvas.stride + size_t(ix) * planes;
+  Corners(const Canvas& canvas, size_t pixelBytes, int32_t ix, int32_t iy) {
+    uint8_t* const first = canvas.output + size_t(iy) * canvas.stride + size_t(ix) * pixelBytes;
     pixel[0] = first;
-    pixel[1] = first + planes;
-    pixel[2] = first + canvas.stride + planes;
+    pixel[1] = first + pixelBytes;
+    pixel[2] = first + canvas.stride + pixelBytes;
     pixel[3] = first + canvas.stride;
   }
 };
@@ -204,6 +241,7 @@ struct Corners {
 // column 0 and at or below row 0, truncated to (ix, iy). Then fx and fy lie in [0, 1) and
 // gx and gy in [-1, 0] (each difference is exact or rounds towards a representable bound),
 // so every exponent lies in [-1, 0], where the fast exponential holds.
+template <typename T>
 inline void Splat(const Corners& corners, double px, double py, int32_t ix, int32_t iy,
                   const int32_t colour[3]) {
   const double fx = px - ix;
@@ -222,19 +260,19 @@ inline void Splat(const Corners& corners, double px, double py, int32_t ix, int3
     for (int n = 0; n < 4; ++n)
       if (!FastSplatValues(colour, fast[n], v[n])) LibrarySplatValues(colour, x[n], v[n]);
   }
-  for (int n = 0; n < 4; ++n) Deposit(corners.pixel[n], v[n]);
+  for (int n = 0; n < 4; ++n) Deposit<T>(corners.pixel[n], v[n]);
 }
 
 // One half of a streak: from the centre along (sx, sy) until the squared distance reaches S,
-// on an output of kPlanes samples per pixel.
-template <int32_t kPlanes>
+// on an output of kPlanes samples of type T per pixel.
+template <typename T, int32_t kPlanes>
 void WalkStreak(const Frame& f, int32_t x, int32_t y, double sx, double sy, double S,
                 const int32_t colour[3]) {
   // The frame in locals: the splats' byte stores could otherwise alias it.
   const double left = f.firstColumn, right = f.width - 1, top = f.firstRow, bottom = f.endRow - 1;
   const Canvas canvas = Canvas::Of(f);
   // Faded colours never exceed the full one, so where it can change nothing, neither can they.
-  const Gate<kPlanes> full(colour);
+  const Gate<T, kPlanes> full(colour);
   double px = x;
   double py = y;
   for (;; px = px + sx, py = py + sy) {
@@ -245,14 +283,14 @@ void WalkStreak(const Frame& f, int32_t x, int32_t y, double sx, double sy, doub
     if (!(px > left && px < right && py > top && py < bottom)) continue;
     const int32_t ix = int32_t(px);
     const int32_t iy = int32_t(py);
-    const Corners corners(canvas, kPlanes, ix, iy);
+    const Corners corners(canvas, kPlanes * sizeof(T), ix, iy);
     if (!full.Open(corners.pixel[0], canvas.stride)) continue;
     const double fade = 1 - D / S;
     // Faded colours stay within 0..255: no masking needed.
     const int32_t faded[3] = {int32_t(colour[0] * fade), int32_t(colour[1] * fade),
                               int32_t(colour[2] * fade)};
-    if (Gate<kPlanes>(faded).Open(corners.pixel[0], canvas.stride))
-      Splat(corners, px, py, ix, iy, faded);
+    if (Gate<T, kPlanes>(faded).Open(corners.pixel[0], canvas.stride))
+      Splat<T>(corners, px, py, ix, iy, faded);
   }
 }
 
@@ -286,7 +324,9 @@ void SplatPoint(const RenderContext& context, double px, double py, int32_t c0, 
   const int32_t ix = int32_t(px);
   const int32_t iy = int32_t(py);
   const Canvas canvas = Canvas::Of(context.frame);
-  Splat(Corners(canvas, canvas.planes, ix, iy), px, py, ix, iy, colour);
+  const Corners corners(canvas, canvas.planes * size_t(context.frame.sampleBytes), ix, iy);
+  WithSampleType(context.frame.sampleBytes,
+                 [&](auto sample) { Splat<decltype(sample)>(corners, px, py, ix, iy, colour); });
 }
 
 void DrawSparkle(RenderContext& context, int32_t x, int32_t y, int32_t red, int32_t green,
@@ -309,12 +349,15 @@ void DrawSparkle(RenderContext& context, int32_t x, int32_t y, int32_t red, int3
     const double sx = directions.cosine[n];
     const double sy = directions.sine[n];
     // Sparkle draws on three or four samples per pixel.
-    if (f.planes == 4) {
-      WalkStreak<4>(f, x, y, sx, sy, S, colour);
-      WalkStreak<4>(f, x, y, -sx, -sy, S, colour);
-    } else {
-      WalkStreak<3>(f, x, y, sx, sy, S, colour);
-      WalkStreak<3>(f, x, y, -sx, -sy, S, colour);
-    }
+    WithSampleType(f.sampleBytes, [&](auto sample) {
+      using T = decltype(sample);
+      if (f.planes == 4) {
+        WalkStreak<T, 4>(f, x, y, sx, sy, S, colour);
+        WalkStreak<T, 4>(f, x, y, -sx, -sy, S, colour);
+      } else {
+        WalkStreak<T, 3>(f, x, y, sx, sy, S, colour);
+        WalkStreak<T, 3>(f, x, y, -sx, -sy, S, colour);
+      }
+    });
   }
 }

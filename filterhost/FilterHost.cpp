@@ -42,10 +42,13 @@ OSErr Fetch(const Image& image, const Rect& rect, int16_t lo, int16_t hi, int32_
   if (lo < 0 || hi < lo || hi >= image.planes || !ValidPadding(padding))
     return none(kFilterBadParameters);
 
+  // Counted in bytes from here: a pixel is `bytes` long, a sample `sample`.
+  const int64_t sample = int64_t(image.sampleBytes());
   const int64_t width = int64_t(rect.right) - rect.left;
   const int64_t height = int64_t(rect.bottom) - rect.top;
-  const int64_t planes = int64_t(hi) - lo + 1;
-  const int64_t packed = width * planes;
+  const int64_t bytes = (int64_t(hi) - lo + 1) * sample;
+  const int64_t imageBytes = int64_t(image.planes) * sample;
+  const int64_t packed = width * bytes;
   const int64_t stride = packed + pad;
   if (stride > INT32_MAX) return none(kMemFullErr);
 
@@ -67,14 +70,18 @@ OSErr Fetch(const Image& image, const Rect& rect, int16_t lo, int16_t hi, int32_
     buffer->clear();
     return kMemFullErr;
   }
-  const uint8_t fill = padding >= 0 ? uint8_t(padding) : 0;  // -2: no padding wanted, zero
+  // The padding value is an 8-bit level (-2: no padding wanted, zero); at 16 bits the same
+  // level, round(level * 32768 / 255).
+  const uint32_t level = padding >= 0 ? uint32_t(padding) : 0;
+  const uint32_t value = sample == 2 ? (level * 32768 + 127) / 255 : level;
+  const uint8_t fill[2] = {uint8_t(value), uint8_t(value >> 8)};
   // Whole pixels at full size: each row is one run of the image's bytes.
-  const bool rows = inside && factor == 1 && planes == image.planes;
+  const bool rows = inside && factor == 1 && bytes == imageBytes;
   for (int64_t y = 0; y < height; ++y) {
     uint8_t* out = buffer->data() + size_t(y) * size_t(stride);
     if (rows) {
       std::memcpy(out,
-                  image.pixels.data() + size_t(top + y) * image.rowBytes() + size_t(left) * planes,
+                  image.pixels.data() + size_t(top + y) * image.rowBytes() + size_t(left * bytes),
                   size_t(packed));
       continue;
     }
@@ -89,13 +96,13 @@ OSErr Fetch(const Image& image, const Rect& rect, int16_t lo, int16_t hi, int32_
         outside = false;
       }
       if (outside) {
-        std::fill(out, out + planes, fill);
+        for (int64_t i = 0; i < bytes; ++i) out[i] = fill[i % sample];
       } else {
         const uint8_t* in = image.pixels.data() + size_t(sy) * image.rowBytes() +
-                            size_t(sx) * size_t(image.planes) + size_t(lo);
-        std::copy(in, in + planes, out);
+                            size_t(sx * imageBytes + lo * sample);
+        std::copy(in, in + bytes, out);
       }
-      out += planes;
+      out += bytes;
     }
   }
   *data = buffer->data();
@@ -105,9 +112,11 @@ OSErr Fetch(const Image& image, const Rect& rect, int16_t lo, int16_t hi, int32_
 
 }  // namespace
 
-FilterHost::FilterHost(const PluginModule& plugin) : FilterHost(plugin.entry()) {}
+FilterHost::FilterHost(const PluginModule& plugin)
+    : FilterHost(plugin.entry(), plugin.pipl().enablesRGB48) {}
 
-FilterHost::FilterHost(PluginEntryProc entry) : entry_(entry) {
+FilterHost::FilterHost(PluginEntryProc entry, bool sixteenBit)
+    : entry_(entry), sixteenBit_(sixteenBit) {
   ResetRecord();
 }
 
@@ -126,6 +135,10 @@ bool FilterHost::SetImage(int32_t width, int32_t height, int32_t planes,
 bool FilterHost::SetImage(Image image) {
   if (image.width < 1 || image.width > INT16_MAX || image.height < 1 || image.height > INT16_MAX ||
       image.planes < 1 || image.planes > INT16_MAX)
+    return false;
+  // 16-bit documents of this host are RGB, with or without transparency.
+  if (image.depth != 8 &&
+      !(image.depth == 16 && sixteenBit_ && (image.planes == 3 || image.planes == 4)))
     return false;
   if (image.pixels.size() != image.rowBytes() * size_t(image.height)) return false;
   source_ = std::move(image);
@@ -151,7 +164,9 @@ void FilterHost::ResetRecord() {
   r.advanceState = &FilterHost::AdvanceStateProc;
   r.displayPixels = &FilterHost::DisplayPixelsProc;
   r.hostSig = kCorvanelHostSig;
-  r.imageMode = kImageModeRGB;
+  const bool deep = source_.depth == 16;
+  r.imageMode = deep ? kImageModeRGB48 : kImageModeRGB;
+  r.depth = deep ? 16 : 8;
   r.planes = int16_t(source_.planes);
   RectSet(r.filterRect, 0, 0, int16_t(source_.width), int16_t(source_.height));
   // An alpha plane is the layer's transparency; there is no selection.
@@ -258,13 +273,16 @@ void FilterHost::WriteBackOutput() {
   if (!served_.pending) return;
   served_.pending = false;
   const Rect& r = served_.rect;
-  const size_t planes = size_t(served_.hiPlane - served_.loPlane + 1);
+  // In bytes: a served pixel is `planes` bytes long, one of the image `all`.
+  const size_t sample = served_.sampleBytes;
+  const size_t planes = size_t(served_.hiPlane - served_.loPlane + 1) * sample;
+  const size_t all = size_t(output_.planes) * sample;
   const size_t stride = size_t(served_.rowBytes);
   const int32_t top = std::max<int32_t>(r.top, 0),
                 bottom = std::min<int32_t>(r.bottom, output_.height);
   const int32_t left = std::max<int32_t>(r.left, 0),
                 right = std::min<int32_t>(r.right, output_.width);
-  const bool rows = planes == size_t(output_.planes) && right > left;
+  const bool rows = planes == all && right > left;
   for (int32_t y = top; y < bottom; ++y) {
     const uint8_t* from = outBuffer_.data() + size_t(y - r.top) * stride;
     uint8_t* to = output_.pixels.data() + size_t(y) * output_.rowBytes();
@@ -275,7 +293,7 @@ void FilterHost::WriteBackOutput() {
     }
     for (int32_t x = left; x < right; ++x)
       std::copy_n(from + size_t(x - r.left) * planes, planes,
-                  to + size_t(x) * size_t(output_.planes) + size_t(served_.loPlane));
+                  to + size_t(x) * all + size_t(served_.loPlane) * sample);
   }
 }
 
@@ -313,7 +331,9 @@ OSErr FilterHost::AdvanceState() {
     r.inRowBytes = r.outRowBytes = 0;
     return err;
   }
-  if (r.outData) served_ = Served{true, r.outRect, r.outLoPlane, r.outHiPlane, outRowBytes};
+  if (r.outData)
+    served_ = Served{true,        r.outRect,  r.outLoPlane, r.outHiPlane,
+                     outRowBytes, output_.sampleBytes()};
   return kNoErr;
 }
 

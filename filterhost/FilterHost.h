@@ -1,5 +1,5 @@
 // The filter host: owns the host record and serves a filter plug-in as an image editor
-// does. One image in (8-bit, interleaved, packed rows), one image out; the plug-in is
+// does. One image in (8- or 16-bit, interleaved, packed rows), one image out; the plug-in is
 // reached only through its entry.
 #pragma once
 
@@ -20,6 +20,7 @@ constexpr OSType kCorvanelHostSig = FourCC('C', 'v', 'n', 'l');
 
 // Image modes of the host interface that this host sets.
 constexpr int16_t kImageModeRGB = 3;
+constexpr int16_t kImageModeRGB48 = 11;  // 16-bit RGB
 
 // Edge handling codes beside replication (-1), as the host interface defines them.
 constexpr int16_t kDoesNotWantPadding = -2;
@@ -29,9 +30,13 @@ struct Image {
   int32_t width = 0;
   int32_t height = 0;
   int32_t planes = 0;
-  std::vector<uint8_t> pixels;  // width * planes bytes per row, rows top to bottom
+  std::vector<uint8_t> pixels;  // rowBytes() per row, rows top to bottom
+  // Bits per sample: 8, or 16 as a 16-bit host keeps them: little-endian words, 0 no light
+  // to 32768 full intensity.
+  int32_t depth = 8;
 
-  size_t rowBytes() const { return size_t(width) * size_t(planes); }
+  size_t sampleBytes() const { return depth == 16 ? 2 : 1; }
+  size_t rowBytes() const { return size_t(width) * size_t(planes) * sampleBytes(); }
 };
 
 // What the plug-in last handed to displayPixels, copied out of its buffers.
@@ -63,17 +68,22 @@ class FilterHostHooks {
 
 class FilterHost {
  public:
+  // A plug-in whose list enables 16-bit RGB is handed 16-bit images as such.
   explicit FilterHost(const PluginModule& plugin);
-  explicit FilterHost(PluginEntryProc entry);  // any entry with the plug-in's convention
+  // Any entry with the plug-in's convention; `sixteenBit`: it takes 16-bit RGB.
+  explicit FilterHost(PluginEntryProc entry, bool sixteenBit = false);
   ~FilterHost();
   FilterHost(const FilterHost&) = delete;
   FilterHost& operator=(const FilterHost&) = delete;
 
   // The source image; the filter rectangle is all of it. Width and height at most 32767,
-  // planes 1 to 32767, pixels.size() == width * height * planes. False (and no change)
-  // when the image does not fit the host record.
+  // planes 1 to 32767, pixels.size() == rowBytes() * height, depth 8, or 16 with 3 or 4
+  // planes for a plug-in that takes 16-bit RGB (imageMode RGB48, depth 16). False (and no
+  // change) when the image does not fit the host record or the plug-in.
   bool SetImage(Image image);
   bool SetImage(int32_t width, int32_t height, int32_t planes, std::vector<uint8_t> pixels);
+  // Whether the plug-in takes 16-bit RGB images.
+  bool TakesSixteenBit() const { return sixteenBit_; }
 
   // Hands the plug-in stored settings: a host-made 'OTOF' handle whose record has
   // showDialog 0, so a run without the dialog applies them at once.
@@ -131,6 +141,7 @@ class FilterHost {
     int16_t loPlane = 0;
     int16_t hiPlane = 0;
     int32_t rowBytes = 0;
+    size_t sampleBytes = 1;
   };
   static Boolean AbortProc();
   static void ProgressProcThunk(int32_t done, int32_t total);
@@ -157,4 +168,5 @@ class FilterHost {
   DisplayedPixels displayed_;
   int advanceStateCalls_ = 0;
   FilterHostHooks* hooks_ = nullptr;
+  bool sixteenBit_ = false;
 };

@@ -57,6 +57,23 @@ bool Fail(std::string* error, const std::string& why) {
 
 }  // namespace
 
+bool ExpressionNames(const std::string& expression, const std::string& mode) {
+  auto word = [](char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+  };
+  for (size_t i = 0; i < expression.size();) {
+    if (!word(expression[i])) {
+      ++i;
+      continue;
+    }
+    size_t end = i;
+    while (end < expression.size() && word(expression[end])) ++end;
+    if (expression.compare(i, end - i, mode) == 0) return true;
+    i = end;
+  }
+  return false;
+}
+
 const PiplProperty* FindPiplProperty(const PiplInfo& info, OSType type) {
   for (const PiplProperty& p : info.properties)
     if (p.type == type) return &p;
@@ -124,6 +141,13 @@ bool ParsePipl(const uint8_t* bytes, size_t size, PiplInfo* info, std::string* e
                                " bytes, not seven four-byte filter cases");
       info->filterCaseInfo = p.data;
     }
+    if (p.type == FourCC('e', 'n', 'b', 'l')) {
+      const void* end = p.data.empty() ? nullptr : std::memchr(p.data.data(), 0, p.data.size());
+      if (!end) return Fail(error, what + " has no terminating zero");
+      info->hasEnable = true;
+      info->enableExpression.assign(reinterpret_cast<const char*>(p.data.data()));
+      info->enablesRGB48 = ExpressionNames(info->enableExpression, "RGB48Mode");
+    }
   }
   if (info->kind != kFilterKind)
     return Fail(error, "the plug-in is not a filter (kind is not 8BFM)");
@@ -139,5 +163,8 @@ bool ParsePipl(const uint8_t* bytes, size_t size, PiplInfo* info, std::string* e
   if (!haveModes) return Fail(error, "the property list names no image modes (mode)");
   if (!(info->supportedModes & kModeBitRGB))
     return Fail(error, "the plug-in does not accept RGB images, the only kind this host has");
+  if (info->hasEnable && !ExpressionNames(info->enableExpression, "RGBMode"))
+    return Fail(error, "the plug-in's enable expression (enbl) does not name RGBMode: it does "
+                       "not accept RGB images, the only kind this host has");
   return true;
 }

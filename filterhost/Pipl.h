@@ -35,10 +35,20 @@ struct PiplInfo {
   std::string entryName;        // from the entry property asked for
   uint16_t supportedModes = 0;  // bit 15 Bitmap ... bit 6 Lab
   std::vector<uint8_t> filterCaseInfo;
+  // The enable expression, "in (PSHOP_ImageMode, RGBMode, ...)", when there is one: hosts
+  // that read it offer the filter by it instead of by the mode bits, and only through it
+  // in 16-bit documents.
+  bool hasEnable = false;
+  std::string enableExpression;
+  bool enablesRGB48 = false;  // the expression names RGB48Mode
 };
 
+// Whether an enable expression names that mode constant ("RGB48Mode") as a word of its own.
+bool ExpressionNames(const std::string& expression, const std::string& mode);
+
 // Parses and checks a list: its structure, a filter kind, an entry name in entryProperty,
-// image modes that include RGB and, when present, seven filter-case entries. On failure
+// image modes that include RGB (in the enable expression too, when there is one) and, when
+// present, seven filter-case entries. On failure
 // returns false and says why in *error.
 bool ParsePipl(const uint8_t* bytes, size_t size, PiplInfo* info, std::string* error,
                OSType entryProperty = kEntryPropertyOfThisBuild);

@@ -37,7 +37,7 @@ inline oracle::Image EngineRender(const oracle::Image& in, const EffectSettings&
                                   int inPad = 0, int outPad = 0, bool* paddingKept = nullptr,
                                   const EngineTuning& tuning = {},
                                   RenderContext* context = nullptr) {
-  const int rowSize = in.width * in.planes;
+  const int rowSize = in.width * in.planes * in.SampleBytes();
   const int inStride = rowSize + inPad;
   const int outStride = rowSize + outPad;
   std::vector<uint8_t> input(size_t(inStride) * in.height + 1, 0x5A);
@@ -47,7 +47,7 @@ inline oracle::Image EngineRender(const oracle::Image& in, const EffectSettings&
       std::memcpy(&input[size_t(y) * inStride], &in.samples[size_t(y) * rowSize], rowSize);
 
   PixelBuffers buffers{input.data(), inStride,  output.data(), outStride,
-                       in.width,     in.height, in.planes};
+                       in.width,     in.height, in.planes,     in.depth};
   RenderPixels(context ? *context : ThreadContext(), buffers, settings, OptionsOf(flags, tuning),
                PollingFor(host));
 

@@ -10,6 +10,11 @@ inline const char* EntryPropertyOfThisBuild() {
   return sizeof(void*) == 8 ? "8664" : "wx86";
 }
 
+// The modes the enable expression names: those of the mode bits, and 16-bit RGB.
+constexpr char kExpectedEnableExpression[] =
+    "in (PSHOP_ImageMode, GrayScaleMode, RGBMode, CMYKMode, HSLMode, HSBMode, MultichannelMode, "
+    "DuotoneMode, LabMode, RGB48Mode)";
+
 inline std::vector<uint8_t> ExpectedPiplBytes(
     const char* entryProperty = EntryPropertyOfThisBuild()) {
   std::vector<uint8_t> out;
@@ -40,7 +45,7 @@ inline std::vector<uint8_t> ExpectedPiplBytes(
   };
   u16(1);
   u32(0);
-  u32(7);
+  u32(8);
   property("kind", {'M', 'F', 'B', '8'});
   property("name", counted("Corvanel..."));
   property("catg", counted("Tessory"));
@@ -51,5 +56,9 @@ inline std::vector<uint8_t> ExpectedPiplBytes(
   for (int i = 0; i < 7; ++i)
     for (uint8_t b : {0x01, 0x01, 0x01, 0x00}) fici.push_back(b);
   property("fici", fici);
+  const std::string enable = kExpectedEnableExpression;
+  std::vector<uint8_t> enbl(enable.begin(), enable.end());
+  enbl.push_back(0);
+  property("enbl", enbl);
   return out;
 }

@@ -1,7 +1,9 @@
 #!/bin/sh
 # Checks a shipped Windows binary without running it: PE32 for i386 or PE32+ for x86-64,
 # the exports it must have and no others, and imports of Windows system DLLs only; with
-# --large-address-aware, also that it may use addresses above 2 GB.
+# --large-address-aware, also that it may use addresses above 2 GB. A plug-in (one that
+# exports ENTRYPOINT) must carry its property list of eight properties, the last the enable
+# expression that offers it in 16-bit RGB documents.
 # check_shipped_binary.sh [--large-address-aware] OBJDUMP i386|x86-64 FILE [EXPORT...]
 set -u
 laa=0
@@ -34,4 +36,24 @@ system='^(KERNEL32|USER32|GDI32|COMCTL32|COMDLG32|ADVAPI32|SHELL32|msvcrt|ole32|
 for dll in $(echo "$headers" | sed -n 's/^[[:space:]]*DLL Name: //p'); do
   echo "$dll" | grep -qiE "$system" || fail "imports $dll, which is not a Windows system DLL"
 done
-echo "$file: $kind $format, exports '$exports', system imports only"
+pipl=""
+case " $exports " in
+  *" ENTRYPOINT "*)
+    # The resource section as one hex string: format 1, version 0, eight properties, 'kind'
+    # first ("MIB8" "dnik": codes read backwards); 'enbl' of 124 bytes whose expression names
+    # RGBMode and RGB48Mode and ends in its zero.
+    rsrc=$("$objdump" -s -j .rsrc "$file" | awk '/^ [0-9a-f]+ / { s = substr($0, length($1) + 3, 35); gsub(/ /, "", s); printf "%s", s }')
+    hex() { printf '%s' "$1" | od -An -tx1 -v | tr -d ' \n'; }
+    case $rsrc in
+      *010000000000080000004d494238646e696b*) ;;
+      *) fail "carries no property list of eight properties" ;;
+    esac
+    enbl=$(hex MIB8lbne)000000007c000000$(hex 'in (PSHOP_ImageMode, ')
+    case $rsrc in
+      *"$enbl"*"$(hex ' RGBMode,')"*"$(hex ' RGB48Mode)')00"*) ;;
+      *) fail "has no enable expression (enbl) naming RGBMode and RGB48Mode" ;;
+    esac
+    pipl=", property list with 16-bit RGB enabled"
+    ;;
+esac
+echo "$file: $kind $format, exports '$exports', system imports only$pipl"

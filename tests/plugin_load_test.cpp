@@ -69,10 +69,10 @@ intptr_t LoadedPlugin::data_ = 0;
 
 TEST_F(LoadedPlugin, ThePropertyListReadsBackByteForByte) {
   EXPECT_EQ(plugin_->piplBytes(), ExpectedPiplBytes());
-  EXPECT_EQ(plugin_->piplBytes().size(), 194u);
+  EXPECT_EQ(plugin_->piplBytes().size(), 334u);
   EXPECT_EQ(ResourcesOfDataFile(PluginBesideThisProgram())[kPiplKey], ExpectedPiplBytes());
   const PiplInfo& info = plugin_->pipl();
-  ASSERT_EQ(info.properties.size(), 7u);
+  ASSERT_EQ(info.properties.size(), 8u);
   for (const PiplProperty& p : info.properties) {
     EXPECT_EQ(p.vendor, FourCC('8', 'B', 'I', 'M'));
     EXPECT_EQ(p.id, 0u);
@@ -81,6 +81,10 @@ TEST_F(LoadedPlugin, ThePropertyListReadsBackByteForByte) {
   EXPECT_EQ(info.entryName, "ENTRYPOINT");
   EXPECT_EQ(info.name, "Corvanel...");
   EXPECT_EQ(info.category, "Tessory");
+  EXPECT_EQ(info.supportedModes, 0x5FC0);
+  EXPECT_EQ(info.properties.back().type, FourCC('e', 'n', 'b', 'l'));
+  EXPECT_EQ(info.enableExpression, kExpectedEnableExpression);
+  EXPECT_TRUE(info.enablesRGB48);
 }
 
 // The two plug-ins carry the same resources (dialog, version, ...) byte for byte,
@@ -96,6 +100,11 @@ TEST_F(LoadedPlugin, ThePluginOfTheOtherBitnessCarriesTheSameResourcesAndIsRefus
   Resources ours = ResourcesOfDataFile(PluginBesideThisProgram());
   Resources theirs = ResourcesOfDataFile(g_otherPlugin);
   EXPECT_EQ(theirs[kPiplKey], ExpectedPiplBytes(x64 ? "wx86" : "8664")) << g_otherPlugin;
+  PiplInfo info;
+  ASSERT_TRUE(ParsePipl(theirs[kPiplKey].data(), theirs[kPiplKey].size(), &info, &error,
+                        x64 ? kEntryPropertyX86 : kEntryPropertyX64))
+      << error;
+  EXPECT_TRUE(info.enablesRGB48);
   for (const char* key : {"#5/#102/1033", "#16/#1/1033"})
     EXPECT_EQ(ours.count(key), 1u) << "dialog and version: " << key;
   ours.erase(kPiplKey);

@@ -1,6 +1,7 @@
 // The property-list reader on the list Corvanel carries and on broken ones.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -45,6 +46,8 @@ TEST(Pipl, ReadsEachArchitecturesListAndRefusesTheOther) {
     EXPECT_EQ(info.interfaceVersion, 0x00040000u);
     EXPECT_EQ(info.supportedModes, 0x5FC0);
     EXPECT_EQ(info.filterCaseInfo.size(), 28u);
+    EXPECT_EQ(info.enableExpression, kExpectedEnableExpression);
+    EXPECT_TRUE(info.enablesRGB48);
     EXPECT_FALSE(ParsePipl(bytes.data(), bytes.size(), &info, &error, a.other));
     EXPECT_NE(error.find(a.onlyFor), std::string::npos) << error;
   }
@@ -63,7 +66,7 @@ TEST(Pipl, RefusesTruncatedListsAndWrongLengths) {
   b[10 + 12] = 200;  // past the end
   EXPECT_NE(Reject(b).find("past the end"), std::string::npos);
   b = good;
-  b[6] = 8;  // one property more than there is
+  b[6] = 9;  // one property more than there is
   EXPECT_NE(Reject(b).find("truncated"), std::string::npos);
   b = good;
   b.push_back(0);
@@ -97,6 +100,46 @@ TEST(Pipl, RefusesAMissingEntryNameWrongKindAndModes) {
   b = good;
   b[DataOffset(5) - 12] = 'x';  // the mode property renamed away
   EXPECT_FALSE(Reject(b).empty());
+}
+
+// The enable expression: read where there is one, a list without it (as before it was
+// added) read as 8-bit only, one that names no RGB mode or has no terminator refused.
+TEST(Pipl, ReadsTheEnableExpressionAndAListWithoutIt) {
+  const std::vector<uint8_t> good = ExpectedPiplBytes();
+  const size_t enbl = DataOffset(7);
+  std::vector<uint8_t> b(good.begin(), good.begin() + long(enbl) - 16);  // the seven before
+  b[6] = 7;
+  PiplInfo info;
+  std::string error;
+  ASSERT_TRUE(ParsePipl(b.data(), b.size(), &info, &error)) << error;
+  EXPECT_FALSE(info.hasEnable);
+  EXPECT_FALSE(info.enablesRGB48);
+  struct Case {
+    const char* expression;
+    bool rgb48;
+    const char* refusal;  // null: read
+  };
+  for (const Case& c : {Case{"in (PSHOP_ImageMode, RGBMode)", false, nullptr},
+                        Case{"PSHOP_ImageMode == RGBMode || PSHOP_ImageMode == RGB48Mode", true,
+                             nullptr},
+                        Case{"in (PSHOP_ImageMode, RGB48ModeX, XRGBMode, RGBMode)", false, nullptr},
+                        Case{"in (PSHOP_ImageMode, GrayScaleMode, RGB48Mode)", true, "RGBMode"}}) {
+    std::vector<uint8_t> list(good.begin(), good.begin() + long(enbl));
+    std::vector<uint8_t> text(c.expression, c.expression + std::strlen(c.expression) + 1);
+    while (text.size() % 4) text.push_back(0);
+    list[enbl - 4] = uint8_t(text.size());
+    list.insert(list.end(), text.begin(), text.end());
+    if (c.refusal) {
+      EXPECT_NE(Reject(list).find(c.refusal), std::string::npos) << c.expression;
+      continue;
+    }
+    ASSERT_TRUE(ParsePipl(list.data(), list.size(), &info, &error)) << c.expression << error;
+    EXPECT_EQ(info.enableExpression, c.expression);
+    EXPECT_EQ(info.enablesRGB48, c.rgb48) << c.expression;
+  }
+  b = good;
+  b.back() = ')';  // the zero at its end overwritten
+  EXPECT_NE(Reject(b).find("terminating zero"), std::string::npos);
 }
 
 std::vector<uint8_t> Truncated(std::vector<uint8_t> bytes, size_t size) {

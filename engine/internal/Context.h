@@ -18,6 +18,7 @@ struct Frame {
   int32_t planes;
   int32_t inRowBytes;
   int32_t outRowBytes;
+  int32_t sampleBytes = 1;  // 1: 8-bit samples, 2: 16-bit words
 };
 
 // The effect's generator: the same sequence from the same seed in every build.
@@ -48,17 +49,19 @@ constexpr int32_t kStampWeights = 256;
 struct GlowStamp {
   int32_t e = -1;  // -1: not prepared
   int32_t planes = 0;
+  int32_t sampleBytes = 0;
   uint16_t pixelRows[kStampSide][kStampRowSpan * 4];
   uint16_t sampleRows[3][kStampSide][kStampRowSpan];
   // farthest[k][w]: the largest dx^2 + dy^2 of an offset whose weight for sample k is at
   // least w, or -1. An offset farther out weighs less than w for sample k.
   int32_t farthest[3][kStampWeights + 1];
   // reachOfGap[k][g]: the largest dx^2 + dy^2 of an offset that can still change sample k
-  // when it is g from 255, or -1. A blend leaves a gap g unchanged when g * K < 256, that
-  // is for K below ceil(256 / g).
-  int32_t reachOfGap[3][256];
-  // The farthest offset where any sample weighs 2 or more: weights 0 and 1 never change a
-  // sample, as (255 - c) * 1 < 256.
+  // when it is g from full intensity, or -1. A blend leaves a gap g unchanged when
+  // g * K < 256, that is for K below ceil(256 / g): 1 for every gap from 256 up (16 bits),
+  // which all share the last entry.
+  int32_t reachOfGap[3][257];
+  // The farthest offset where any sample weighs enough to change a sample: 2 at 8 bits,
+  // where (255 - c) * 1 < 256; 1 at 16 bits, where a gap of 256 or more moves with weight 1.
   int32_t stampReach = -1;
 
   const uint16_t* PixelWeights(int32_t dx, int32_t dy) const {

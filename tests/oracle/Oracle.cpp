@@ -37,8 +37,18 @@ struct Random {
   }
 };
 
-uint8_t Brighten(uint8_t c, int32_t k) {
-  return uint8_t(c + (((255 - c) * k) >> 8));
+// Full intensity: 255 at 8 bits, kFullSixteen at 16.
+int32_t FullOf(const Image& image) {
+  return image.depth == 16 ? kFullSixteen : 255;
+}
+
+// Samples at or above full intensity have no gap and never change.
+int32_t Gap(int32_t full, int32_t c) {
+  return c < full ? full - c : 0;
+}
+
+int32_t Brighten(int32_t full, int32_t c, int32_t k) {
+  return c + ((Gap(full, c) * k) >> 8);
 }
 
 struct Renderer {
@@ -61,9 +71,13 @@ struct Renderer {
   Renderer(const Image& input, const EffectSettings& settings, const FrameFlags& f, ScriptedHost& h)
       : out(input), in(input), s(settings), flags(f), host(h) {}
 
+  // Selection is 8-bit: a 16-bit sample is compared through its nearest 8-bit value.
   bool Matches(const Image& image, int x, int y) const {
-    for (int k = 0; k < 3; ++k)
-      if (image.At(x, y, k) < low[k] || image.At(x, y, k) > high[k]) return false;
+    for (int k = 0; k < 3; ++k) {
+      uint32_t v = image.Sample(x, y, k);
+      if (image.depth == 16) v = NearestEightBit(v);
+      if (v < low[k] || v > high[k]) return false;
+    }
     return true;
   }
 
@@ -93,7 +107,7 @@ struct Renderer {
         if (!(ty > 0 && ty < out.height && tx > 0 && tx < out.width)) continue;
         for (int k = 0; k < 3; ++k) {
           int32_t w = (dx == 100 || dy == 100) ? 0 : kernel.Weight(dx, dy, k);
-          out.At(tx, ty, k) = Brighten(out.At(tx, ty, k), w);
+          out.SetSample(tx, ty, k, Brighten(FullOf(out), out.Sample(tx, ty, k), w));
         }
       }
     }
@@ -119,8 +133,8 @@ struct Renderer {
       double w = std::exp(-0.5 * corner.d2);
       for (int k = 0; k < 3; ++k) {
         int32_t v = int32_t(c[k] * w);
-        uint8_t& sample = out.At(corner.x, corner.y, k);
-        sample = uint8_t(sample + ((v * (255 - sample)) >> 8));
+        out.SetSample(corner.x, corner.y, k,
+                      Brighten(FullOf(out), out.Sample(corner.x, corner.y, k), v));
       }
     }
   }
@@ -165,6 +179,7 @@ struct Renderer {
   void Run() {
     Setup();
     if (in.planes != 3 && in.planes != 4) return;
+    if (in.depth == 32) return;
     const bool sparkle = s.mode == 1;
     const bool poll = sparkle || in.planes == 3 || !flags.previewing;
     int32_t count = 0;
@@ -208,6 +223,28 @@ Kernel BuildKernel(int32_t radius, int32_t red, int32_t green, int32_t blue) {
     }
   }
   return kernel;
+}
+
+Image Widen(const Image& image) {
+  Image wide = image;
+  wide.depth = 16;
+  wide.samples.resize(image.samples.size() * 2);
+  for (int y = 0; y < image.height; ++y)
+    for (int x = 0; x < image.width; ++x)
+      for (int k = 0; k < image.planes; ++k)
+        wide.SetSample(x, y, k, SixteenOfEightBit(image.At(x, y, k)));
+  return wide;
+}
+
+Image Narrow(const Image& image) {
+  Image narrow = image;
+  narrow.depth = 8;
+  narrow.samples.resize(image.samples.size() / 2);
+  for (int y = 0; y < image.height; ++y)
+    for (int x = 0; x < image.width; ++x)
+      for (int k = 0; k < image.planes; ++k)
+        narrow.At(x, y, k) = NearestEightBit(image.Sample(x, y, k));
+  return narrow;
 }
 
 Image Render(const Image& input, const EffectSettings& settings, const FrameFlags& flags,

@@ -10,16 +10,36 @@
 
 namespace oracle {
 
-// A packed image: planes samples per pixel, rows without gaps.
+// A packed image: planes samples per pixel, rows without gaps. At depth 16 each sample is two
+// bytes, little-endian, 0 to kFullSixteen; at depth 32 four bytes, which renders copy.
 struct Image {
   int width = 0;
   int height = 0;
   int planes = 3;
   std::vector<uint8_t> samples;
+  int depth = 8;
 
+  // The byte of an 8-bit sample.
   uint8_t& At(int x, int y, int k) { return samples[(size_t(y) * width + x) * planes + k]; }
   uint8_t At(int x, int y, int k) const { return samples[(size_t(y) * width + x) * planes + k]; }
+
+  int SampleBytes() const { return depth == 16 ? 2 : depth == 32 ? 4 : 1; }
+  // A sample at either depth (depth 16: the word).
+  uint32_t Sample(int x, int y, int k) const {
+    const size_t i = ((size_t(y) * width + x) * planes + k) * SampleBytes();
+    return SampleBytes() == 2 ? uint32_t(samples[i] | samples[i + 1] << 8) : samples[i];
+  }
+  void SetSample(int x, int y, int k, uint32_t v) {
+    const size_t i = ((size_t(y) * width + x) * planes + k) * SampleBytes();
+    samples[i] = uint8_t(v);
+    if (SampleBytes() == 2) samples[i + 1] = uint8_t(v >> 8);
+  }
 };
+
+// An 8-bit image at depth 16, each sample as SixteenOfEightBit of it.
+Image Widen(const Image& image);
+// A 16-bit image at depth 8, each sample as NearestEightBit of it.
+Image Narrow(const Image& image);
 
 // What the engine reads from its frame besides the settings.
 struct FrameFlags {

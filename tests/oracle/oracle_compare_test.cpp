@@ -15,7 +15,28 @@ struct Case {
   oracle::FrameFlags flags;
   int abortAtCall;
   EngineTuning tuning;
+  int inPad = 0, outPad = 0;
 };
+
+// The 16-bit image of an 8-bit one with samples moved off their 8-bit values by up to about
+// two 8-bit steps, so that some cross the window's edges, and a few put at or above full
+// intensity, as hosts that use the whole 16-bit range hand them.
+oracle::Image Deepen(const oracle::Image& image, std::mt19937& rng) {
+  oracle::Image deep = oracle::Widen(image);
+  std::uniform_int_distribution<int> jitter(-260, 260), roll(0, 63), above(kFullSixteen, 65535);
+  for (int y = 0; y < deep.height; ++y)
+    for (int x = 0; x < deep.width; ++x)
+      for (int k = 0; k < deep.planes; ++k) {
+        const int r = roll(rng);
+        const int v = int(deep.Sample(x, y, k)) + jitter(rng);
+        deep.SetSample(x, y, k,
+                       r == 0   ? uint32_t(above(rng))
+                       : r == 1 ? uint32_t(kFullSixteen)
+                       : r < 32 ? uint32_t(std::clamp(v, 0, kFullSixteen))
+                                : deep.Sample(x, y, k));
+      }
+  return deep;
+}
 
 // Small images by default; `big` allows up to 260 x 200 with sizes drawn towards the small.
 Case MakeCase(uint32_t seed, bool big) {
@@ -50,15 +71,29 @@ Case MakeCase(uint32_t seed, bool big) {
   return c;
 }
 
+// The same case at 16 bits, with rows padded by a few bytes (odd ones too: the engine must
+// not count on aligned words).
+Case MakeDeepCase(uint32_t seed, bool big) {
+  Case c = MakeCase(seed, big);
+  std::mt19937 rng(seed ^ 0x16161616u);
+  c.image = Deepen(c.image, rng);
+  std::uniform_int_distribution<int> pad(0, 7);
+  c.inPad = pad(rng) / 2 * 2 + (pad(rng) == 0 ? 1 : 0);
+  c.outPad = pad(rng) / 2 * 2 + (pad(rng) == 0 ? 1 : 0);
+  return c;
+}
+
 // Renders each case with the engine and the plain rules; returns how many drew something.
-int CompareCases(uint32_t firstSeed, uint32_t count, bool big) {
+int CompareCases(uint32_t firstSeed, uint32_t count, bool big, int depth = 8) {
   int drawn = 0;
   for (uint32_t seed = firstSeed; seed < firstSeed + count; ++seed) {
-    const Case c = MakeCase(seed, big);
+    const Case c = depth == 16 ? MakeDeepCase(seed, big) : MakeCase(seed, big);
     oracle::ScriptedHost engineHost, oracleHost;
     engineHost.abortAtCall = oracleHost.abortAtCall = c.abortAtCall;
-    const oracle::Image out =
-        EngineRender(c.image, c.settings, c.flags, engineHost, 0, 0, nullptr, c.tuning);
+    bool paddingKept = false;
+    const oracle::Image out = EngineRender(c.image, c.settings, c.flags, engineHost, c.inPad,
+                                           c.outPad, &paddingKept, c.tuning);
+    EXPECT_TRUE(paddingKept) << "seed " << seed;
     const oracle::Image plain = oracle::Render(c.image, c.settings, c.flags, oracleHost);
     EXPECT_EQ(out.samples, plain.samples) << "seed " << seed;
     EXPECT_EQ(engineHost.calls, oracleHost.calls) << "seed " << seed;
@@ -84,6 +119,12 @@ TEST(OracleComparison, ThousandsOfSmallSeededRendersAreByteIdentical) {
 TEST(OracleComparison, LargerSeededRendersAreByteIdentical) {
   const int cases = 40 / kCaseShare;
   EXPECT_GT(CompareCases(100000, cases, true), cases / 2);
+}
+
+TEST(OracleComparison, SixteenBitSeededRendersAreIdentical) {
+  const int small = 2000 / kCaseShare, big = 24 / kCaseShare;
+  EXPECT_GT(CompareCases(20001, small, false, 16), small / 2);
+  EXPECT_GT(CompareCases(120000, big, true, 16), big / 2);
 }
 
 // Sparkle on samples that are nearly full: a sample c takes a deposit only while

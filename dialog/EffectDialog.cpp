@@ -388,15 +388,29 @@ void CEffectDialog::PaintPreview() {
   const RECT image = PreviewImageRect();
   const int32_t planes = int32_t(record->outHiPlane) - record->outLoPlane + 1;
 
+  // The display takes 8 bits: a deeper preview is shown through its nearest 8-bit values.
+  void* pixels = record->outData;
+  int32_t rowBytes = record->outRowBytes;
+  const int32_t depth = DocumentDepth(*record);
+  if (depth != 8) {
+    const int32_t width = int32_t(record->outRect.right) - record->outRect.left;
+    const int32_t height = int32_t(record->outRect.bottom) - record->outRect.top;
+    if (!EightBitsForDisplay(static_cast<const uint8_t*>(record->outData), rowBytes, width, height,
+                             planes, depth, m_displayPixels))
+      return;
+    pixels = m_displayPixels.data();
+    rowBytes = width * planes;
+  }
+
   PSPixelMap map{};
   map.version = 1;
   map.bounds = VRect{record->outRect.top, record->outRect.left, record->outRect.bottom,
                      record->outRect.right};
-  map.imageMode = record->imageMode;
-  map.rowBytes = record->outRowBytes;
+  map.imageMode = EightBitMode(record->imageMode);
+  map.rowBytes = rowBytes;
   map.colBytes = planes;
   map.planeBytes = 1;
-  map.baseAddr = record->outData;
+  map.baseAddr = pixels;
   map.mat = nullptr;
   map.masks = nullptr;
   map.maskPhaseRow = 0;
@@ -411,8 +425,8 @@ void CEffectDialog::PaintPreview() {
     mask.colBytes = 1;
     map.masks = &mask;
   } else if (record->inLayerPlanes && record->inTransparencyMask) {
-    mask.maskData = static_cast<uint8_t*>(record->outData) + (planes - 1);
-    mask.rowBytes = record->outRowBytes;
+    mask.maskData = static_cast<uint8_t*>(pixels) + (planes - 1);
+    mask.rowBytes = rowBytes;
     mask.colBytes = planes;
     map.masks = &mask;
   }

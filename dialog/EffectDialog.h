@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "dialog/DialogHost.h"
 #include "engine/Engine.h"
@@ -112,4 +113,5 @@ class CEffectDialog : public ui::CDialog {
   uint8_t m_bPreviewRendered = 0;
   // The buffers of the last preview render, which the colour pick reads.
   PixelBuffers m_previewPixels{};
+  std::vector<uint8_t> m_displayPixels;  // a deeper preview as the display takes it
 };

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
+#include <new>
 
 void RectCopy(Rect& dst, const Rect& src) {
   dst.top = src.top;
@@ -50,23 +52,56 @@ PreviewSpot CentreInFrame(const VRect& frame, int32_t originX, int32_t originY, 
           (frame.top + frame.bottom - h) / 2 - originY};
 }
 
+namespace {
+
+// Sample k of the pixel at `pixel`, as an 8-bit value.
+uint8_t EightBitSample(const uint8_t* pixel, int32_t k, int32_t depth) {
+  if (depth != 16) return pixel[k];
+  uint16_t v;
+  std::memcpy(&v, pixel + 2 * k, sizeof v);  // host rows need not be aligned
+  return NearestEightBit(v);
+}
+
+}  // namespace
+
 bool GetSourcePixel(const PixelBuffers& rendered, int32_t col, int32_t row, int32_t* red,
                     int32_t* green, int32_t* blue) {
   const int32_t planes = rendered.planes;
   if (planes != 3 && planes != 4) return false;
+  if (rendered.depth == 32) return false;  // no 8-bit value to give
+  const int32_t bytes = rendered.depth == 16 ? 2 : 1;
   // The bounds and the stride as the render took them.
   const int32_t width = std::max(rendered.width, 0);
   const int32_t height = std::max(rendered.height, 0);
-  const int32_t stride = std::max(rendered.inRowBytes, width * planes);
+  const int32_t stride = std::max(rendered.inRowBytes, width * planes * bytes);
   // The lower bounds are strict: the first row and column count as outside.
   if (col >= width || col <= 0 || row <= 0 || row >= height || !rendered.input) {
     *red = *green = *blue = 0;
     return true;
   }
   const uint8_t* pixel =
-      rendered.input + size_t(row) * size_t(stride) + size_t(col) * size_t(planes);
-  *red = pixel[0];
-  *green = pixel[1];
-  *blue = pixel[2];
+      rendered.input + size_t(row) * size_t(stride) + size_t(col) * size_t(planes * bytes);
+  *red = EightBitSample(pixel, 0, rendered.depth);
+  *green = EightBitSample(pixel, 1, rendered.depth);
+  *blue = EightBitSample(pixel, 2, rendered.depth);
+  return true;
+}
+
+bool EightBitsForDisplay(const uint8_t* samples, int32_t rowBytes, int32_t width, int32_t height,
+                         int32_t planes, int32_t depth, std::vector<uint8_t>& out) {
+  out.clear();
+  if (depth != 16 || !samples || width <= 0 || height <= 0 || planes <= 0) return false;
+  const size_t packed = size_t(width) * size_t(planes);
+  const size_t stride = std::max(size_t(rowBytes > 0 ? rowBytes : 0), packed * 2);
+  try {
+    out.resize(packed * size_t(height));
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  for (int32_t y = 0; y < height; ++y) {
+    const uint8_t* row = samples + size_t(y) * stride;
+    uint8_t* to = out.data() + size_t(y) * packed;
+    for (size_t i = 0; i < packed; ++i) to[i] = EightBitSample(row, int32_t(i), 16);
+  }
   return true;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "engine/Engine.h"
 #include "host/HostTypes.h"
@@ -28,8 +29,15 @@ struct PreviewSpot {
 PreviewSpot CentreInFrame(const VRect& frame, int32_t originX, int32_t originY, int32_t w,
                           int32_t h);
 
-// The unfiltered colour at (col, row) of the input of the buffers a preview rendered. Row
-// and column 0, and everything past the buffer, give black. False, with nothing written,
+// The unfiltered colour at (col, row) of the input of the buffers a preview rendered, in
+// 8-bit values (16-bit samples give their nearest). Row and column 0, and everything past
+// the buffer, give black. False, with nothing written,
 // when those pixels have no colour samples to read (other than 3 or 4 planes).
 bool GetSourcePixel(const PixelBuffers& rendered, int32_t col, int32_t row, int32_t* red,
                     int32_t* green, int32_t* blue);
+
+// The samples of a rendered buffer as the host's display takes them: 8 bits, packed rows
+// of width * planes. 16-bit samples become their nearest 8-bit values. False (out left
+// empty) for other depths, or when the memory cannot be had.
+bool EightBitsForDisplay(const uint8_t* samples, int32_t rowBytes, int32_t width, int32_t height,
+                         int32_t planes, int32_t depth, std::vector<uint8_t>& out);

@@ -275,6 +275,29 @@ inline void RectSet(Rect& r, int16_t left, int16_t top, int16_t right, int16_t b
   r.bottom = bottom;
 }
 
+// Image modes whose samples are 16 bits wide (Gray16, RGB48, Lab48, CMYK64) and 32 bits
+// (Gray32, RGB96), and the 8-bit mode of each 16-bit one.
+constexpr int16_t kRGB48Mode = 11;
+constexpr bool IsSixteenBitMode(int32_t mode) {
+  return mode >= 10 && mode <= 13;
+}
+constexpr bool IsThirtyTwoBitMode(int32_t mode) {
+  return mode == 15 || mode == 16;
+}
+constexpr int16_t EightBitMode(int32_t mode) {
+  constexpr int16_t kEightBit[] = {1, 3, 9, 4};  // Grayscale, RGB, Lab, CMYK
+  return IsSixteenBitMode(mode) ? kEightBit[mode - 10] : int16_t(mode);
+}
+
+// Bits per sample of the record's document: its depth, or where a host older than that
+// field left it 0, what the image mode implies.
+inline int32_t DocumentDepth(const FilterRecord& record) {
+  if (record.depth != 0) return record.depth;
+  if (IsSixteenBitMode(record.imageMode)) return 16;
+  if (IsThirtyTwoBitMode(record.imageMode)) return 32;
+  return 8;
+}
+
 constexpr Fixed IntToFixed(int32_t value) {
   return Fixed(uint32_t(value) << 16);
 }

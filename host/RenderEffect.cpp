@@ -1,5 +1,7 @@
 #include "host/RenderEffect.h"
 
+#include <cstdint>
+
 #include "engine/Engine.h"
 
 namespace {
@@ -30,8 +32,13 @@ bool RenderEffect(PluginGlobals* globals, RenderContext& context, const RenderOp
   int32_t height = int32_t(record->inRect.bottom) - record->inRect.top;
   if (width < 0) width = 0;
   if (height < 0) height = 0;
-  int32_t planes = record->planes;
-  int32_t packed = width * (planes > 0 ? planes : 0);
+  const int32_t depth = DocumentDepth(*record);
+  // Samples of a width this plug-in does not know cannot even be copied safely.
+  if (depth != 8 && depth != 16 && depth != 32) return false;
+  const int32_t planes = record->planes;
+  const int64_t wide = int64_t(width) * (planes > 0 ? planes : 0) * (depth / 8);
+  if (wide > INT32_MAX) return false;  // rows no host record can describe
+  const int32_t packed = int32_t(wide);
   // A host that reports success without delivering the buffers gets nothing drawn.
   if (width > 0 && height > 0 && packed > 0 && (!record->inData || !record->outData)) return false;
 
@@ -41,7 +48,8 @@ bool RenderEffect(PluginGlobals* globals, RenderContext& context, const RenderOp
                        RowStride(record->outRowBytes, packed),
                        width,
                        height,
-                       planes};
+                       planes,
+                       depth};
   EffectSettings settings{params->red,       params->green,  params->blue,
                           params->threshold, params->radius, params->angle,
                           params->streaks,   params->mode,   params->scale};

@@ -103,18 +103,21 @@ inline oracle::Image SceneImage(std::mt19937& rng, int width, int height, int pl
 inline oracle::Image ExpectedDocument(const oracle::Image& document, Rect r,
                                       const EffectSettings& s, oracle::ScriptedHost& calls,
                                       int abortAtCall = -1) {
-  oracle::Image area = SolidImage(r.right - r.left, r.bottom - r.top, document.planes, 0);
+  const size_t pixelBytes = size_t(document.planes) * size_t(document.SampleBytes());
+  oracle::Image area{r.right - r.left, r.bottom - r.top, document.planes, {}, document.depth};
+  const size_t rowBytes = size_t(area.width) * pixelBytes;
+  auto at = [&](const oracle::Image& image, int y) {
+    return (size_t(r.top + y) * size_t(image.width) + size_t(r.left)) * pixelBytes;
+  };
+  area.samples.resize(rowBytes * size_t(area.height));
   for (int y = 0; y < area.height; ++y)
-    for (int x = 0; x < area.width; ++x)
-      for (int k = 0; k < area.planes; ++k)
-        area.At(x, y, k) = document.At(r.left + x, r.top + y, k);
+    std::memcpy(&area.samples[size_t(y) * rowBytes], &document.samples[at(document, y)], rowBytes);
   EffectSettings full = s;
   full.scale = 1.0f;
   calls.abortAtCall = abortAtCall;
   const oracle::Image done = oracle::Render(area, full, {}, calls);
   oracle::Image result = document;
   for (int y = 0; y < area.height; ++y)
-    for (int x = 0; x < area.width; ++x)
-      for (int k = 0; k < area.planes; ++k) result.At(r.left + x, r.top + y, k) = done.At(x, y, k);
+    std::memcpy(&result.samples[at(result, y)], &done.samples[size_t(y) * rowBytes], rowBytes);
   return result;
 }

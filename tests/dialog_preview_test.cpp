@@ -2,6 +2,7 @@
 // and the pixel a pick reads from the last preview render.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <vector>
 
 #include "dialog/Preview.h"
@@ -91,6 +92,51 @@ TEST(PreviewGeometry, APickReadsTheLastRendersInputWithStrictLowerBounds) {
     EXPECT_FALSE(GetSourcePixel(rendered, 1, 1, &red, &green, &blue));
     EXPECT_EQ(red + green + blue, 24);
   }
+}
+
+// 16-bit words at the given sample positions of a buffer of `bytes` bytes.
+std::vector<uint8_t> Words(size_t bytes, const std::vector<std::pair<size_t, uint16_t>>& at) {
+  std::vector<uint8_t> buffer(bytes, 0xEE);
+  for (const auto& [index, value] : at) std::memcpy(&buffer[2 * index], &value, 2);
+  return buffer;
+}
+
+TEST(PreviewGeometry, SixteenBitPicksAndTheDisplayGiveTheNearestEightBitValues) {
+  // Values by their 8-bit neighbours: 128.5 16-bit steps apart, halves up, full and above.
+  const uint16_t values[][2] = {{0, 0},       {64, 0},      {65, 1},      {192, 1},
+                                {193, 2},     {16384, 128}, {32704, 255}, {32703, 254},
+                                {32768, 255}, {40000, 255}, {65535, 255}};
+  const int width = 3, height = 2, planes = 4;
+  const int stride = width * planes * 2 + 6;  // padded rows
+  for (const auto& [value, expected] : values) {
+    SCOPED_TRACE(value);
+    // The pixel at (1, 1): red, green and blue of the value, alpha of its neighbour.
+    const size_t first = size_t(stride / 2) + planes;
+    const std::vector<uint8_t> input = Words(
+        size_t(stride) * height,
+        {{first, value}, {first + 1, value}, {first + 2, uint16_t(value / 2)}, {first + 3, 1}});
+    PixelBuffers rendered{input.data(), stride, nullptr, 0, width, height, planes, 16};
+    int32_t rgb[3] = {-1, -1, -1};
+    ASSERT_TRUE(GetSourcePixel(rendered, 1, 1, &rgb[0], &rgb[1], &rgb[2]));
+    EXPECT_EQ(rgb[0], expected);
+    EXPECT_EQ(rgb[1], expected);
+    EXPECT_EQ(rgb[2], NearestEightBit(value / 2));
+
+    std::vector<uint8_t> shown;
+    ASSERT_TRUE(EightBitsForDisplay(input.data(), stride, width, height, planes, 16, shown));
+    ASSERT_EQ(shown.size(), size_t(width * height * planes));
+    EXPECT_EQ(shown[size_t(width + 1) * planes], expected);
+    EXPECT_EQ(shown[size_t(width + 1) * planes + 3], 0);  // 1 is nearest 0
+    EXPECT_EQ(shown[0], 255);                             // the padding's 0xEEEE
+  }
+  // The display takes 8 bits as they are; 32-bit samples have no 8-bit form here, nor a pick.
+  const std::vector<uint8_t> input(64, 1);
+  std::vector<uint8_t> shown{1};
+  EXPECT_FALSE(EightBitsForDisplay(input.data(), 12, 1, 1, 3, 32, shown));
+  EXPECT_TRUE(shown.empty());
+  const PixelBuffers floats{input.data(), 12, nullptr, 0, 3, 3, 3, 32};
+  int32_t red = 7, green = 8, blue = 9;
+  EXPECT_FALSE(GetSourcePixel(floats, 1, 1, &red, &green, &blue));
 }
 
 }  // namespace

@@ -175,13 +175,27 @@ EffectSettings SettingsOf(const EffectParams& p, float scale) {
 }
 
 // What a preview of the delivered input must show, by the plain reading of the rules.
+// A 16-bit preview is shown through its nearest 8-bit values.
 std::vector<uint8_t> OraclePreview(const std::vector<uint8_t>& input, int width, int height,
                                    int planes, const EffectParams& p, float scale,
-                                   oracle::FrameFlags flags = {}) {
-  oracle::Image in{width, height, planes, input};
+                                   oracle::FrameFlags flags = {}, int depth = 8) {
+  oracle::Image in{width, height, planes, input, depth};
   oracle::ScriptedHost host;
   flags.previewing = true;
-  return oracle::Render(in, SettingsOf(p, scale), flags, host).samples;
+  const oracle::Image out = oracle::Render(in, SettingsOf(p, scale), flags, host);
+  return depth == 16 ? oracle::Narrow(out).samples : out.samples;
+}
+
+// The picture as a 16-bit document: samples off their 8-bit values by less than half a
+// step, and some above full intensity.
+std::vector<uint8_t> Deeper(const std::vector<uint8_t>& picture) {
+  std::vector<uint8_t> deep(picture.size() * 2);
+  for (size_t i = 0; i < picture.size(); ++i) {
+    const int32_t v = SixteenOfEightBit(picture[i]) + int32_t(i * 13 % 129) - 64;
+    const uint16_t w = i % 97 == 0 ? 40000 : uint16_t(std::clamp(v, 0, kFullSixteen));
+    std::memcpy(&deep[2 * i], &w, 2);
+  }
+  return deep;
 }
 
 // A run with the dialog, and how the host behaves in it.
@@ -189,6 +203,7 @@ struct RunSetup {
   int width = 48;
   int height = 40;
   int planes = 3;
+  int depth = 8;  // 16: a 16-bit RGB document
   std::function<void(FilterRecord&)> adjust;
   OSErr failAcquisition = kNoErr;
   bool hostWindow = false;  // the host hands a window of its own in platformData
@@ -251,9 +266,12 @@ class DialogTest : public ::testing::Test {
       g_spy.shown.clear();
       g_spy.renders = g_spy.rendersUnderWaitCursor = 0;
     }
-    host_ = std::make_unique<FilterHost>(SpyEntry);
-    ASSERT_TRUE(host_->SetImage(setup.width, setup.height, setup.planes,
-                                TestPicture(setup.width, setup.height, setup.planes)));
+    host_ = std::make_unique<FilterHost>(SpyEntry, plugin_->pipl().enablesRGB48);
+    depth_ = setup.depth;
+    std::vector<uint8_t> picture = TestPicture(setup.width, setup.height, setup.planes);
+    if (setup.depth == 16) picture = Deeper(picture);
+    ASSERT_TRUE(host_->SetImage(
+        Image{setup.width, setup.height, setup.planes, std::move(picture), setup.depth}));
     host_->SetParams(stored);
     finished_ = false;
     worker_ = std::thread([this, setup] {
@@ -430,7 +448,8 @@ class DialogTest : public ::testing::Test {
     const Request first = Requests().at(0);
     const int w = first.outRect.right - first.outRect.left;
     const int h = first.outRect.bottom - first.outRect.top;
-    return OraclePreview(PreviewInput(), w, h, first.outHiPlane + 1, Record(), first.scale, flags);
+    return OraclePreview(PreviewInput(), w, h, first.outHiPlane + 1, Record(), first.scale, flags,
+                         depth_);
   }
 
   static PluginModule* plugin_;
@@ -441,6 +460,7 @@ class DialogTest : public ::testing::Test {
   std::atomic<HWND> owner_{nullptr};
   OSErr result_ = 12345;
   HWND dialog_ = nullptr;
+  int depth_ = 8;
   std::string maskErrorOwner_, maskErrorText_;
 };
 PluginModule* DialogTest::plugin_ = nullptr;
@@ -907,6 +927,57 @@ TEST_F(DialogTest, APickTakesTheUnfilteredColourAndRendersOnce) {
   }
   EXPECT_FALSE(Checked(dialog_, IDC_USE_COLOR)) << "a pick touched the effect colour";
   EXPECT_EQ(Close(IDCANCEL), kUserCancelled);
+}
+
+// In a 16-bit document the preview renders at 16 bits and shows its nearest 8-bit values,
+// and a pick gives the nearest 8-bit values of the unfiltered pixel.
+TEST_F(DialogTest, AtSixteenBitsThePreviewShowsTheNarrowedRenderAndAPickTheNearestValues) {
+  const SIZE frame = FrameSize();
+  for (int planes : {3, 4}) {
+    SCOPED_TRACE(planes);
+    RunSetup setup;
+    setup.depth = 16;
+    setup.planes = planes;
+    setup.width = planes == 3 ? 2 * frame.cx : 60;  // reduced by a factor, and not
+    setup.height = planes == 3 ? frame.cy : 50;
+    Open(Glowing(), setup);
+    const Request q = Requests().at(0);
+    EXPECT_EQ(q.inputRate, (planes == 3 ? 3 : 1) << 16);
+    const int w = q.outRect.right - q.outRect.left;
+    const Shown shown = FreshPaint();
+    EXPECT_EQ(shown.map.imageMode, kImageModeRGB);
+    EXPECT_EQ(shown.map.rowBytes, w * planes);
+    EXPECT_EQ(shown.map.colBytes, planes);
+    EXPECT_EQ(shown.map.planeBytes, 1);
+    EXPECT_EQ(shown.hasMask, planes == 4);
+    if (shown.hasMask) {
+      EXPECT_EQ(
+          static_cast<uint8_t*>(shown.mask.maskData) - static_cast<uint8_t*>(shown.map.baseAddr),
+          3);
+    }
+    const std::vector<uint8_t> expected = ExpectedPreview();
+    const std::vector<uint8_t> input = PreviewInput();
+    EXPECT_NE(expected,
+              oracle::Narrow({w, int(q.outRect.bottom - q.outRect.top), planes, input, 16}).samples)
+        << "nothing glows in this preview";
+    EXPECT_TRUE(shown.pixels == expected) << "the preview differs from the plain reading";
+
+    const RECT image = ImageRect(q.outRect);
+    const int inRowBytes = w * planes * 2;
+    for (POINT at : {POINT{21, 19}, POINT{7, 3}, POINT{1, 1}, POINT{w - 1, 2}}) {
+      SCOPED_TRACE(::testing::Message() << at.x << "," << at.y);
+      LeftClick(dialog_, POINT{image.left + at.x, image.top + at.y});
+      const ParamIndex rgb[] = {kParamRed, kParamGreen, kParamBlue};
+      for (int k = 0; k < 3; ++k) {
+        uint16_t v;
+        std::memcpy(&v, &input[size_t(at.y) * inRowBytes + (size_t(at.x) * planes + k) * 2], 2);
+        EXPECT_EQ(Field(rgb[k]), NearestEightBit(v)) << kParamRanges[rgb[k]].label;
+      }
+      EXPECT_TRUE(FreshPaint().pixels == ExpectedPreview());
+    }
+    EXPECT_EQ(Close(IDCANCEL), kUserCancelled);
+    EXPECT_EQ(host_->output().pixels, host_->source().pixels);
+  }
 }
 
 // Images of other than three or four planes pass through unchanged and have no colour to

@@ -5,6 +5,7 @@
 // (tests/oracle) is the reference, for the pixels and for every abort and progress call.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <memory>
@@ -38,6 +39,24 @@ oracle::Image Scene(int width, int height, int planes, uint32_t seed) {
   return SceneImage(rng, width, height, planes, 250, 200, 90, 15);
 }
 
+// The same scene as a 16-bit document: each sample moved off its 8-bit value by less than
+// half an 8-bit step, and one in forty above full intensity, as hosts that use the whole
+// 16-bit range may hand them.
+oracle::Image Deeper(const oracle::Image& scene, uint32_t seed) {
+  oracle::Image deep = oracle::Widen(scene);
+  std::mt19937 rng(seed);
+  for (int y = 0; y < deep.height; ++y)
+    for (int x = 0; x < deep.width; ++x)
+      for (int k = 0; k < deep.planes; ++k) {
+        const int32_t off = int32_t(rng() % 129) - 64;
+        const int32_t v = int32_t(deep.Sample(x, y, k)) + off;
+        deep.SetSample(x, y, k,
+                       rng() % 40 == 0 ? kFullSixteen + 1 + rng() % 32767
+                                       : uint32_t(std::clamp(v, 0, kFullSixteen)));
+      }
+  return deep;
+}
+
 EffectParams Glow() {
   EffectParams p = DefaultEffectParams();
   p.red = 250, p.green = 200, p.blue = 90, p.threshold = 30, p.radius = 6;
@@ -56,7 +75,7 @@ oracle::Image Expected(const TestHost& host, const EffectParams& p, oracle::Scri
   const EffectSettings s{p.red,   p.green,   p.blue, p.threshold, p.radius,
                          p.angle, p.streaks, p.mode, p.scale};
   oracle::Image document{host.source().width, host.source().height, host.source().planes,
-                         host.source().pixels};
+                         host.source().pixels, host.source().depth};
   return ExpectedDocument(document, host.FilterRect(), s, *calls, host.polling.abortAtCall);
 }
 
@@ -114,6 +133,8 @@ const ExactCase kExactCases[] = {
     {"no Finish ever", [](TestHost& h) { h.quirks.finish = false; }, 3, nullptr},
     {"parameters null at every Start: the defaults render",
      [](TestHost& h) { h.quirks.dropParameters = true; }, 2, nullptr},
+    {"depth left 0 by a host older than the field: the mode tells",
+     [](TestHost& h) { h.quirks.adjust = [](FilterRecord& r) { r.depth = 0; }; }, 1, nullptr},
     {"the data word reset to 0 between runs", nullptr, 3,
      [](TestHost& h, int) { h.pluginData() = 0; }},
     {"data word 0 and parameters null at every run",
@@ -173,14 +194,19 @@ void PrintTo(const ExactCase& c, std::ostream* out) {
 
 class ExactRuns : public ::testing::TestWithParam<ExactCase> {};
 
-TEST_P(ExactRuns, RenderExactlyAndWithdrawEveryRequest) {
-  const ExactCase& c = GetParam();
+// Each case in an 8-bit document, or in the same document at 16 bits.
+void RunExactCase(const ExactCase& c, int depth) {
   std::unique_ptr<PluginModule> plugin = LoadPlugin();
   ASSERT_NE(plugin, nullptr);
   TestHost host(*plugin);
   host.SetDocument(Scene(31, 22, 3, 7));
   host.SetParams(Glow());
   if (c.setUp) c.setUp(host);
+  if (depth == 16) {
+    const Image& scene = host.source();
+    ASSERT_TRUE(host.SetDocument(
+        Deeper({scene.width, scene.height, scene.planes, scene.pixels}, uint32_t(scene.width))));
+  }
   for (int run = 0; run < c.runs; ++run) {
     SCOPED_TRACE(::testing::Message() << c.name << ", run " << run);
     if (c.beforeRun) c.beforeRun(host, run);
@@ -209,6 +235,14 @@ TEST_P(ExactRuns, RenderExactlyAndWithdrawEveryRequest) {
       EXPECT_EQ(std::memcmp(host.params(), &made, sizeof made), 0);
     }
   }
+}
+
+TEST_P(ExactRuns, RenderExactlyAndWithdrawEveryRequest) {
+  RunExactCase(GetParam(), 8);
+}
+
+TEST_P(ExactRuns, RenderExactlyAtSixteenBits) {
+  RunExactCase(GetParam(), 16);
 }
 
 INSTANTIATE_TEST_SUITE_P(HostileHost, ExactRuns, ::testing::ValuesIn(kExactCases),
@@ -298,6 +332,22 @@ TEST(HostileHost, TheRecordMadeForAStartWithoutParametersIsKept) {
   EXPECT_EQ(Handle(host.record().parameters), kept);
   EXPECT_EQ(host.params()->radius, 12);
   EXPECT_TRUE(host.Output().samples == expected.samples);
+}
+
+TEST(HostileHost, ADepthThePluginDoesNotKnowIsLeftAsTheHostServedIt) {
+  std::unique_ptr<PluginModule> plugin = LoadPlugin();
+  ASSERT_NE(plugin, nullptr);
+  for (int32_t depth : {1, 24, -16}) {
+    SCOPED_TRACE(depth);
+    TestHost host(*plugin);
+    host.SetDocument(Scene(20, 14, 3, 5));
+    host.SetParams(Glow());
+    host.quirks.adjust = [depth](FilterRecord& r) { r.depth = depth; };
+    EXPECT_EQ(host.Run(), kNoErr);
+    EXPECT_TRUE(Unchanged(host));
+    EXPECT_TRUE(host.inputKept);
+    EXPECT_TRUE(host.RequestsWithdrawn());
+  }
 }
 
 TEST(HostileHost, AboutAsTheVeryFirstCallThenARun) {

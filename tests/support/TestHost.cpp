@@ -26,9 +26,10 @@ bool Same(const Rect& a, const Rect& b) {
 
 }  // namespace
 
-TestHost::TestHost(const PluginModule& plugin) : TestHost(plugin.entry()) {}
+TestHost::TestHost(const PluginModule& plugin)
+    : TestHost(plugin.entry(), plugin.pipl().enablesRGB48) {}
 
-TestHost::TestHost(PluginEntryProc entry) : FilterHost(entry) {
+TestHost::TestHost(PluginEntryProc entry, bool sixteenBit) : FilterHost(entry, sixteenBit) {
   SetHooks(this);
 }
 
@@ -36,12 +37,13 @@ TestHost::~TestHost() {
   if (g_current == this) g_current = nullptr;
 }
 
-void TestHost::SetDocument(const oracle::Image& document) {
-  SetImage(document.width, document.height, document.planes, document.samples);
+bool TestHost::SetDocument(const oracle::Image& document) {
+  return SetImage(
+      Image{document.width, document.height, document.planes, document.samples, document.depth});
 }
 
 oracle::Image TestHost::Output() const {
-  return {output().width, output().height, output().planes, output().pixels};
+  return {output().width, output().height, output().planes, output().pixels, output().depth};
 }
 
 Rect TestHost::FilterRect() const {
@@ -116,8 +118,9 @@ void TestHost::KeepServed() {
   FilterRecord& r = record();
   served_ = Served{};
   auto rows = [](const Rect& rect) { return Empty(rect) ? 0 : rect.bottom - rect.top; };
-  auto packed = [](const Rect& rect, int16_t lo, int16_t hi) {
-    return Empty(rect) ? 0 : (rect.right - rect.left) * (hi - lo + 1);
+  const int32_t sampleBytes = int32_t(source().sampleBytes());
+  auto packed = [&](const Rect& rect, int16_t lo, int16_t hi) {
+    return Empty(rect) ? 0 : (rect.right - rect.left) * (hi - lo + 1) * sampleBytes;
   };
   auto pad = [](void* data, int32_t rowBytes, int32_t packed, int32_t rows) {
     for (int32_t y = 0; y + 1 < rows; ++y)

@@ -49,7 +49,7 @@ class TestHost : public FilterHost, private FilterHostHooks {
   };
 
   explicit TestHost(const PluginModule& plugin);
-  explicit TestHost(PluginEntryProc entry);
+  explicit TestHost(PluginEntryProc entry, bool sixteenBit = false);
   ~TestHost();
 
   HostQuirks quirks;
@@ -57,7 +57,8 @@ class TestHost : public FilterHost, private FilterHostHooks {
   // with each run.
   oracle::ScriptedHost polling;
 
-  void SetDocument(const oracle::Image& document);
+  // False when the host cannot hand the plug-in such a document (see FilterHost::SetImage).
+  bool SetDocument(const oracle::Image& document);
   oracle::Image Output() const;
   Rect FilterRect() const;  // of the next run
 

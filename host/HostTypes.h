@@ -290,9 +290,10 @@ constexpr int16_t EightBitMode(int32_t mode) {
 }
 
 // Bits per sample of the record's document: its depth, or where a host older than that
-// field left it 0, what the image mode implies.
+// field left it 0 (or its record ends before it, leaving anything there), what the image
+// mode implies.
 inline int32_t DocumentDepth(const FilterRecord& record) {
-  if (record.depth != 0) return record.depth;
+  if (record.depth == 8 || record.depth == 16 || record.depth == 32) return record.depth;
   if (IsSixteenBitMode(record.imageMode)) return 16;
   if (IsThirtyTwoBitMode(record.imageMode)) return 32;
   return 8;

@@ -33,8 +33,6 @@ bool RenderEffect(PluginGlobals* globals, RenderContext& context, const RenderOp
   if (width < 0) width = 0;
   if (height < 0) height = 0;
   const int32_t depth = DocumentDepth(*record);
-  // Samples of a width this plug-in does not know cannot even be copied safely.
-  if (depth != 8 && depth != 16 && depth != 32) return false;
   const int32_t planes = record->planes;
   const int64_t wide = int64_t(width) * (planes > 0 ? planes : 0) * (depth / 8);
   if (wide > INT32_MAX) return false;  // rows no host record can describe

@@ -23,7 +23,7 @@ struct Layout {
   size_t inData, inRowBytes, outData, outRowBytes, isFloating, haveMask;
   size_t maskRect, maskData, maskRowBytes, hostSig, imageMode, platformData;
   size_t displayPixels, advanceState, inputPadding, outputPadding, maskPadding;
-  size_t inputRate, maskRate, inLayerPlanes, inTransparencyMask;
+  size_t inputRate, maskRate, inLayerPlanes, inTransparencyMask, depth;
   size_t handleSignature;  // in the two-word parameters handle, after the pointer
 };
 
@@ -61,6 +61,7 @@ constexpr Layout kLayout32 = {.entryProperty = "wx86",
                               .maskRate = 252,
                               .inLayerPlanes = 260,
                               .inTransparencyMask = 262,
+                              .depth = 380,
                               .handleSignature = 4};
 
 constexpr Layout kLayout64 = {.entryProperty = "8664",
@@ -97,6 +98,7 @@ constexpr Layout kLayout64 = {.entryProperty = "8664",
                               .maskRate = 316,
                               .inLayerPlanes = 328,
                               .inTransparencyMask = 330,
+                              .depth = 480,
                               .handleSignature = 8};
 
 const Layout& L = P == 8 ? kLayout64 : kLayout32;
@@ -238,7 +240,10 @@ class ByteHost {
     Put<uint8_t>(r, L.isFloating, 0);
     Put<uint8_t>(r, L.haveMask, 0);
     Put<uint32_t>(r, L.hostSig, 0x54455354);  // 'TEST'
-    Put<int16_t>(r, L.imageMode, 3);          // RGB
+    // The depth field says 8 bits where the mode would say 16 (RGB48): the plug-in must read
+    // the field at its offset to render the 8-bit rows served here.
+    Put<int16_t>(r, L.imageMode, 11);
+    Put<int32_t>(r, L.depth, 8);
     Put<uintptr_t>(r, L.platformData, 0);
     for (size_t padding : {L.inputPadding, L.outputPadding, L.maskPadding})
       Put<int16_t>(r, padding, -1);

@@ -155,13 +155,15 @@ struct Gaps {
     return (reach[0] >= d ? 1 : 0) | (reach[1] >= d ? 2 : 0) | (reach[2] >= d ? 4 : 0);
   }
 
-  // Each run's weights follow the one before in the stamp row; a centre beyond a run's reach
-  // blends it with weights that change nothing (or the row's zero padding).
+  // One centre dx columns left of the pixels; rows[k] points at sample k's weights for dx = 0
+  // in the centre's stamp row. Each run's weights follow the one before in the row; a centre
+  // beyond a run's reach blends it with weights that change nothing (or the row's zero
+  // padding).
   template <int Samples>
-  void Blend(const GlowStamp& s, int32_t dx, int32_t dy) {
+  void Blend(const uint16_t* const rows[3], int32_t dx) {
     for (int k = 0; k < 3; ++k) {
       if (!(Samples & (1 << k))) continue;
-      const uint16_t* weights = s.SampleWeights(k, dx, dy);
+      const uint16_t* weights = rows[k] + dx;
       for (int g = 0; g < kGatherGroups; ++g) {
         lanes::U16x8& a = lane[6 * g + 2 * k];
         lanes::U16x8& b = lane[6 * g + 2 * k + 1];
@@ -177,11 +179,17 @@ struct Gaps {
 template <int Samples>
 bool BlendRow(const GlowStamp& s, Gaps& gaps, const CentreMap& centres, int32_t cy, int32_t lo,
               int32_t hi, int32_t x0, int32_t dy) {
+  const uint16_t* const rows[3] = {s.SampleWeights(0, 0, dy), s.SampleWeights(1, 0, dy),
+                                   s.SampleWeights(2, 0, dy)};
+  // A copy the loop keeps in registers: the lanes' loads of weights could otherwise alias
+  // the gaps, which would be stored back after every blend.
+  Gaps local = gaps;
   bool blended = false;
   centres.ForEach(cy, lo, hi, [&](int32_t cx) {
-    gaps.Blend<Samples>(s, x0 - cx, dy);
+    local.Blend<Samples>(rows, x0 - cx);
     blended = true;
   });
+  if (blended) gaps = local;
   return blended;
 }
 

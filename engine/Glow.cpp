@@ -11,6 +11,9 @@ namespace {
 
 constexpr int32_t kGroup = kGlowGroup;
 constexpr int32_t kPad = kStampPad;
+// Groups of pixels the gather blends side by side (kStampPad leaves room for them).
+constexpr int kGatherGroups = 2;
+constexpr int32_t kGatherPixels = kGroup * kGatherGroups;
 constexpr int32_t kWeights = kStampWeights;
 // dx^2 + dy^2 within the stamp square
 constexpr int32_t kMaxDistance2 = 2 * kMaxRadius * kMaxRadius;
@@ -126,10 +129,10 @@ void StampGlow(RenderContext& context, int32_t x, int32_t y, int32_t e) {
 
 namespace {
 
-// The samples of kGroup pixels as their gaps to 255: for each colour sample k, lanes
-// 2k and 2k + 1 hold the 16 pixels in order.
+// The samples of kGatherGroups runs of kGroup pixels as their gaps to 255: for run g and
+// colour sample k, lanes 6g + 2k and 6g + 2k + 1 hold its 16 pixels in order.
 struct Gaps {
-  lanes::U16x8 lane[6];
+  lanes::U16x8 lane[6 * kGatherGroups];
   // For each colour sample, the largest dx^2 + dy^2 of a centre that can still change it in
   // one of the pixels, or -1 when none can. Gaps only shrink, so what cannot change a
   // sample now never will.
@@ -138,8 +141,10 @@ struct Gaps {
   // The largest of the three.
   int32_t Update(const GlowStamp& s) {
     for (int k = 0; k < 3; ++k) {
-      const int32_t gap = lanes::MaxLane(lanes::Max(lane[2 * k], lane[2 * k + 1]));
-      reach[k] = s.reachOfGap[k][gap];
+      lanes::U16x8 most = lanes::Max(lane[2 * k], lane[2 * k + 1]);
+      for (int g = 1; g < kGatherGroups; ++g)
+        most = lanes::Max(most, lanes::Max(lane[6 * g + 2 * k], lane[6 * g + 2 * k + 1]));
+      reach[k] = s.reachOfGap[k][lanes::MaxLane(most)];
     }
     return std::max({reach[0], reach[1], reach[2]});
   }
@@ -150,13 +155,21 @@ struct Gaps {
     return (reach[0] >= d ? 1 : 0) | (reach[1] >= d ? 2 : 0) | (reach[2] >= d ? 4 : 0);
   }
 
+  // One centre dx columns left of the pixels; rows[k] points at sample k's weights for dx = 0
+  // in the centre's stamp row. Each run's weights follow the one before in the row; a centre
+  // beyond a run's reach blends it with weights that change nothing (or the row's zero
+  // padding).
   template <int Samples>
-  void Blend(const GlowStamp& s, int32_t dx, int32_t dy) {
+  void Blend(const uint16_t* const rows[3], int32_t dx) {
     for (int k = 0; k < 3; ++k) {
       if (!(Samples & (1 << k))) continue;
-      const uint16_t* weights = s.SampleWeights(k, dx, dy);
-      lane[2 * k] = lanes::Fade(lane[2 * k], lanes::Load(weights));
-      lane[2 * k + 1] = lanes::Fade(lane[2 * k + 1], lanes::Load(weights + 8));
+      const uint16_t* weights = rows[k] + dx;
+      for (int g = 0; g < kGatherGroups; ++g) {
+        lanes::U16x8& a = lane[6 * g + 2 * k];
+        lanes::U16x8& b = lane[6 * g + 2 * k + 1];
+        a = lanes::Fade(a, lanes::Load(weights + kGroup * g));
+        b = lanes::Fade(b, lanes::Load(weights + kGroup * g + 8));
+      }
     }
   }
 };
@@ -166,11 +179,17 @@ struct Gaps {
 template <int Samples>
 bool BlendRow(const GlowStamp& s, Gaps& gaps, const CentreMap& centres, int32_t cy, int32_t lo,
               int32_t hi, int32_t x0, int32_t dy) {
+  const uint16_t* const rows[3] = {s.SampleWeights(0, 0, dy), s.SampleWeights(1, 0, dy),
+                                   s.SampleWeights(2, 0, dy)};
+  // A copy the loop keeps in registers: the lanes' loads of weights could otherwise alias
+  // the gaps, which would be stored back after every blend.
+  Gaps local = gaps;
   bool blended = false;
   centres.ForEach(cy, lo, hi, [&](int32_t cx) {
-    gaps.Blend<Samples>(s, x0 - cx, dy);
+    local.Blend<Samples>(rows, x0 - cx);
     blended = true;
   });
+  if (blended) gaps = local;
   return blended;
 }
 
@@ -187,27 +206,29 @@ constexpr RowBlend kBlendRow[8] = {[](const GlowStamp&, Gaps&, const CentreMap&,
                                    BlendRow<6>,
                                    BlendRow<7>};
 
-// One group of kGroup pixels of row y, from column x0. Each output sample is its copied
+// kGatherPixels pixels of row y, from column x0. Each output sample is its copied
 // value folded with the blends of the centres that reach it, in raster order of the
 // centres: that is what the stamps leave, because stamps touch each sample at most once and
 // no blend reads another sample. The centres are visited in raster order here too; those
-// skipped change nothing (weight too small for every gap of the group, see Gaps).
+// skipped change nothing (weight too small for every gap of the runs, see Gaps). Runs side by
+// side share the walk over the centres and give the blends independent chains.
 template <int Planes>
 void GatherGroup(const RenderContext& context, const CentreMap& centres, uint8_t* line, int32_t x0,
                  int32_t y, int32_t centreEnd) {
   const Frame& f = context.frame;
   const GlowStamp& s = context.stamp;
   const int32_t e = s.e;
-  const int32_t count = std::min(kGroup, f.width - x0);
+  const int32_t count = std::min(kGatherPixels, f.width - x0);
   const int32_t live = std::max(0, f.firstColumn + 1 - x0);  // column 0 never changes
 
   // Column 0 and pixels past the row's end have gap 0: they never change.
-  alignas(16) uint16_t samples[3 * kGroup] = {};
+  alignas(16) uint16_t samples[3 * kGatherPixels] = {};
+  auto slot = [](int32_t i, int k) { return (i / kGroup) * 3 * kGroup + k * kGroup + i % kGroup; };
   for (int32_t i = live; i < count; ++i)
     for (int k = 0; k < 3; ++k)
-      samples[k * kGroup + i] = uint16_t(255 - line[size_t(x0 + i) * Planes + k]);
+      samples[slot(i, k)] = uint16_t(255 - line[size_t(x0 + i) * Planes + k]);
   Gaps gaps;
-  for (int r = 0; r < 6; ++r) gaps.lane[r] = lanes::Load(samples + 8 * r);
+  for (int r = 0; r < 6 * kGatherGroups; ++r) gaps.lane[r] = lanes::Load(samples + 8 * r);
 
   int32_t reach = gaps.Update(s);
   const int32_t last = std::min(y + e, centreEnd - 1);
@@ -224,10 +245,10 @@ void GatherGroup(const RenderContext& context, const CentreMap& centres, uint8_t
     if (blended) reach = gaps.Update(s);
   }
 
-  for (int r = 0; r < 6; ++r) lanes::Store(samples + 8 * r, gaps.lane[r]);
+  for (int r = 0; r < 6 * kGatherGroups; ++r) lanes::Store(samples + 8 * r, gaps.lane[r]);
   for (int32_t i = live; i < count; ++i)
     for (int k = 0; k < 3; ++k)
-      line[size_t(x0 + i) * Planes + k] = uint8_t(255 - samples[k * kGroup + i]);
+      line[size_t(x0 + i) * Planes + k] = uint8_t(255 - samples[slot(i, k)]);
 }
 
 }  // namespace
@@ -237,7 +258,7 @@ void GatherGlowRow(const RenderContext& context, const CentreMap& centres, int32
   const Frame& f = context.frame;
   if (y <= f.firstRow) return;  // the first row never receives glow
   uint8_t* line = f.output + size_t(y) * size_t(f.outRowBytes);
-  for (int32_t x0 = 0; x0 < f.width; x0 += kGroup) {
+  for (int32_t x0 = 0; x0 < f.width; x0 += kGatherPixels) {
     if (context.stamp.planes == 3)
       GatherGroup<3>(context, centres, line, x0, y, centreEnd);
     else

@@ -32,9 +32,9 @@ struct Random {
 
 // Pixels blended side by side by the gather.
 constexpr int32_t kGlowGroup = 16;
-// Zero weights on both sides of each stamp row, so that a group of pixels at the edge of a
-// stamp, or a block of 16 samples run on past it, reads zeros (which change nothing).
-constexpr int32_t kStampPad = kGlowGroup;
+// Zero weights on both sides of each stamp row, so that two groups of pixels at the edge of
+// a stamp, or a block of 16 samples run on past it, read zeros (which change nothing).
+constexpr int32_t kStampPad = 2 * kGlowGroup;
 constexpr int32_t kStampSide = 2 * kMaxRadius + 1;
 constexpr int32_t kStampRowSpan = kStampSide + 2 * kStampPad;
 // Weights are at most 25 (2 * 255 * 0.05); an 8-bit weight could be at most 255.

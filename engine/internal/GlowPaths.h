@@ -8,6 +8,18 @@
 
 struct RenderContext;
 
+// The index of the lowest set bit of a word that is not 0. Where words are 32 bits wide
+// (i686) the compiler calls a library routine for 64-bit words, which also costs the gather
+// its lanes' registers around the call; two 32-bit halves need no call.
+inline int32_t LowestBit(uint64_t word) {
+  if constexpr (sizeof(void*) >= 8) {
+    return __builtin_ctzll(word);
+  } else {
+    const uint32_t low = uint32_t(word);
+    return low ? __builtin_ctz(low) : 32 + __builtin_ctz(uint32_t(word >> 32));
+  }
+}
+
 // Which of the frame's pixels are stamp centres: one bit per pixel, rows of whole words.
 // Centres depend only on the input, so they can all be found before anything is drawn.
 struct CentreMap {
@@ -25,7 +37,7 @@ struct CentreMap {
       if (i == first) word &= ~uint64_t(0) << (lo & 63);
       if (i == last) word &= ~uint64_t(0) >> (63 - (hi & 63));
       while (word) {
-        visit(i * 64 + __builtin_ctzll(word));
+        visit(i * 64 + LowestBit(word));
         word &= word - 1;
       }
     }

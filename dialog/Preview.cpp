@@ -98,10 +98,7 @@ bool EightBitsForDisplay(const uint8_t* samples, int32_t rowBytes, int32_t width
   } catch (const std::bad_alloc&) {
     return false;
   }
-  for (int32_t y = 0; y < height; ++y) {
-    const uint8_t* row = samples + size_t(y) * stride;
-    uint8_t* to = out.data() + size_t(y) * packed;
-    for (size_t i = 0; i < packed; ++i) to[i] = EightBitSample(row, int32_t(i), 16);
-  }
+  for (int32_t y = 0; y < height; ++y)
+    NarrowToEightBits(samples + size_t(y) * stride, out.data() + size_t(y) * packed, packed);
   return true;
 }

@@ -50,7 +50,8 @@ static_assert(NearestEightMatches());
 
 }  // namespace
 
-void NarrowRow(const uint8_t* words, uint8_t* narrow, size_t samples) {
+void NarrowToEightBits(const uint8_t* words, uint8_t* narrow, size_t samples) {
+  // Forwards: each block of words is read before its values are stored below it.
   size_t i = 0;
 #if defined(CORVANEL_SSE2)
   for (; i + 16 <= samples; i += 16)

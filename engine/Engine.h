@@ -3,6 +3,7 @@
 // two contexts may run at once.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -48,6 +49,10 @@ constexpr uint8_t NearestEightBit(uint32_t v) {
 constexpr uint16_t SixteenOfEightBit(uint8_t v) {
   return uint16_t((uint32_t(v) * kFullSixteen + 127) / 255);
 }
+
+// The nearest 8-bit value of each of `samples` 16-bit words, which need not be aligned.
+// `narrow` may be `words` itself: the values are written over the words' first half.
+void NarrowToEightBits(const uint8_t* words, uint8_t* narrow, size_t samples);
 
 // What a 16-bit render makes of sample c, whose nearest 8-bit value the 8-bit render of the
 // same pixels took to `rendered`: c moved up by the 16-bit size of those 8-bit steps, at

@@ -165,7 +165,8 @@ void RenderSixteenBit(RenderContext& context, const PixelBuffers& b, size_t samp
   const size_t inStride = std::max<size_t>(size_t(std::max(b.inRowBytes, 0)), 2 * samples);
   const size_t outStride = std::max<size_t>(size_t(std::max(b.outRowBytes, 0)), 2 * samples);
   for (int32_t y = 0; y < height && samples > 0; ++y)
-    NarrowRow(b.input + size_t(y) * inStride, b.output + size_t(y) * outStride + samples, samples);
+    NarrowToEightBits(b.input + size_t(y) * inStride, b.output + size_t(y) * outStride + samples,
+                      samples);
   const PixelBuffers eight{samples > 0 ? b.output + samples : nullptr,
                            int32_t(outStride),
                            b.output,

@@ -58,11 +58,7 @@ std::unique_ptr<Image> EightBitCopy(const Image& image) {
   narrow->planes = image.planes;
   const size_t samples = size_t(image.width) * size_t(image.height) * size_t(image.planes);
   narrow->pixels.resize(samples);
-  for (size_t i = 0; i < samples; ++i) {
-    uint16_t v;
-    std::memcpy(&v, &image.pixels[2 * i], 2);
-    narrow->pixels[i] = NearestEightBit(v);
-  }
+  NarrowToEightBits(image.pixels.data(), narrow->pixels.data(), samples);
   return narrow;
 }
 
@@ -71,11 +67,7 @@ void ConvertDepth(Image* image, int depth) {
   const size_t samples = size_t(image->width) * size_t(image->height) * size_t(image->planes);
   std::vector<uint8_t>& p = image->pixels;
   if (depth == 8) {
-    for (size_t i = 0; i < samples; ++i) {
-      uint16_t v;
-      std::memcpy(&v, &p[2 * i], 2);
-      p[i] = NearestEightBit(v);
-    }
+    NarrowToEightBits(p.data(), p.data(), samples);
     p.resize(samples);
     p.shrink_to_fit();
   } else {

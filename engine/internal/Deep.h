@@ -1,4 +1,5 @@
-// The rows of a 16-bit render on their way to and from the 8-bit render (engine/Render.cpp).
+// The rows of a 16-bit render on their way back from the 8-bit render (engine/Render.cpp);
+// NarrowToEightBits (engine/Engine.h) takes them there.
 #pragma once
 
 #include <cstddef>
@@ -6,9 +7,6 @@
 
 #include "engine/Engine.h"
 #include "engine/internal/Exactness.h"
-
-// The nearest 8-bit value of each of `samples` 16-bit words.
-void NarrowRow(const uint8_t* words, uint8_t* narrow, size_t samples);
 
 // Turns the first `samples` bytes of `row`, the 8-bit render of the words' nearest values,
 // into the 16-bit result of each word (SixteenBitResult), in place over 2 * samples bytes.

@@ -160,9 +160,13 @@ bool FilterHost::SetImage(Image image) {
 
 Image FilterHost::TakeOutput() {
   Image output = std::move(written_ ? output_ : source_);
-  source_ = output_ = Image{};
+  // One by one: a chained assignment copies the emptied image, and a copied-to vector keeps
+  // its memory.
+  source_ = Image{};
+  output_ = Image{};
   written_ = false;
-  inBuffer_ = outBuffer_ = std::vector<uint8_t>{};
+  inBuffer_ = std::vector<uint8_t>{};
+  outBuffer_ = std::vector<uint8_t>{};
   served_ = Served{};
   ResetRecord();
   return output;

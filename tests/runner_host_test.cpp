@@ -149,6 +149,9 @@ TEST(FilterHost, WritesOutputBackAtEachCallKeepingTheSourceApart) {
   expected.pixels[1] = 7;
   EXPECT_EQ(host.output().pixels, expected.pixels);
   EXPECT_EQ(host.source().pixels, Coded(4, 3, 2).pixels);
+  // Handing the output over lets go of the source: a caller saving it must not hold both.
+  EXPECT_EQ(host.TakeOutput().pixels, expected.pixels);
+  EXPECT_EQ(host.source().pixels.capacity(), 0u);
 }
 
 // A 16-bit image as a 16-bit host hands it: RGB48 at depth 16, little-endian words, rows in

@@ -21,6 +21,9 @@ using ImagePtr = std::unique_ptr<VipsImage, Unref>;
 bool HasSaver(const char* suffix);
 bool AvifWorks();
 
+// The largest JPEG written with optimised Huffman tables.
+constexpr uint64_t kOptimisedJpegPixels = 8'000'000;
+
 using Saver = int (*)(VipsImage* in, void** buffer, size_t* size, int quality);
 
 // The one format table of this build: what is read and written, with what, and the options.
@@ -39,7 +42,12 @@ const Format kFormats[] = {
      false,
      [] { return HasSaver(".jpg"); },
      [](VipsImage* in, void** b, size_t* n, int q) {
-       return vips_jpegsave_buffer(in, b, n, "Q", q, "optimize_coding", TRUE, NULL);
+       // Optimised Huffman tables make smaller files of the same pixels, but libjpeg holds
+       // the whole image's coefficients for them (6 bytes a pixel at 4:4:4): beyond a few
+       // megapixels that is more than the image itself and its render, so large ones get
+       // the standard tables.
+       const bool optimise = uint64_t(in->Xsize) * uint64_t(in->Ysize) <= kOptimisedJpegPixels;
+       return vips_jpegsave_buffer(in, b, n, "Q", q, "optimize_coding", optimise, NULL);
      }},
     {{"png", "png", true, true, false, true, false, true},
      "VipsForeignLoadPng",
@@ -238,11 +246,23 @@ const Format* FindLoader(const std::string& bytes) {
   return nullptr;
 }
 
-bool Open(const std::string& bytes, bool allPages, ImagePtr* image) {
+// Sequential access decodes as the pixels are written out, top to bottom, straight into the
+// frame; random access (what turning or stacking frames needs) first decodes the whole file
+// into memory of libvips' own.
+bool Open(const std::string& bytes, bool allPages, VipsAccess access, ImagePtr* image) {
   image->reset(vips_image_new_from_buffer(bytes.data(), bytes.size(), allPages ? "[n=-1]" : "",
-                                          "access", VIPS_ACCESS_RANDOM, "fail_on",
-                                          VIPS_FAIL_ON_TRUNCATED, NULL));
+                                          "access", access, "fail_on", VIPS_FAIL_ON_TRUNCATED,
+                                          NULL));
   return *image != nullptr;
+}
+
+// Whether EXIF says the pixels must be turned or flipped to stand upright.
+bool NeedsTurning(VipsImage* image) {
+  int orientation = 1;
+  if (vips_image_get_typeof(image, VIPS_META_ORIENTATION) &&
+      vips_image_get_int(image, VIPS_META_ORIENTATION, &orientation))
+    return false;
+  return orientation > 1 && orientation <= 8;
 }
 
 // Whether the samples are deeper than 8 bits: such files are filtered at 16.
@@ -442,7 +462,7 @@ bool DecodeImage(const std::string& bytes, const std::string& name, const LoadOp
     return false;
   }
   ImagePtr image;
-  if (!Open(bytes, false, &image)) {
+  if (!Open(bytes, false, VIPS_ACCESS_SEQUENTIAL, &image)) {
     *error = name + " is damaged or unsupported (" + LibraryError() + ")";
     return false;
   }
@@ -460,13 +480,17 @@ bool DecodeImage(const std::string& bytes, const std::string& name, const LoadOp
     return false;
   }
   EnsureMemoryFor(file->pixels, Deep(image.get()) && options.depth != 8 ? 16 : 8);
-  if (pages > 1 && !Open(bytes, true, &image)) {
+  if (pages > 1 && !Open(bytes, true, VIPS_ACCESS_RANDOM, &image)) {
     *error = name + " has " + std::to_string(pages) +
              " frames or pages that cannot be read together (" + LibraryError() +
              "); only images whose frames are all one size are filtered";
     return false;
   }
   if (pages == 1) {  // turned upright as EXIF says; animations have no such tag
+    if (NeedsTurning(image.get()) && !Open(bytes, false, VIPS_ACCESS_RANDOM, &image)) {
+      *error = name + " is damaged or unsupported (" + LibraryError() + ")";
+      return false;
+    }
     VipsImage* upright = nullptr;
     if (vips_autorot(image.get(), &upright, NULL)) {
       *error = name + " cannot be turned upright (" + LibraryError() + ")";

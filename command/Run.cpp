@@ -133,8 +133,8 @@ class Runner {
     *step = "the memory to decode it";
     const std::string name = job.input == "-" ? "standard input" : job.input;
     if (!DecodeImage(contents, name, load_, image, &error)) return FailedUnlessStopped(error);
-    contents = std::string();
-    if (load_.depth)  // where the decoder gave another (an 8-bit file, --depth 16)
+    std::string().swap(contents);  // assigning an empty string would keep the file's memory
+    if (load_.depth)               // where the decoder gave another (an 8-bit file, --depth 16)
       for (Image& frame : image->frames) ConvertDepth(&frame, load_.depth);
     bar_.Phase("loading", 100);
     if (!HoldsFrames(job.format, image->frames.size(), &error))

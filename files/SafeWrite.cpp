@@ -1,10 +1,10 @@
 #include "files/SafeWrite.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 
 #include "files/FileSystem.h"
 
@@ -176,7 +176,21 @@ bool ReadInputFile(const std::string& path, const std::string& what, std::string
     *error = "cannot open " + what + ": " + (errno ? std::strerror(errno) : "unreadable");
     return false;
   }
-  bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  // In large blocks, into room for the whole file: a character at a time a photograph's
+  // bytes took longer than decoding them. Read to the end, so a file still growing is whole.
+  bytes->clear();
+  in.seekg(0, std::ios::end);
+  const std::streamoff size = in.tellg();
+  in.seekg(0, std::ios::beg);
+  if (size > 0) bytes->reserve(size_t(size));
+  constexpr size_t kBlock = size_t(1) << 20;
+  while (in) {
+    const size_t have = bytes->size();
+    if (have == bytes->capacity() && in.peek() == std::char_traits<char>::eof()) break;
+    bytes->resize(have + std::max(kBlock, bytes->capacity() - have));
+    in.read(bytes->data() + have, std::streamsize(bytes->size() - have));
+    bytes->resize(have + size_t(in.gcount()));
+  }
   if (in.bad()) {
     *error = "cannot read " + what;
     return false;

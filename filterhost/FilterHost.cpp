@@ -59,8 +59,19 @@ OSErr Fetch(const Image& image, const Rect& rect, int16_t lo, int16_t hi, int32_
   const bool inside = left >= 0 && top >= 0 && right < image.width && bottom < image.height;
   if (!inside && padding == kWantsErrorOnBoundsException) return none(kFilterBadParameters);
 
+  // Whole pixels at full size: each row is one run of the image's bytes, and whole rows
+  // without padding one run of them all.
+  const bool rows = inside && factor == 1 && bytes == imageBytes;
+  const bool run = rows && pad == 0 && packed == int64_t(image.rowBytes());
   try {
     const size_t size = size_t(stride) * size_t(height - 1) + size_t(packed);
+    if (run) {  // copied as it is allocated: one pass over the memory, not two
+      const uint8_t* first = image.pixels.data() + size_t(top) * image.rowBytes();
+      buffer->assign(first, first + size);
+      *data = buffer->data();
+      *rowBytes = int32_t(stride);
+      return kNoErr;
+    }
     // Inside the image every byte is copied over; row padding stays zero.
     if (inside && pad == 0)
       buffer->resize(size);
@@ -75,8 +86,6 @@ OSErr Fetch(const Image& image, const Rect& rect, int16_t lo, int16_t hi, int32_
   const uint32_t level = padding >= 0 ? uint32_t(padding) : 0;
   const uint32_t value = sample == 2 ? (level * 32768 + 127) / 255 : level;
   const uint8_t fill[2] = {uint8_t(value), uint8_t(value >> 8)};
-  // Whole pixels at full size: each row is one run of the image's bytes.
-  const bool rows = inside && factor == 1 && bytes == imageBytes;
   for (int64_t y = 0; y < height; ++y) {
     uint8_t* out = buffer->data() + size_t(y) * size_t(stride);
     if (rows) {

@@ -8,7 +8,8 @@
 #
 # Natively build/native/command/corvanel; also build/windows64/corvanel.exe under Wine when
 # that tree and cmake/wine-run exist. Each row is the best time and the highest peak of N runs
-# (default 2). Needs vips and /usr/bin/time.
+# (default 2). A row shows the program starting alone (--version): under Wine, even with the
+# wineserver kept running, that is much of a run. Needs vips and /usr/bin/time.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -145,6 +146,7 @@ table() { # name, then the program and its leading arguments
   # The command saves JPEG at its default quality, and one this large with the standard
   # Huffman tables.
   row "vips copy, saved as the command saves (Q=90)" "$base" vips copy big.jpg "copy.jpg[Q=90]"
+  row "the program starting alone (--version)" "$base" "$@" --version
   row "nothing matches (0,255,0, threshold 0)" "$base" "$@" --match 0,255,0 --threshold 0 big.jpg o.jpg
   local mode radius t
   for mode in "glow 30" "glow 100" "sparkle 30"; do
@@ -159,7 +161,12 @@ table() { # name, then the program and its leading arguments
 table "native ($native)" "$native"
 exe=$root/build/windows64/corvanel.exe
 if [ "$wine" = 1 ] && [ -x "$root/cmake/wine-run" ] && [ -f "$exe" ]; then
+  # A wineserver kept running, as on a desktop where Wine is in use: each run then pays
+  # Wine's start of a process, not of the whole server.
+  prefix=${CORVANEL_WINE64_PREFIX:-$root/build/wine64-prefix}
+  WINEPREFIX=$prefix /usr/lib/wine/wineserver64 -p
   table "64-bit build under Wine ($exe)" "$root/cmake/wine-run" win64 "$exe"
+  WINEPREFIX=$prefix /usr/lib/wine/wineserver64 -k || true
 else
   echo
   echo "64-bit build under Wine: skipped (no $exe)"

@@ -32,7 +32,10 @@ class PlanTest : public ::testing::Test {
     fs::current_path("plan_test");
     std::ofstream("in.png") << "not decoded while planning";
   }
-  static void TearDownTestSuite() { std::filesystem::current_path(".."); }
+  static void TearDownTestSuite() {
+    std::filesystem::current_path("..");
+    std::filesystem::remove_all("plan_test");
+  }
 };
 
 TEST_F(PlanTest, RefusesWithTheStatusAndMessageOfTheCommand) {

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <vips/vips.h>
 
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -142,6 +143,12 @@ class Command : public ::testing::Test {
     mkdir(dir.c_str(), 0755);
     ASSERT_EQ(chdir(dir.c_str()), 0);
     ASSERT_EQ(Invoke({"cmd_night.png", "64", "40"}, SAMPLE).status, 0);
+  }
+  static void TearDownTestSuite() {  // best effort: a failed case may have left it unwritable
+    const std::filesystem::path dir = std::filesystem::current_path();
+    if (chdir("..") != 0) return;
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
   }
 };
 

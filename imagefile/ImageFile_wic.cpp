@@ -585,17 +585,18 @@ std::shared_ptr<Metadata> ReadMetadata(IWICImagingFactory* factory, const Opened
   return meta;
 }
 
-// The frame's pixels as the encoders take them: BGR or BGRA of 8-bit samples (16-bit ones
-// at their nearest 8-bit values), or with `deep` RGB or RGBA of 16-bit ones in the file's
-// range (high byte first with `swapped`). Grey is written as RGB, and the fourth plane only
+// Rows top to top + rows - 1 of the frame as the encoders take them: BGR or BGRA of 8-bit samples
+// (16-bit ones at their nearest 8-bit values), or with `deep` RGB or RGBA of 16-bit ones in the
+// file's range (high byte first with `swapped`). Grey is written as RGB, and the fourth plane only
 // where the format has one.
-std::vector<uint8_t> EncoderPixels(const Image& image, bool alpha, bool deep, bool swapped) {
+void EncoderRows(const Image& image, int top, int rows, bool alpha, bool deep, bool swapped,
+                 uint8_t* pixels) {
   const int channels = alpha ? 4 : 3, p = image.planes;
-  const size_t count = size_t(image.width) * size_t(image.height);
-  std::vector<uint8_t> pixels(count * size_t(channels) * (deep ? 2 : 1));
+  const size_t first = size_t(top) * size_t(image.width);
+  const size_t count = size_t(image.width) * size_t(rows);
   const bool sixteen = image.depth == 16;
   auto sample = [&](size_t i, int plane) -> uint32_t {
-    const uint8_t* s = &image.pixels[(i * size_t(p) + size_t(plane)) * (sixteen ? 2 : 1)];
+    const uint8_t* s = &image.pixels[((first + i) * size_t(p) + size_t(plane)) * (sixteen ? 2 : 1)];
     return sixteen ? uint32_t(s[0] | s[1] << 8) : s[0];
   };
   const int from[4] = {0, p >= 3 ? 1 : 0, p >= 3 ? 2 : 0, p - 1};
@@ -611,7 +612,6 @@ std::vector<uint8_t> EncoderPixels(const Image& image, bool alpha, bool deep, bo
         pixels[i * size_t(channels) + size_t(at)] = sixteen ? NearestEightBit(v) : uint8_t(v);
       }
     }
-  return pixels;
 }
 
 // The encoder options of each format; false only where --quality cannot be honoured.
@@ -656,29 +656,38 @@ void SetTiffProfile(IWICImagingFactory* factory, IWICBitmapFrameEncode* frame,
 
 // Writes the pixels into the frame in bands of rows, converted where the encoder asked for
 // another layout than the one given.
-HRESULT WritePixels(IWICImagingFactory* factory, IWICBitmapFrameEncode* frame,
-                    std::vector<uint8_t>& pixels, int w, int h, int pixelBytes,
-                    const WICPixelFormatGUID& given, const WICPixelFormatGUID& chosen,
-                    const SaveOptions& options, bool* stopped) {
-  Com<IWICBitmap> bitmap;
-  Com<IWICBitmapSource> converted;
+// The frame to the encoder in bands of rows, each put in the encoder's layout as it goes:
+// the whole image in that layout would be one more copy of it, and a bitmap made of that
+// memory another.
+HRESULT WritePixels(IWICImagingFactory* factory, IWICBitmapFrameEncode* frame, const Image& image,
+                    bool alpha, bool deep, bool swapped, const WICPixelFormatGUID& given,
+                    const WICPixelFormatGUID& chosen, const SaveOptions& options, bool* stopped) {
+  const int w = image.width, h = image.height;
+  const int pixelBytes = (alpha ? 4 : 3) * (deep ? 2 : 1);
   const UINT stride = UINT(w) * UINT(pixelBytes);
-  HRESULT hr = factory->CreateBitmapFromMemory(UINT(w), UINT(h), given, stride, UINT(pixels.size()),
-                                               pixels.data(), bitmap.put());
-  IWICBitmapSource* source = bitmap.get();
-  if (SUCCEEDED(hr) && !Is(chosen, given)) {
-    hr = WICConvertBitmapSource(chosen, bitmap.get(), converted.put());
-    source = converted.get();
-  }
   const int band = BandRows(w, pixelBytes);
+  std::vector<uint8_t> rows(size_t(stride) * size_t(std::min(band, h)));
+  HRESULT hr = S_OK;
   for (int y = 0; SUCCEEDED(hr) && y < h; y += band) {
     if (options.stop && options.stop()) {
       *stopped = true;
       return E_ABORT;
     }
-    WICRect rect{0, y, w, std::min(band, h - y)};
-    hr = frame->WriteSource(source, &rect);
-    if (options.progress) options.progress(int(int64_t(y + rect.Height) * 100 / h));
+    const int n = std::min(band, h - y);
+    const UINT size = stride * UINT(n);
+    EncoderRows(image, y, n, alpha, deep, swapped, rows.data());
+    if (Is(chosen, given)) {
+      hr = frame->WritePixels(UINT(n), stride, size, rows.data());
+    } else {  // the encoder's own layout, through the component's converter
+      Com<IWICBitmap> bitmap;
+      Com<IWICBitmapSource> converted;
+      hr = factory->CreateBitmapFromMemory(UINT(w), UINT(n), given, stride, size, rows.data(),
+                                           bitmap.put());
+      if (SUCCEEDED(hr)) hr = WICConvertBitmapSource(chosen, bitmap.get(), converted.put());
+      WICRect rect{0, 0, w, n};
+      if (SUCCEEDED(hr)) hr = frame->WriteSource(converted.get(), &rect);
+    }
+    if (options.progress) options.progress(int(int64_t(y + n) * 100 / h));
   }
   return hr;
 }
@@ -791,9 +800,7 @@ bool EncodeImage(const ImageFile& file, const std::string& format, const SaveOpt
   ComScope com;
   Com<IWICImagingFactory> factory;
   if (!StartComponent(com, &factory, error)) return false;
-  std::vector<uint8_t> pixels =
-      EncoderPixels(image, alpha, deep,
-                    deep && format == "png" && PngEncoderSwapsSixteenBitSamples(factory.get()));
+  const bool swapped = deep && format == "png" && PngEncoderSwapsSixteenBitSamples(factory.get());
   auto meta = std::static_pointer_cast<const Metadata>(file.source);
   const std::string failed = "cannot encode the image as " + format + " (";
   Com<IStream> stream;
@@ -833,8 +840,8 @@ bool EncodeImage(const ImageFile& file, const std::string& format, const SaveOpt
     SetTiffProfile(factory.get(), frame.get(), meta->blocks.icc);
   bool stopped = false;
   if (SUCCEEDED(hr))
-    hr = WritePixels(factory.get(), frame.get(), pixels, w, h, (alpha ? 4 : 3) * (deep ? 2 : 1),
-                     given, chosen, options, &stopped);
+    hr = WritePixels(factory.get(), frame.get(), image, alpha, deep, swapped, given, chosen,
+                     options, &stopped);
   if (stopped) {
     *error = "stopped";
     return false;

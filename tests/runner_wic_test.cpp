@@ -30,30 +30,32 @@ bool Encode(const Image& image, const std::string& format, std::string* bytes, s
   return EncodeImage(file, format, SaveOptions{}, bytes, error);
 }
 
+// Small, and tall enough to be written and read in more than one band of rows.
 TEST(WicImageFile, EachFormatReadsBackWhatItWrote) {
   int tried = 0;
   for (const ImageFormatInfo& f : ImageFormats()) {
     if (!f.writes) continue;
-    for (int planes : {3, 4}) {
-      const Image image = Pattern(17, 5, planes);
-      std::string bytes, error;
-      ASSERT_TRUE(Encode(image, f.name, &bytes, &error)) << f.name << ": " << error;
-      ImageFile back;
-      ASSERT_TRUE(DecodeImage(bytes, "it", LoadOptions{}, &back, &error)) << f.name << error;
-      EXPECT_EQ(back.format, f.name);
-      ASSERT_EQ(back.frames.size(), 1u);
-      const Image& got = back.frames[0];
-      EXPECT_EQ(got.width, 17);
-      EXPECT_EQ(got.height, 5);
-      EXPECT_EQ(got.planes, planes == 4 && f.alpha ? 4 : 3) << f.name;
-      EXPECT_TRUE(back.notes.empty()) << f.name << ": " << back.notes.front();
-      if (f.lossy) continue;
-      for (size_t i = 0; i < size_t(17 * 5); ++i)
-        for (int c = 0; c < got.planes; ++c)
-          ASSERT_EQ(got.pixels[i * size_t(got.planes) + size_t(c)],
-                    image.pixels[i * size_t(planes) + size_t(c)])
-              << f.name << " pixel " << i << " plane " << c;
-    }
+    for (const auto& [w, h] : {std::pair{17, 5}, std::pair{600, 2400}})
+      for (int planes : {3, 4}) {
+        const Image image = Pattern(w, h, planes);
+        std::string bytes, error;
+        ASSERT_TRUE(Encode(image, f.name, &bytes, &error)) << f.name << ": " << error;
+        ImageFile back;
+        ASSERT_TRUE(DecodeImage(bytes, "it", LoadOptions{}, &back, &error)) << f.name << error;
+        EXPECT_EQ(back.format, f.name);
+        ASSERT_EQ(back.frames.size(), 1u);
+        const Image& got = back.frames[0];
+        EXPECT_EQ(got.width, w);
+        EXPECT_EQ(got.height, h);
+        EXPECT_EQ(got.planes, planes == 4 && f.alpha ? 4 : 3) << f.name;
+        EXPECT_TRUE(back.notes.empty()) << f.name << ": " << back.notes.front();
+        if (f.lossy) continue;
+        for (size_t i = 0; i < size_t(w) * size_t(h); ++i)
+          for (int c = 0; c < got.planes; ++c)
+            ASSERT_EQ(got.pixels[i * size_t(got.planes) + size_t(c)],
+                      image.pixels[i * size_t(planes) + size_t(c)])
+                << f.name << " " << w << " x " << h << " pixel " << i << " plane " << c;
+      }
     ++tried;
   }
   EXPECT_EQ(tried, 5);  // PNG, JPEG, TIFF, BMP, TGA

@@ -82,6 +82,9 @@ struct Directions {
 struct RenderContext {
   Frame frame{};
   GlowKernelTable kernel;
+  // Entries of the kernel at offsets from -kernelSpan to kernelSpan - 1 may be other than 0;
+  // all others are 0. A new context's table holds anything.
+  int32_t kernelSpan = kMaxRadius;
   GlowStamp stamp;
   Directions directions;
   Random random;

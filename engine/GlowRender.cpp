@@ -29,8 +29,8 @@ constexpr int64_t kPixelsForTwoThreads = 512 * 512;
 // The colour window laid out over 16 pixels of `planes` samples, to find blocks of 16
 // pixels of which none matches (the fourth sample always lies in its window).
 struct WindowBlock {
-  uint8_t low[64], high[64];
-  bool empty;  // no pixel can match
+  uint8_t low[64], span[64];  // each sample's window: low to low + span
+  bool empty;                 // no pixel can match
 
   WindowBlock(const ColourWindow& w, int32_t planes) {
     const int32_t lows[4] = {w.lowRed, w.lowGreen, w.lowBlue, 0};
@@ -38,15 +38,16 @@ struct WindowBlock {
     empty = false;
     for (int k = 0; k < 3; ++k) empty = empty || lows[k] > highs[k];
     for (int i = 0; i < 64; ++i) {
-      low[i] = uint8_t(std::clamp(lows[i % planes], 0, 255));
-      high[i] = uint8_t(std::clamp(highs[i % planes], 0, 255));
+      const int32_t lo = std::clamp(lows[i % planes], 0, 255);
+      low[i] = uint8_t(lo);
+      span[i] = uint8_t(std::clamp(highs[i % planes] - lo, 0, 255));
     }
   }
 
   // Whether one of the 16 pixels from `pixels` may match.
   template <int Planes>
   bool AnyMatch(const uint8_t* pixels) const {
-    const uint64_t in = lanes::InRange(pixels, low, high, Planes);
+    const uint64_t in = lanes::InWindow(pixels, low, span, Planes);
     // A pixel matches when its three colour samples are in their windows; bit 0 of each
     // pixel's run of Planes bits then survives.
     constexpr uint64_t kFirstSamples = Planes == 3 ? 0x249249249249u : 0x1111111111111111u;

@@ -42,16 +42,17 @@ inline int32_t MaxLane(U16x8 a) {
   return _mm_extract_epi16(m, 0);
 }
 
-// Bit i set where lows[i] <= bytes[i] <= highs[i], for i below 16 * blocks (at most 64).
-inline uint64_t InRange(const uint8_t* bytes, const uint8_t* lows, const uint8_t* highs,
-                        int blocks) {
+// Bit i set where lows[i] <= bytes[i] <= lows[i] + spans[i] (at most 255), for i below
+// 16 * blocks (at most 64). Below lows[i] the difference wraps past every span.
+inline uint64_t InWindow(const uint8_t* bytes, const uint8_t* lows, const uint8_t* spans,
+                         int blocks) {
   uint64_t mask = 0;
   for (int b = 0; b < blocks; ++b) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16 * b));
     const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lows + 16 * b));
-    const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(highs + 16 * b));
-    const __m128i in = _mm_and_si128(_mm_cmpeq_epi8(_mm_max_epu8(v, lo), v),
-                                     _mm_cmpeq_epi8(_mm_min_epu8(v, hi), v));
+    const __m128i span = _mm_loadu_si128(reinterpret_cast<const __m128i*>(spans + 16 * b));
+    const __m128i above = _mm_subs_epu8(_mm_sub_epi8(v, lo), span);
+    const __m128i in = _mm_cmpeq_epi8(above, _mm_setzero_si128());
     mask |= uint64_t(uint32_t(_mm_movemask_epi8(in))) << (16 * b);
   }
   return mask;
@@ -122,11 +123,11 @@ inline int32_t MaxLane(U16x8 a) {
   for (int i = 0; i < 8; ++i) m = a.v[i] > m ? a.v[i] : m;
   return m;
 }
-inline uint64_t InRange(const uint8_t* bytes, const uint8_t* lows, const uint8_t* highs,
-                        int blocks) {
+inline uint64_t InWindow(const uint8_t* bytes, const uint8_t* lows, const uint8_t* spans,
+                         int blocks) {
   uint64_t mask = 0;
   for (int i = 0; i < 16 * blocks; ++i)
-    if (bytes[i] >= lows[i] && bytes[i] <= highs[i]) mask |= uint64_t(1) << i;
+    if (uint8_t(bytes[i] - lows[i]) <= spans[i]) mask |= uint64_t(1) << i;
   return mask;
 }
 inline void Brighten16(uint8_t* samples, const uint16_t* weights) {

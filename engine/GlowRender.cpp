@@ -44,14 +44,22 @@ struct WindowBlock {
     }
   }
 
-  // Whether one of the 16 pixels from `pixels` may match.
+  // Whether one of the 16 pixels from `pixels` may match: whether the three colour samples
+  // of one pixel are all in their windows, found where each pixel's first sample lies.
   template <int Planes>
   bool AnyMatch(const uint8_t* pixels) const {
-    const uint64_t in = lanes::InWindow(pixels, low, span, Planes);
-    // A pixel matches when its three colour samples are in their windows; bit 0 of each
-    // pixel's run of Planes bits then survives.
-    constexpr uint64_t kFirstSamples = Planes == 3 ? 0x249249249249u : 0x1111111111111111u;
-    return (in & (in >> 1) & (in >> 2) & kFirstSamples) != 0;
+    uint32_t in[2];
+    lanes::InWindow(pixels, low, span, Planes, in);
+    if constexpr (Planes == 3) {
+      // Pixel 10 has samples in both halves.
+      const uint32_t lo = in[0] & (in[0] >> 1 | in[1] << 31) & (in[0] >> 2 | in[1] << 30);
+      const uint32_t hi = in[1] & in[1] >> 1 & in[1] >> 2;
+      return ((lo & 0x49249249u) | (hi & 0x2492u)) != 0;
+    } else {
+      const uint32_t lo = in[0] & in[0] >> 1 & in[0] >> 2;
+      const uint32_t hi = in[1] & in[1] >> 1 & in[1] >> 2;
+      return ((lo | hi) & 0x11111111u) != 0;
+    }
   }
 };
 

@@ -42,20 +42,21 @@ inline int32_t MaxLane(U16x8 a) {
   return _mm_extract_epi16(m, 0);
 }
 
-// Bit i set where lows[i] <= bytes[i] <= lows[i] + spans[i] (at most 255), for i below
-// 16 * blocks (at most 64). Below lows[i] the difference wraps past every span.
-inline uint64_t InWindow(const uint8_t* bytes, const uint8_t* lows, const uint8_t* spans,
-                         int blocks) {
-  uint64_t mask = 0;
+// Bit i of halves[i / 32] set where lows[i] <= bytes[i] <= lows[i] + spans[i] (at most 255),
+// for i below 16 * blocks (2 or 4 blocks; 4 fill both halves). Below lows[i] the difference
+// wraps past every span. Halves of 32 bits keep i686 out of 64-bit shifts.
+inline void InWindow(const uint8_t* bytes, const uint8_t* lows, const uint8_t* spans, int blocks,
+                     uint32_t halves[2]) {
+  uint32_t mask[4] = {};
   for (int b = 0; b < blocks; ++b) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16 * b));
     const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lows + 16 * b));
     const __m128i span = _mm_loadu_si128(reinterpret_cast<const __m128i*>(spans + 16 * b));
     const __m128i above = _mm_subs_epu8(_mm_sub_epi8(v, lo), span);
-    const __m128i in = _mm_cmpeq_epi8(above, _mm_setzero_si128());
-    mask |= uint64_t(uint32_t(_mm_movemask_epi8(in))) << (16 * b);
+    mask[b] = uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(above, _mm_setzero_si128())));
   }
-  return mask;
+  halves[0] = mask[0] | mask[1] << 16;
+  halves[1] = mask[2] | mask[3] << 16;
 }
 
 // Screen-blends 16 bytes of samples with 16 weights (each k * 256): c + (((255 - c) * k) >> 8).
@@ -123,12 +124,11 @@ inline int32_t MaxLane(U16x8 a) {
   for (int i = 0; i < 8; ++i) m = a.v[i] > m ? a.v[i] : m;
   return m;
 }
-inline uint64_t InWindow(const uint8_t* bytes, const uint8_t* lows, const uint8_t* spans,
-                         int blocks) {
-  uint64_t mask = 0;
+inline void InWindow(const uint8_t* bytes, const uint8_t* lows, const uint8_t* spans, int blocks,
+                     uint32_t halves[2]) {
+  halves[0] = halves[1] = 0;
   for (int i = 0; i < 16 * blocks; ++i)
-    if (uint8_t(bytes[i] - lows[i]) <= spans[i]) mask |= uint64_t(1) << i;
-  return mask;
+    if (uint8_t(bytes[i] - lows[i]) <= spans[i]) halves[i / 32] |= uint32_t(1) << (i % 32);
 }
 inline void Brighten16(uint8_t* samples, const uint16_t* weights) {
   for (int i = 0; i < 16; ++i) {

@@ -72,16 +72,16 @@ void PrepareGlowStamp(RenderContext& context, int32_t e, int32_t planes) {
   GlowStamp& s = context.stamp;
   s.e = std::clamp(e, 0, kMaxRadius);
   s.planes = planes;
-  // Only the rows of this reach are read, each from e + kPad columns left of its centre to
-  // as many right of it.
-  const int32_t used = 2 * s.e + 1;
-  const size_t columns = size_t(2 * (s.e + kPad) + 1);
-  constexpr size_t kPixelRowSize = size_t(kStampRowSpan) * 4;
-  for (int32_t row = 0; row < used; ++row) {
-    std::memset(s.pixelRows[row], 0,
-                sizeof(s.pixelRows[0][0]) * std::min(columns * size_t(planes), kPixelRowSize));
-    for (auto& sample : s.sampleRows) std::memset(sample[row], 0, sizeof(sample[0][0]) * columns);
+  // Only what the last layout wrote needs clearing; the rest is 0 already.
+  for (int32_t row = 0; row < s.rowsWritten; ++row) {
+    std::memset(s.pixelRows[row], 0, sizeof(s.pixelRows[0][0]) * size_t(s.pixelSamplesWritten));
+    for (auto& sample : s.sampleRows)
+      std::memset(sample[row], 0, sizeof(sample[0][0]) * size_t(s.sampleColumnsWritten));
   }
+  // Rows 0 to 2e, and in each the entries up to the centre's e + kPad and e more.
+  s.rowsWritten = 2 * s.e + 1;
+  s.pixelSamplesWritten = std::min((2 * s.e + kPad + 1) * planes, kStampRowSpan * 4);
+  s.sampleColumnsWritten = 2 * s.e + kPad + 1;
   int32_t nearest[3][kWeights + 1];
   for (auto& k : nearest) std::fill(k, k + kWeights + 1, -1);
   for (int32_t dy = -s.e; dy <= s.e; ++dy) {

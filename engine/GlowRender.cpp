@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -366,6 +367,10 @@ int32_t ThreadCount(const EngineTuning& tuning, int64_t pixels) {
 
 namespace {
 
+struct FreeWords {
+  void operator()(uint64_t* words) const { std::free(words); }
+};
+
 void CopyRow(const Frame& f, int32_t y) {
   const size_t size = size_t(f.width) * size_t(f.planes);
   if (size > 0)
@@ -384,7 +389,9 @@ void RenderGlow(RenderContext& context, const GlowJob& job, const EngineTuning& 
   // One pass over the input copies it and finds the centres. The centre map takes one bit
   // per pixel, and is had only once a centre is found; without it the stamps give the same
   // bytes, finding the centres again as they go.
-  std::unique_ptr<uint64_t[]> bits;
+  // From calloc: zero without a pass over it, and of a sparse map only the pages with
+  // centres are written.
+  std::unique_ptr<uint64_t[], FreeWords> bits;
   const int32_t wordsPerRow = int32_t((int64_t(f.width) + 63) / 64);
   const uint64_t words = uint64_t(wordsPerRow) * uint64_t(f.endRow);
   bool mapWanted = !tuning.noWorkMemory && words < uint64_t(SIZE_MAX / sizeof(uint64_t));
@@ -396,7 +403,7 @@ void RenderGlow(RenderContext& context, const GlowJob& job, const EngineTuning& 
     ForEachCentreIn(f, block, job.window, y, skip, [&](int32_t x) {
       ++count;
       if (!bits && mapWanted) {
-        bits.reset(new (std::nothrow) uint64_t[size_t(words)]());
+        bits.reset(static_cast<uint64_t*>(std::calloc(size_t(words), sizeof(uint64_t))));
         mapWanted = bool(bits);
       }
       if (bits) bits[size_t(y) * size_t(wordsPerRow) + size_t(x >> 6)] |= uint64_t(1) << (x & 63);

@@ -48,6 +48,11 @@ constexpr int32_t kStampWeights = 256;
 struct GlowStamp {
   int32_t e = -1;  // -1: not prepared
   int32_t planes = 0;
+  // Only the first rowsWritten rows may hold weights, in their first pixelSamplesWritten
+  // and sampleColumnsWritten entries; all else is 0.
+  int32_t rowsWritten = kStampSide;
+  int32_t pixelSamplesWritten = kStampRowSpan * 4;
+  int32_t sampleColumnsWritten = kStampRowSpan;
   uint16_t pixelRows[kStampSide][kStampRowSpan * 4];
   uint16_t sampleRows[3][kStampSide][kStampRowSpan];
   // farthest[k][w]: the largest dx^2 + dy^2 of an offset whose weight for sample k is at
@@ -83,7 +88,7 @@ struct RenderContext {
   Frame frame{};
   GlowKernelTable kernel;
   // Entries of the kernel at offsets from -kernelSpan to kernelSpan - 1 may be other than 0;
-  // all others are 0. A new context's table holds anything.
+  // all others are 0.
   int32_t kernelSpan = kMaxRadius;
   GlowStamp stamp;
   Directions directions;

@@ -148,8 +148,9 @@ void StampGlowGroup(const RenderContext& context, const int32_t* xs, const int32
   const Frame f = context.frame;
   const GlowStamp& s = context.stamp;
   const int32_t planes = s.planes;
-  // Blocks of 16 samples run on by fewer than 6 pixels; with the members kGroupColumns apart
-  // at most, every member's weights are then read within its row's zero padding.
+  // The blocks run on past the last column by kRunOn pixels at most (enough for every block
+  // of 16 samples to be whole); with the members kGroupColumns apart at most, every member's
+  // weights are then read within its row's zero padding.
   constexpr int32_t kRunOn = 6;
   static_assert(kGroupColumns - 1 + kRunOn <= kPad);
   const uint16_t* weights[kGroupMembers];

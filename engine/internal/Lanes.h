@@ -43,8 +43,8 @@ inline int32_t MaxLane(U16x8 a) {
 }
 
 // Bit i of halves[i / 32] set where lows[i] <= bytes[i] <= lows[i] + spans[i] (at most 255),
-// for i below 16 * blocks (2 or 4 blocks; 4 fill both halves). Below lows[i] the difference
-// wraps past every span. Halves of 32 bits keep i686 out of 64-bit shifts.
+// for i below 16 * blocks (at most 4 blocks). Below lows[i] the difference wraps past every
+// span. Halves of 32 bits keep i686 out of 64-bit shifts.
 inline void InWindow(const uint8_t* bytes, const uint8_t* lows, const uint8_t* spans, int blocks,
                      uint32_t halves[2]) {
   uint32_t mask[4] = {};

@@ -73,15 +73,14 @@ void PrepareGlowStamp(RenderContext& context, int32_t e, int32_t planes) {
   s.e = std::clamp(e, 0, kMaxRadius);
   s.planes = planes;
   // Only what the last layout wrote needs clearing; the rest is 0 already.
-  for (int32_t row = 0; row < s.rowsWritten; ++row) {
-    std::memset(s.pixelRows[row], 0, sizeof(s.pixelRows[0][0]) * size_t(s.pixelSamplesWritten));
-    for (auto& sample : s.sampleRows)
-      std::memset(sample[row], 0, sizeof(sample[0][0]) * size_t(s.sampleColumnsWritten));
-  }
-  // Rows 0 to 2e, and in each the entries up to the centre's e + kPad and e more.
-  s.rowsWritten = 2 * s.e + 1;
-  s.pixelSamplesWritten = std::min((2 * s.e + kPad + 1) * planes, kStampRowSpan * 4);
-  s.sampleColumnsWritten = 2 * s.e + kPad + 1;
+  std::memset(s.pixelRows, 0, sizeof(s.pixelRows[0]) * size_t(s.pixelsWritten));
+  for (auto& sample : s.sampleRows)
+    std::memset(sample, 0, sizeof(sample[0]) * size_t(s.samplesWritten));
+  const int32_t span = 2 * (s.e + kPad) + 1;
+  s.pixelStride = span * std::clamp(planes, 3, 4);  // the layout is for 3 or 4 planes
+  s.sampleStride = span;
+  s.pixelsWritten = (2 * s.e + 1) * s.pixelStride;
+  s.samplesWritten = (2 * s.e + 1) * s.sampleStride;
   int32_t nearest[3][kWeights + 1];
   for (auto& k : nearest) std::fill(k, k + kWeights + 1, -1);
   for (int32_t dy = -s.e; dy <= s.e; ++dy) {
@@ -89,10 +88,10 @@ void PrepareGlowStamp(RenderContext& context, int32_t e, int32_t planes) {
       // Offset +100 lies past the table and weighs nothing.
       if (dx == kMaxRadius || dy == kMaxRadius) continue;
       const int32_t* weights = context.kernel[dx + kMaxRadius][dy + kMaxRadius];
-      uint16_t* pixel = &s.pixelRows[dy + s.e][(dx + s.e + kPad) * planes];
+      uint16_t* pixel = &s.pixelRows[(dy + s.e) * s.pixelStride + (dx + s.e + kPad) * planes];
       for (int k = 0; k < 3; ++k) {
         pixel[k] = uint16_t(weights[k] << 8);  // as the lanes take them
-        s.sampleRows[k][dy + s.e][dx + s.e + kPad] = uint16_t(weights[k] << 8);
+        s.sampleRows[k][(dy + s.e) * s.sampleStride + dx + s.e + kPad] = uint16_t(weights[k] << 8);
         int32_t& far = nearest[k][weights[k]];
         far = std::max(far, dx * dx + dy * dy);
       }

@@ -105,9 +105,8 @@ RenderContextPtr NewRenderContext() {
   if (context) {
     context->kernelSpan = 0;
     context->stamp.e = -1;
-    context->stamp.rowsWritten = 0;
-    context->stamp.pixelSamplesWritten = 0;
-    context->stamp.sampleColumnsWritten = 0;
+    context->stamp.pixelsWritten = 0;
+    context->stamp.samplesWritten = 0;
     context->stamp.stampReach = -1;
     context->directions.count = -1;
   }

@@ -123,7 +123,16 @@ class StampGroups {
       }
       return true;
     }
-    return pending_ < kPending && Form(x, y);
+    // Where a group was refused for another centre near it, the centres just after are as
+    // crowded (a dense image refuses nearly every group): none is tried again until a box
+    // and two stamps' reach further on.
+    if (pending_ == kPending || (y == quietRow_ && x < quietUntil_)) return false;
+    if (Form(x, y)) return true;
+    if (crowded_) {
+      quietRow_ = y;
+      quietUntil_ = int32_t(std::min<int64_t>(width_, x + kGroupColumns + reach_));
+    }
+    return false;
   }
 
   // After an abort before row `end`: the waiting members of rows before it, one by one in
@@ -164,7 +173,9 @@ class StampGroups {
   };
 
   // A group from the centre (x, y) on, true when one with two centres or more is waiting.
+  // crowded_ tells a refusal for other centres from one for want of members.
   bool Form(int32_t x, int32_t y) {
+    crowded_ = false;
     Group& group = groups_[pending_];
     group.left = std::max(0, x - kLeft);
     group.right = std::min(width_ - 1, group.left + kGroupColumns - 1);
@@ -181,7 +192,10 @@ class StampGroups {
     // A member of a group still waiting stays in that group.
     for (int32_t m = 1; m < group.count; ++m)
       for (int32_t g = 0; g < pending_; ++g)
-        if (groups_[g].Holds(group.x[m], group.y[m])) return false;
+        if (groups_[g].Holds(group.x[m], group.y[m])) {
+          crowded_ = true;
+          return false;
+        }
     // No other centre between the first and the last may reach a member's stamp: none within
     // twice a stamp's reach of the box, in its rows, but outside it.
     const int32_t lastX = group.x[group.count - 1], lastY = group.y[group.count - 1];
@@ -195,7 +209,10 @@ class StampGroups {
         if (cx >= group.left && cx <= group.right) return;  // a member
         clear = false;
       });
-    if (!clear) return false;
+    if (!clear) {
+      crowded_ = true;
+      return false;
+    }
     ++pending_;
     return true;
   }
@@ -205,6 +222,8 @@ class StampGroups {
   const int64_t reach_;  // columns and rows apart within which two stamps can meet
   Group groups_[kPending];
   int32_t pending_ = 0;
+  bool crowded_ = false;
+  int32_t quietRow_ = -1, quietUntil_ = 0;
 };
 
 // Each centre's stamp, centre rows in order, row t's stamps once row t has been polled: the

@@ -123,15 +123,11 @@ class StampGroups {
       }
       return true;
     }
-    // Where a group was refused for another centre near it, the centres just after are as
-    // crowded (a dense image refuses nearly every group): none is tried again until a box
-    // and two stamps' reach further on.
-    if (pending_ == kPending || (y == quietRow_ && x < quietUntil_)) return false;
+    // Where a group was refused for another centre near it, the centres after it are as
+    // crowded (a dense image refuses nearly every group): none is tried again on this row.
+    if (pending_ == kPending || y == quietRow_) return false;
     if (Form(x, y)) return true;
-    if (crowded_) {
-      quietRow_ = y;
-      quietUntil_ = int32_t(std::min<int64_t>(width_, x + kGroupColumns + reach_));
-    }
+    if (crowded_) quietRow_ = y;
     return false;
   }
 
@@ -223,7 +219,7 @@ class StampGroups {
   Group groups_[kPending];
   int32_t pending_ = 0;
   bool crowded_ = false;
-  int32_t quietRow_ = -1, quietUntil_ = 0;
+  int32_t quietRow_ = -1;
 };
 
 // Each centre's stamp, centre rows in order, row t's stamps once row t has been polled: the

@@ -44,13 +44,17 @@ void EnsureStamp(RenderContext& context, int32_t e, int32_t planes) {
 
 void BuildGlowKernel(RenderContext& context, double radius, uint32_t colour) {
   GlowKernelTable& kernel = context.kernel;
-  std::memset(kernel, 0, sizeof(kernel));
   context.stamp.e = -1;
   // Beyond the table's reach (or a NaN) there is nothing safe to build.
   if (!(radius >= 0)) radius = 0;
   if (radius > kMaxRadius) radius = kMaxRadius;
 
   const int32_t n = int32_t(radius);
+  // Only what the last kernel wrote needs clearing: the whole table is 480 KB.
+  const int32_t span = context.kernelSpan;
+  for (int32_t i = kMaxRadius - span; i < kMaxRadius + span; ++i)
+    std::memset(kernel[i][kMaxRadius - span], 0, sizeof(kernel[0][0]) * 2 * size_t(span));
+  context.kernelSpan = n;
   const double r2 = radius * radius;
   const int32_t components[3] = {int32_t(colour & 0xFF), int32_t((colour >> 8) & 0xFF),
                                  int32_t((colour >> 16) & 0xFF)};
@@ -68,10 +72,15 @@ void PrepareGlowStamp(RenderContext& context, int32_t e, int32_t planes) {
   GlowStamp& s = context.stamp;
   s.e = std::clamp(e, 0, kMaxRadius);
   s.planes = planes;
-  // Only the rows of this reach are read.
-  const int32_t used = 2 * s.e + 1;
-  std::memset(s.pixelRows, 0, sizeof(s.pixelRows[0]) * used);
-  for (auto& sample : s.sampleRows) std::memset(sample, 0, sizeof(sample[0]) * used);
+  // Only what the last layout wrote needs clearing; the rest is 0 already.
+  std::memset(s.pixelRows, 0, sizeof(s.pixelRows[0]) * size_t(s.pixelsWritten));
+  for (auto& sample : s.sampleRows)
+    std::memset(sample, 0, sizeof(sample[0]) * size_t(s.samplesWritten));
+  const int32_t span = 2 * (s.e + kPad) + 1;
+  s.pixelStride = span * std::clamp(planes, 3, 4);  // the layout is for 3 or 4 planes
+  s.sampleStride = span;
+  s.pixelsWritten = (2 * s.e + 1) * s.pixelStride;
+  s.samplesWritten = (2 * s.e + 1) * s.sampleStride;
   int32_t nearest[3][kWeights + 1];
   for (auto& k : nearest) std::fill(k, k + kWeights + 1, -1);
   for (int32_t dy = -s.e; dy <= s.e; ++dy) {
@@ -79,10 +88,10 @@ void PrepareGlowStamp(RenderContext& context, int32_t e, int32_t planes) {
       // Offset +100 lies past the table and weighs nothing.
       if (dx == kMaxRadius || dy == kMaxRadius) continue;
       const int32_t* weights = context.kernel[dx + kMaxRadius][dy + kMaxRadius];
-      uint16_t* pixel = &s.pixelRows[dy + s.e][(dx + s.e + kPad) * planes];
+      uint16_t* pixel = &s.pixelRows[(dy + s.e) * s.pixelStride + (dx + s.e + kPad) * planes];
       for (int k = 0; k < 3; ++k) {
         pixel[k] = uint16_t(weights[k] << 8);  // as the lanes take them
-        s.sampleRows[k][dy + s.e][dx + s.e + kPad] = uint16_t(weights[k] << 8);
+        s.sampleRows[k][(dy + s.e) * s.sampleStride + dx + s.e + kPad] = uint16_t(weights[k] << 8);
         int32_t& far = nearest[k][weights[k]];
         far = std::max(far, dx * dx + dy * dy);
       }
@@ -98,21 +107,27 @@ void PrepareGlowStamp(RenderContext& context, int32_t e, int32_t planes) {
   s.stampReach = std::max({s.farthest[0][2], s.farthest[1][2], s.farthest[2][2]});
 }
 
-int64_t GlowStampArea(const RenderContext& context) {
+int32_t GlowStampHalf(const RenderContext& context) {
   const GlowStamp& s = context.stamp;
-  const int32_t half = HalfWidth(s.stampReach, 0, s.e);
+  return HalfWidth(s.stampReach, 0, s.e);
+}
+
+int64_t GlowStampArea(const RenderContext& context) {
+  const int32_t half = GlowStampHalf(context);
   if (half < 0) return 0;
   return (2 * int64_t(half) + 1) * (2 * int64_t(half) + 1);
 }
 
 void StampGlow(RenderContext& context, int32_t x, int32_t y, int32_t e) {
   EnsureStamp(context, std::clamp(e, 0, kMaxRadius), context.frame.planes);
-  const Frame& f = context.frame;
+  // The frame in locals: the blends' byte stores could otherwise alias it.
+  const Frame f = context.frame;
   const GlowStamp& s = context.stamp;
   const int32_t planes = s.planes;
-  for (int32_t dy = -s.e; dy <= s.e; ++dy) {
-    const int32_t row = y + dy;
-    if (row <= f.firstRow || row >= f.endRow) continue;
+  const int32_t top = std::max(y - s.e, f.firstRow + 1);
+  const int32_t bottom = std::min(y + s.e, f.endRow - 1);
+  for (int32_t row = top; row <= bottom; ++row) {
+    const int32_t dy = row - y;
     // Each row of the stamp is blended only where some sample weighs 2 or more.
     const int32_t half = HalfWidth(s.stampReach, dy, s.e);
     const int32_t first = std::max(x - half, f.firstColumn + 1);
@@ -124,6 +139,44 @@ void StampGlow(RenderContext& context, int32_t x, int32_t y, int32_t e) {
     uint8_t* pixels = f.output + size_t(row) * size_t(f.outRowBytes) + size_t(first) * planes;
     lanes::Brighten(pixels, s.PixelWeights(first - x, dy), (last - first + 1) * planes,
                     std::min(f.width - first, last - first + 1 + kPad) * planes);
+  }
+}
+
+void StampGlowGroup(const RenderContext& context, const int32_t* xs, const int32_t* ys,
+                    int32_t count) {
+  const Frame f = context.frame;
+  const GlowStamp& s = context.stamp;
+  const int32_t planes = s.planes;
+  // The blocks run on past the last column by kRunOn pixels at most (enough for every block
+  // of 16 samples to be whole); with the members kGroupColumns apart at most, every member's
+  // weights are then read within its row's zero padding.
+  constexpr int32_t kRunOn = 6;
+  static_assert(kGroupColumns - 1 + kRunOn <= kPad);
+  const uint16_t* weights[kGroupMembers];
+  const int32_t top = std::max(ys[0] - s.e, f.firstRow + 1);
+  const int32_t bottom = std::min(ys[count - 1] + s.e, f.endRow - 1);
+  for (int32_t row = top; row <= bottom; ++row) {
+    // The members whose stamps reach this row, and the columns any of them changes; the
+    // others' weights there are 0 or 1, which change nothing.
+    int32_t active[kGroupMembers];
+    int32_t live = 0, lo = f.width, hi = -1;
+    for (int32_t m = 0; m < count; ++m) {
+      const int32_t dy = row - ys[m];
+      if (dy < -s.e || dy > s.e) continue;
+      const int32_t half = HalfWidth(s.stampReach, dy, s.e);
+      if (half < 0) continue;
+      active[live++] = m;
+      lo = std::min(lo, xs[m] - half);
+      hi = std::max(hi, xs[m] + half);
+    }
+    const int32_t first = std::max(lo, f.firstColumn + 1);
+    const int32_t last = std::min(hi, f.width - 1);
+    if (live == 0 || first > last) continue;
+    for (int32_t a = 0; a < live; ++a)
+      weights[a] = s.PixelWeights(first - xs[active[a]], row - ys[active[a]]);
+    uint8_t* pixels = f.output + size_t(row) * size_t(f.outRowBytes) + size_t(first) * planes;
+    lanes::BrightenEach(pixels, weights, live, (last - first + 1) * planes,
+                        std::min(f.width - first, last - first + 1 + kRunOn) * planes);
   }
 }
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -29,8 +30,8 @@ constexpr int64_t kPixelsForTwoThreads = 512 * 512;
 // The colour window laid out over 16 pixels of `planes` samples, to find blocks of 16
 // pixels of which none matches (the fourth sample always lies in its window).
 struct WindowBlock {
-  uint8_t low[64], high[64];
-  bool empty;  // no pixel can match
+  uint8_t low[64], span[64];  // each sample's window: low to low + span
+  bool empty;                 // no pixel can match
 
   WindowBlock(const ColourWindow& w, int32_t planes) {
     const int32_t lows[4] = {w.lowRed, w.lowGreen, w.lowBlue, 0};
@@ -38,19 +39,28 @@ struct WindowBlock {
     empty = false;
     for (int k = 0; k < 3; ++k) empty = empty || lows[k] > highs[k];
     for (int i = 0; i < 64; ++i) {
-      low[i] = uint8_t(std::clamp(lows[i % planes], 0, 255));
-      high[i] = uint8_t(std::clamp(highs[i % planes], 0, 255));
+      const int32_t lo = std::clamp(lows[i % planes], 0, 255);
+      low[i] = uint8_t(lo);
+      span[i] = uint8_t(std::clamp(highs[i % planes] - lo, 0, 255));
     }
   }
 
-  // Whether one of the 16 pixels from `pixels` may match.
+  // Whether one of the 16 pixels from `pixels` may match: whether the three colour samples
+  // of one pixel are all in their windows, found where each pixel's first sample lies.
   template <int Planes>
   bool AnyMatch(const uint8_t* pixels) const {
-    const uint64_t in = lanes::InRange(pixels, low, high, Planes);
-    // A pixel matches when its three colour samples are in their windows; bit 0 of each
-    // pixel's run of Planes bits then survives.
-    constexpr uint64_t kFirstSamples = Planes == 3 ? 0x249249249249u : 0x1111111111111111u;
-    return (in & (in >> 1) & (in >> 2) & kFirstSamples) != 0;
+    uint32_t in[2];
+    lanes::InWindow(pixels, low, span, Planes, in);
+    if constexpr (Planes == 3) {
+      // Pixel 10 has samples in both halves.
+      const uint32_t lo = in[0] & (in[0] >> 1 | in[1] << 31) & (in[0] >> 2 | in[1] << 30);
+      const uint32_t hi = in[1] & in[1] >> 1 & in[1] >> 2;
+      return ((lo & 0x49249249u) | (hi & 0x2492u)) != 0;
+    } else {
+      const uint32_t lo = in[0] & in[0] >> 1 & in[0] >> 2;
+      const uint32_t hi = in[1] & in[1] >> 1 & in[1] >> 2;
+      return ((lo | hi) & 0x11111111u) != 0;
+    }
   }
 };
 
@@ -91,21 +101,153 @@ void ForEachCentreIn(const Frame& f, const WindowBlock& block, const ColourWindo
     ForEachCentre<4>(f, block, window, y, skip, visit);
 }
 
+// Nearby centres, such as the pixels of one light, stamped together in one pass over their
+// rows (StampGlowGroup). A group is drawn when the walk reaches its last centre in raster
+// order; that leaves every sample as the stamps one by one do, as long as no other centre
+// between the group's first and last reaches a member's stamp. Such a centre would be drawn
+// before the members after it, so a group is only formed where there is none.
+class StampGroups {
+ public:
+  StampGroups(const CentreMap& centres, const Frame& f, int32_t half)
+      : centres_(centres), width_(f.width), endRow_(f.endRow), reach_(2 * int64_t(half)) {}
+
+  // What becomes of the centre (x, y), reached in raster order: false when it is to be
+  // stamped alone. A member of a group waits for the group's last centre.
+  bool Take(const RenderContext& context, int32_t x, int32_t y) {
+    for (int32_t g = 0; g < pending_; ++g) {
+      Group& group = groups_[g];
+      if (!group.Holds(x, y)) continue;
+      if (x == group.x[group.count - 1] && y == group.y[group.count - 1]) {
+        StampGlowGroup(context, group.x, group.y, group.count);
+        if (g != --pending_) group = groups_[pending_];
+      }
+      return true;
+    }
+    // Where a group was refused for another centre near it, the centres after it are as
+    // crowded (a dense image refuses nearly every group): none is tried again on this row.
+    if (pending_ == kPending || y == quietRow_) return false;
+    if (Form(x, y)) return true;
+    if (crowded_) quietRow_ = y;
+    return false;
+  }
+
+  // After an abort before row `end`: the waiting members of rows before it, one by one in
+  // raster order. No centre drawn since a group's first reaches their stamps.
+  void Flush(RenderContext& context, int32_t end, int32_t e) {
+    int32_t xs[kPending * kGroupMembers], ys[kPending * kGroupMembers];
+    int32_t n = 0;
+    for (int32_t g = 0; g < pending_; ++g)
+      for (int32_t m = 0; m < groups_[g].count; ++m)
+        if (groups_[g].y[m] < end) {
+          xs[n] = groups_[g].x[m];
+          ys[n++] = groups_[g].y[m];
+        }
+    int32_t order[kPending * kGroupMembers];
+    for (int32_t i = 0; i < n; ++i) order[i] = i;
+    std::sort(order, order + n,
+              [&](int32_t a, int32_t b) { return ys[a] != ys[b] ? ys[a] < ys[b] : xs[a] < xs[b]; });
+    for (int32_t i = 0; i < n; ++i) StampGlow(context, xs[order[i]], ys[order[i]], e);
+    pending_ = 0;
+  }
+
+ private:
+  static constexpr int32_t kPending = 16;
+  static constexpr int32_t kRows = 8;
+  static constexpr int32_t kLeft = 4;
+
+  struct Group {
+    int32_t left, right, top;  // the box the members were taken from
+    int32_t count;
+    int32_t x[kGroupMembers], y[kGroupMembers];
+
+    // Whether a centre at or after the first lies in the box up to the last.
+    bool Holds(int32_t cx, int32_t cy) const {
+      const int32_t lastY = y[count - 1];
+      return cx >= left && cx <= right && cy >= top && cy <= lastY &&
+             (cy < lastY || cx <= x[count - 1]);
+    }
+  };
+
+  // A group from the centre (x, y) on, true when one with two centres or more is waiting.
+  // crowded_ tells a refusal for other centres from one for want of members.
+  bool Form(int32_t x, int32_t y) {
+    crowded_ = false;
+    Group& group = groups_[pending_];
+    group.left = std::max(0, x - kLeft);
+    group.right = std::min(width_ - 1, group.left + kGroupColumns - 1);
+    group.top = y;
+    group.count = 0;
+    const int32_t bottom = std::min(endRow_ - 1, y + kRows - 1);
+    for (int32_t row = y; row <= bottom; ++row)
+      centres_.ForEach(row, row == y ? x : group.left, group.right, [&](int32_t cx) {
+        if (group.count == kGroupMembers) return;
+        group.x[group.count] = cx;
+        group.y[group.count++] = row;
+      });
+    if (group.count < 2) return false;
+    // A member of a group still waiting stays in that group.
+    for (int32_t m = 1; m < group.count; ++m)
+      for (int32_t g = 0; g < pending_; ++g)
+        if (groups_[g].Holds(group.x[m], group.y[m])) {
+          crowded_ = true;
+          return false;
+        }
+    // No other centre between the first and the last may reach a member's stamp: none within
+    // twice a stamp's reach of the box, in its rows, but outside it.
+    const int32_t lastX = group.x[group.count - 1], lastY = group.y[group.count - 1];
+    const int32_t lo = int32_t(std::max<int64_t>(0, group.left - reach_));
+    const int32_t hi = int32_t(std::min<int64_t>(width_ - 1, group.right + reach_));
+    bool clear = true;
+    for (int32_t row = y; row <= lastY && clear; ++row)
+      centres_.ForEach(row, lo, hi, [&](int32_t cx) {
+        if (row == y && cx <= x) return;                    // the first and those before it
+        if (row == lastY && cx >= lastX) return;            // the last and those after it
+        if (cx >= group.left && cx <= group.right) return;  // a member
+        clear = false;
+      });
+    if (!clear) {
+      crowded_ = true;
+      return false;
+    }
+    ++pending_;
+    return true;
+  }
+
+  const CentreMap& centres_;
+  const int32_t width_, endRow_;
+  const int64_t reach_;  // columns and rows apart within which two stamps can meet
+  Group groups_[kPending];
+  int32_t pending_ = 0;
+  bool crowded_ = false;
+  int32_t quietRow_ = -1;
+};
+
 // Each centre's stamp, centre rows in order, row t's stamps once row t has been polled: the
 // loop of the rules with faster stamps. Without a centre map the centres are found in the
 // input as the loop goes.
 void RenderStamps(RenderContext& context, const CentreMap* centres, const ColourWindow& window,
                   int32_t e, RowLoop& loop, bool poll) {
   const Frame& f = context.frame;
+  if (centres) {
+    // Groups are had for the whole render or not at all.
+    std::unique_ptr<StampGroups> groups(new (std::nothrow)
+                                            StampGroups(*centres, f, GlowStampHalf(context)));
+    for (int32_t y = f.firstRow; y < f.endRow; ++y) {
+      if (poll && !loop.Poll()) {
+        if (groups) groups->Flush(context, y, e);
+        return;
+      }
+      centres->ForEach(y, 0, f.width - 1, [&](int32_t x) {
+        if (!groups || !groups->Take(context, x, y)) StampGlow(context, x, y, e);
+      });
+    }
+    return;
+  }
   const WindowBlock block(window, f.planes);
   bool skip = false;
   for (int32_t y = f.firstRow; y < f.endRow; ++y) {
     if (poll && !loop.Poll()) return;
-    auto stamp = [&](int32_t x) { StampGlow(context, x, y, e); };
-    if (centres)
-      centres->ForEach(y, 0, f.width - 1, stamp);
-    else
-      ForEachCentreIn(f, block, window, y, skip, stamp);
+    ForEachCentreIn(f, block, window, y, skip, [&](int32_t x) { StampGlow(context, x, y, e); });
   }
 }
 
@@ -240,6 +382,10 @@ int32_t ThreadCount(const EngineTuning& tuning, int64_t pixels) {
 
 namespace {
 
+struct FreeWords {
+  void operator()(uint64_t* words) const { std::free(words); }
+};
+
 void CopyRow(const Frame& f, int32_t y) {
   const size_t size = size_t(f.width) * size_t(f.planes);
   if (size > 0)
@@ -258,7 +404,9 @@ void RenderGlow(RenderContext& context, const GlowJob& job, const EngineTuning& 
   // One pass over the input copies it and finds the centres. The centre map takes one bit
   // per pixel, and is had only once a centre is found; without it the stamps give the same
   // bytes, finding the centres again as they go.
-  std::unique_ptr<uint64_t[]> bits;
+  // From calloc: zero without a pass over it, and of a sparse map only the pages with
+  // centres are written.
+  std::unique_ptr<uint64_t[], FreeWords> bits;
   const int32_t wordsPerRow = int32_t((int64_t(f.width) + 63) / 64);
   const uint64_t words = uint64_t(wordsPerRow) * uint64_t(f.endRow);
   bool mapWanted = !tuning.noWorkMemory && words < uint64_t(SIZE_MAX / sizeof(uint64_t));
@@ -270,7 +418,7 @@ void RenderGlow(RenderContext& context, const GlowJob& job, const EngineTuning& 
     ForEachCentreIn(f, block, job.window, y, skip, [&](int32_t x) {
       ++count;
       if (!bits && mapWanted) {
-        bits.reset(new (std::nothrow) uint64_t[size_t(words)]());
+        bits.reset(static_cast<uint64_t*>(std::calloc(size_t(words), sizeof(uint64_t))));
         mapWanted = bool(bits);
       }
       if (bits) bits[size_t(y) * size_t(wordsPerRow) + size_t(x >> 6)] |= uint64_t(1) << (x & 63);

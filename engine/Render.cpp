@@ -1,6 +1,7 @@
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
-#include <new>
+#include <type_traits>
 
 #include "engine/Engine.h"
 #include "engine/internal/Context.h"
@@ -90,11 +91,26 @@ void ApplyEffect(RenderContext& context, const EffectSettings& s, const RenderOp
 }  // namespace
 
 void RenderContextDeleter::operator()(RenderContext* context) const {
-  delete context;
+  std::free(context);
 }
 
+// From calloc: the tables start out 0 without their pages being touched, so that a run's
+// first render touches only the parts of them it draws with (a new context every run, and
+// under Windows every page of it fresh). The context is an aggregate of integers and
+// doubles, which zero bytes make zeros; only the members that do not start at 0 are set.
 RenderContextPtr NewRenderContext() {
-  return RenderContextPtr(new (std::nothrow) RenderContext);
+  static_assert(std::is_aggregate_v<RenderContext> &&
+                std::is_trivially_destructible_v<RenderContext>);
+  auto* context = static_cast<RenderContext*>(std::calloc(1, sizeof(RenderContext)));
+  if (context) {
+    context->kernelSpan = 0;
+    context->stamp.e = -1;
+    context->stamp.pixelsWritten = 0;
+    context->stamp.samplesWritten = 0;
+    context->stamp.stampReach = -1;
+    context->directions.count = -1;
+  }
+  return RenderContextPtr(context);
 }
 
 ColourWindow MakeColourWindow(int32_t red, int32_t green, int32_t blue, int32_t threshold) {

@@ -48,8 +48,15 @@ constexpr int32_t kStampWeights = 256;
 struct GlowStamp {
   int32_t e = -1;  // -1: not prepared
   int32_t planes = 0;
-  uint16_t pixelRows[kStampSide][kStampRowSpan * 4];
-  uint16_t sampleRows[3][kStampSide][kStampRowSpan];
+  // Rows of the prepared layout, one after the other: each holds the weights of the offsets
+  // from -(e + kStampPad) to e + kStampPad, which is all that is ever read of it, so that the
+  // rows of a small reach lie together in a few pages and cache lines.
+  int32_t pixelStride = 0, sampleStride = 0;
+  // Only the first pixelsWritten and samplesWritten entries may hold weights; all else is 0.
+  int32_t pixelsWritten = kStampSide * kStampRowSpan * 4;
+  int32_t samplesWritten = kStampSide * kStampRowSpan;
+  uint16_t pixelRows[kStampSide * kStampRowSpan * 4];
+  uint16_t sampleRows[3][kStampSide * kStampRowSpan];
   // farthest[k][w]: the largest dx^2 + dy^2 of an offset whose weight for sample k is at
   // least w, or -1. An offset farther out weighs less than w for sample k.
   int32_t farthest[3][kStampWeights + 1];
@@ -62,10 +69,10 @@ struct GlowStamp {
   int32_t stampReach = -1;
 
   const uint16_t* PixelWeights(int32_t dx, int32_t dy) const {
-    return &pixelRows[dy + e][(dx + e + kStampPad) * planes];
+    return &pixelRows[(dy + e) * pixelStride + (dx + e + kStampPad) * planes];
   }
   const uint16_t* SampleWeights(int k, int32_t dx, int32_t dy) const {
-    return &sampleRows[k][dy + e][dx + e + kStampPad];
+    return &sampleRows[k][(dy + e) * sampleStride + dx + e + kStampPad];
   }
 };
 
@@ -82,6 +89,9 @@ struct Directions {
 struct RenderContext {
   Frame frame{};
   GlowKernelTable kernel;
+  // Entries of the kernel at offsets from -kernelSpan to kernelSpan - 1 may be other than 0;
+  // all others are 0.
+  int32_t kernelSpan = kMaxRadius;
   GlowStamp stamp;
   Directions directions;
   Random random;

@@ -54,6 +54,21 @@ void PrepareGlowStamp(RenderContext& context, int32_t e, int32_t planes);
 // that change samples); 0 when none changes anything.
 int64_t GlowStampArea(const RenderContext& context);
 
+// How far from its centre, in rows and columns, a stamp of the prepared layout changes
+// anything; -1 when nowhere.
+int32_t GlowStampHalf(const RenderContext& context);
+
+// The most centres one StampGlowGroup takes, and the most columns they may span: a centre's
+// stamp row is read across the others' reach, within its zero padding.
+constexpr int32_t kGroupMembers = 32;
+constexpr int32_t kGroupColumns = 25;
+
+// The stamps of `count` centres (columns xs, rows ys, in raster order, within kGroupColumns
+// columns), as StampGlow leaves them one after the other, in one pass over their rows. The
+// layout must be prepared.
+void StampGlowGroup(const RenderContext& context, const int32_t* xs, const int32_t* ys,
+                    int32_t count);
+
 // Computes output row y of the frame from its copied input and the centres of rows before
 // centreEnd, as their stamps in raster order would have left it.
 void GatherGlowRow(const RenderContext& context, const CentreMap& centres, int32_t y,

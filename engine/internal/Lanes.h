@@ -42,19 +42,21 @@ inline int32_t MaxLane(U16x8 a) {
   return _mm_extract_epi16(m, 0);
 }
 
-// Bit i set where lows[i] <= bytes[i] <= highs[i], for i below 16 * blocks (at most 64).
-inline uint64_t InRange(const uint8_t* bytes, const uint8_t* lows, const uint8_t* highs,
-                        int blocks) {
-  uint64_t mask = 0;
+// Bit i of halves[i / 32] set where lows[i] <= bytes[i] <= lows[i] + spans[i] (at most 255),
+// for i below 16 * blocks (at most 4 blocks). Below lows[i] the difference wraps past every
+// span. Halves of 32 bits keep i686 out of 64-bit shifts.
+inline void InWindow(const uint8_t* bytes, const uint8_t* lows, const uint8_t* spans, int blocks,
+                     uint32_t halves[2]) {
+  uint32_t mask[4] = {};
   for (int b = 0; b < blocks; ++b) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16 * b));
     const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lows + 16 * b));
-    const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(highs + 16 * b));
-    const __m128i in = _mm_and_si128(_mm_cmpeq_epi8(_mm_max_epu8(v, lo), v),
-                                     _mm_cmpeq_epi8(_mm_min_epu8(v, hi), v));
-    mask |= uint64_t(uint32_t(_mm_movemask_epi8(in))) << (16 * b);
+    const __m128i span = _mm_loadu_si128(reinterpret_cast<const __m128i*>(spans + 16 * b));
+    const __m128i above = _mm_subs_epu8(_mm_sub_epi8(v, lo), span);
+    mask[b] = uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(above, _mm_setzero_si128())));
   }
-  return mask;
+  halves[0] = mask[0] | mask[1] << 16;
+  halves[1] = mask[2] | mask[3] << 16;
 }
 
 // Screen-blends 16 bytes of samples with 16 weights (each k * 256): c + (((255 - c) * k) >> 8).
@@ -68,6 +70,31 @@ inline void Brighten16(uint8_t* samples, const uint16_t* weights) {
   hi = Fade({hi}, Load(weights + 8)).v;
   const __m128i out = _mm_packus_epi16(_mm_sub_epi16(all, lo), _mm_sub_epi16(all, hi));
   _mm_storeu_si128(reinterpret_cast<__m128i*>(samples), out);
+}
+
+// Brighten16 on Blocks runs of 16 samples with the weights of several stamps in turn,
+// weights[m] + offset for stamp m: the same bytes as one Brighten16 after the other, with the
+// gaps kept in registers between them. The runs give the blends independent chains.
+template <int Blocks>
+inline void Brighten16Each(uint8_t* samples, const uint16_t* const* weights, int32_t count,
+                           int32_t offset) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i all = _mm_set1_epi16(255);
+  U16x8 gap[2 * Blocks];
+  for (int b = 0; b < Blocks; ++b) {
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + 16 * b));
+    gap[2 * b] = {_mm_sub_epi16(all, _mm_unpacklo_epi8(c, zero))};
+    gap[2 * b + 1] = {_mm_sub_epi16(all, _mm_unpackhi_epi8(c, zero))};
+  }
+  for (int32_t m = 0; m < count; ++m) {
+    const uint16_t* w = weights[m] + offset;
+    for (int h = 0; h < 2 * Blocks; ++h) gap[h] = Fade(gap[h], Load(w + 8 * h));
+  }
+  for (int b = 0; b < Blocks; ++b) {
+    const __m128i out =
+        _mm_packus_epi16(_mm_sub_epi16(all, gap[2 * b].v), _mm_sub_epi16(all, gap[2 * b + 1].v));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(samples + 16 * b), out);
+  }
 }
 
 #else
@@ -97,17 +124,26 @@ inline int32_t MaxLane(U16x8 a) {
   for (int i = 0; i < 8; ++i) m = a.v[i] > m ? a.v[i] : m;
   return m;
 }
-inline uint64_t InRange(const uint8_t* bytes, const uint8_t* lows, const uint8_t* highs,
-                        int blocks) {
-  uint64_t mask = 0;
+inline void InWindow(const uint8_t* bytes, const uint8_t* lows, const uint8_t* spans, int blocks,
+                     uint32_t halves[2]) {
+  halves[0] = halves[1] = 0;
   for (int i = 0; i < 16 * blocks; ++i)
-    if (bytes[i] >= lows[i] && bytes[i] <= highs[i]) mask |= uint64_t(1) << i;
-  return mask;
+    if (uint8_t(bytes[i] - lows[i]) <= spans[i]) halves[i / 32] |= uint32_t(1) << (i % 32);
 }
 inline void Brighten16(uint8_t* samples, const uint16_t* weights) {
   for (int i = 0; i < 16; ++i) {
     const int32_t c = samples[i];
     samples[i] = uint8_t(c + (((255 - c) * weights[i]) >> 16));
+  }
+}
+
+template <int Blocks>
+inline void Brighten16Each(uint8_t* samples, const uint16_t* const* weights, int32_t count,
+                           int32_t offset) {
+  for (int i = 0; i < 16 * Blocks; ++i) {
+    int32_t c = samples[i];
+    for (int32_t m = 0; m < count; ++m) c = c + (((255 - c) * weights[m][offset + i]) >> 16);
+    samples[i] = uint8_t(c);
   }
 }
 
@@ -122,6 +158,19 @@ inline void Brighten(uint8_t* samples, const uint16_t* weights, int32_t n, int32
   for (; i < n; ++i) {
     const int32_t c = samples[i];
     samples[i] = uint8_t(c + (((255 - c) * weights[i]) >> 16));
+  }
+}
+
+// Brighten with the weights of several stamps in turn, as Brighten for each in order.
+inline void BrightenEach(uint8_t* samples, const uint16_t* const* weights, int32_t count, int32_t n,
+                         int32_t room) {
+  int32_t i = 0;
+  for (; i < n && i + 32 <= room; i += 32) Brighten16Each<2>(samples + i, weights, count, i);
+  for (; i < n && i + 16 <= room; i += 16) Brighten16Each<1>(samples + i, weights, count, i);
+  for (; i < n; ++i) {
+    int32_t c = samples[i];
+    for (int32_t m = 0; m < count; ++m) c = c + (((255 - c) * weights[m][i]) >> 16);
+    samples[i] = uint8_t(c);
   }
 }
 

@@ -236,6 +236,47 @@ TEST(OracleComparison, NothingMatchingAndSmallClustersOverNoise) {
   }
 }
 
+// Lights of a few pixels, some near enough to be stamped together, some close enough to
+// others' stamps to keep them apart, and some cut by the image's edges: aborted before every
+// row in turn, so that each set stamped together is cut at each of its rows.
+TEST(OracleComparison, NearbyLightsAbortedAtEveryRow) {
+  struct Light {
+    int x, y, width, height;
+  };
+  const Light lights[] = {{10, 5, 3, 3},  {14, 6, 2, 4},  {34, 6, 2, 2}, {50, 9, 5, 2},
+                          {70, 3, 3, 5},  {72, 11, 8, 3}, {0, 18, 3, 6}, {86, 0, 4, 2},
+                          {40, 20, 1, 1}, {44, 20, 1, 1}};
+  struct Row {
+    int planes, radius;
+  };
+  const Row rows[] = {{3, 12}, {4, 12}, {3, 30}, {3, 3}};
+  for (const Row& row : rows) {
+    oracle::Image in = SolidImage(90, 24, row.planes, 10);
+    for (const Light& l : lights)
+      for (int y = l.y; y < l.y + l.height; ++y)
+        for (int x = l.x; x < l.x + l.width; ++x) {
+          in.At(x, y, 0) = 255;
+          in.At(x, y, 1) = uint8_t(200 + (x + y) % 3);
+          in.At(x, y, 2) = 90;
+        }
+    const EffectSettings s = Settings(255, 200, 90, 5, row.radius, 0);
+    for (int call = -1; call <= in.height; ++call) {
+      oracle::ScriptedHost plainHost;
+      plainHost.abortAtCall = call;
+      const oracle::Image plain = oracle::Render(in, s, {}, plainHost);
+      for (GlowPath path : {GlowPath::Automatic, GlowPath::Stamps}) {
+        oracle::ScriptedHost host;
+        host.abortAtCall = call;
+        const oracle::Image out =
+            EngineRender(in, s, {}, host, 0, 0, nullptr, EngineTuning{path, 1, false});
+        ASSERT_EQ(out.samples, plain.samples)
+            << row.planes << " " << row.radius << " " << call << " " << int(path);
+        ASSERT_EQ(host.calls, plainHost.calls) << call;
+      }
+    }
+  }
+}
+
 // Renders on two threads at once, each in its own context, give what each gives alone:
 // nothing a render works in is shared. Each thread renders larger cases in turn, Glow and
 // Sparkle mixed, so that the two overlap.

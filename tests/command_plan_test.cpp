@@ -2,6 +2,7 @@
 // and message the user sees, before any work.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 
@@ -26,16 +27,24 @@ int PlanFor(std::vector<std::string> args, Plan* plan, std::string* message) {
 
 class PlanTest : public ::testing::Test {
  protected:
+  // A folder of its own: ctest runs the cases of this program side by side.
+  static std::filesystem::path Folder() {
+    return "plan_test_" +
+           std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+  }
   static void SetUpTestSuite() {
     namespace fs = std::filesystem;
-    fs::create_directories("plan_test/out");
-    fs::current_path("plan_test");
+    folder_ = fs::absolute(Folder());
+    fs::create_directories(folder_ / "out");
+    fs::current_path(folder_);
     std::ofstream("in.png") << "not decoded while planning";
   }
   static void TearDownTestSuite() {
-    std::filesystem::current_path("..");
-    std::filesystem::remove_all("plan_test");
+    std::filesystem::current_path(folder_.parent_path());
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
   }
+  static inline std::filesystem::path folder_;
 };
 
 TEST_F(PlanTest, RefusesWithTheStatusAndMessageOfTheCommand) {

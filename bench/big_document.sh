@@ -164,7 +164,7 @@ if [ "$wine" = 1 ] && [ -x "$root/cmake/wine-run" ] && [ -f "$exe" ]; then
   # A wineserver kept running, as on a desktop where Wine is in use: each run then pays
   # Wine's start of a process, not of the whole server.
   prefix=${CORVANEL_WINE64_PREFIX:-$root/build/wine64-prefix}
-  WINEPREFIX=$prefix /usr/lib/wine/wineserver64 -p
+  WINEPREFIX=$prefix /usr/lib/wine/wineserver64 -p || true # one may be running already
   table "64-bit build under Wine ($exe)" "$root/cmake/wine-run" win64 "$exe"
   WINEPREFIX=$prefix /usr/lib/wine/wineserver64 -k || true
 else

@@ -165,6 +165,9 @@ if [ "$wine" = 1 ] && [ -x "$root/cmake/wine-run" ] && [ -f "$exe" ]; then
   # Wine's start of a process, not of the whole server.
   prefix=${CORVANEL_WINE64_PREFIX:-$root/build/wine64-prefix}
   WINEPREFIX=$prefix /usr/lib/wine/wineserver64 -p || true # one may be running already
+  # Wine's services start with the first program and live as long as the server: started
+  # here with no pipe to hold open, not inside a timed run whose output is read.
+  "$root/cmake/wine-run" win64 "$exe" --version >/dev/null 2>&1 </dev/null || true
   table "64-bit build under Wine ($exe)" "$root/cmake/wine-run" win64 "$exe"
   WINEPREFIX=$prefix /usr/lib/wine/wineserver64 -k || true
 else

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "host/HostTypes.h"
 #include "host/PseudoHandle.h"
 
 struct EffectParams {
@@ -47,6 +48,9 @@ struct ParamRange {
   const char* name;
   const char* unit;  // "" for a count
   const char* description;
+  // Its key in a scripting descriptor, written and read as an integer; 0 for the three
+  // channels, which travel together as one colour.
+  OSType key = 0;
 };
 
 inline constexpr ParamRange kParamRanges[] = {
@@ -56,12 +60,16 @@ inline constexpr ParamRange kParamRanges[] = {
     {"Threshold", &EffectParams::threshold, 0, 100, 5, "threshold", "levels",
      "how far each of a pixel's red, green and blue may lie from --match, in levels, for the "
      "pixel to be lit (0: exactly that colour). Sparkle: also how many of those pixels become "
-     "stars (more the higher, and the further stars spread: see below)"},
+     "stars (more the higher, and the further stars spread: see below)",
+     FourCC('t', 'h', 'r', 'H')},
     {"Radius", &EffectParams::radius, 0, 100, 30, "radius", "pixels",
-     "Glow: the halo's radius in pixels. Sparkle: streaks reach up to twice it"},
-    {"Streaks", &EffectParams::streaks, 0, 40, 4, "streaks", "", "Sparkle: streaks per star"},
+     "Glow: the halo's radius in pixels. Sparkle: streaks reach up to twice it",
+     FourCC('r', 'a', 'D', 's')},
+    {"Streaks", &EffectParams::streaks, 0, 40, 4, "streaks", "", "Sparkle: streaks per star",
+     FourCC('s', 't', 'R', 'k')},
     {"Angle", &EffectParams::angle, 0, 180, 45, "angle", "degrees",
-     "Sparkle: direction of the first streak in degrees (the rest are spread evenly)"},
+     "Sparkle: direction of the first streak in degrees (the rest are spread evenly)",
+     FourCC('a', 'n', 'G', 'l')},
 };
 
 enum ParamIndex {
@@ -81,8 +89,11 @@ struct ParamTriple {
   const char* name;
   ParamIndex first;  // and the two after it
   const char* description;
+  const char* label;  // as a script and the host's list of recorded steps name it
+  OSType key;         // in a scripting descriptor: a colour object
 };
-inline constexpr ParamTriple kMatchParam = {"match", kParamRed, "the colour to match"};
+inline constexpr ParamTriple kMatchParam = {"match", kParamRed, "the colour to match",
+                                            "Color to Match", FourCC('m', 't', 'C', 'h')};
 
 // The one choice setting: the value is the index of its name.
 struct ParamChoice {
@@ -93,8 +104,15 @@ struct ParamChoice {
   int32_t defaultValue;
   const char* name;
   const char* description;
+  // In a scripting descriptor: an enumeration of this type, one value per name.
+  OSType key;
+  OSType enumType;
+  const OSType* valueKeys;
+  const char* const* valueLabels;
 };
 inline constexpr const char* kModeNames[] = {"glow", "sparkle"};
+inline constexpr const char* kModeLabels[] = {"Glow", "Sparkle"};
+inline constexpr OSType kModeValueKeys[] = {FourCC('g', 'l', 'O', 'w'), FourCC('s', 'p', 'K', 'l')};
 static_assert(kModeGlow == 0 && kModeSparkle == 1);
 inline constexpr ParamChoice kModeParam = {
     "Mode",
@@ -103,14 +121,35 @@ inline constexpr ParamChoice kModeParam = {
     2,
     kModeGlow,
     "mode",
-    "glow: a soft halo around each lit pixel; sparkle: stars of straight streaks"};
+    "glow: a soft halo around each lit pixel; sparkle: stars of straight streaks",
+    FourCC('m', 'o', 'D', 'e'),
+    FourCC('c', 'r', 'M', 'd'),
+    kModeValueKeys,
+    kModeLabels};
+
+// The effect colour of Set Color and its Use Color flag: not in the stored record (they last
+// as long as the plug-in stays loaded), but in a scripting descriptor, so that a recorded
+// step draws what it drew when it was recorded.
+struct ScriptOnlyParam {
+  const char* label;
+  OSType key;
+  const char* description;
+};
+inline constexpr ScriptOnlyParam kEffectColourParam = {
+    "Effect Color", FourCC('e', 'f', 'C', 'l'),
+    "the colour the effect draws with when Use Color is on"};
+inline constexpr ScriptOnlyParam kUseColourParam = {
+    "Use Color", FourCC('u', 's', 'C', 'l'),
+    "on: draw with Effect Color; off: with a colour taken from the colour to match"};
 
 // Every default lies in its range, so a new record needs no clamping.
 constexpr bool ParamDefaultsInRange() {
   for (const ParamRange& r : kParamRanges)
     if (r.defaultValue < r.min || r.defaultValue > r.max) return false;
   return kModeParam.defaultValue >= 0 && kModeParam.defaultValue < kModeParam.count &&
-         sizeof(kModeNames) / sizeof(kModeNames[0]) == size_t(kModeParam.count);
+         sizeof(kModeNames) / sizeof(kModeNames[0]) == size_t(kModeParam.count) &&
+         sizeof(kModeLabels) / sizeof(kModeLabels[0]) == size_t(kModeParam.count) &&
+         sizeof(kModeValueKeys) / sizeof(kModeValueKeys[0]) == size_t(kModeParam.count);
 }
 static_assert(ParamDefaultsInRange());
 

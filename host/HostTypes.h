@@ -33,6 +33,8 @@ constexpr OSErr kNoErr = 0;
 constexpr OSErr kUserCancelled = 1;  // the run ended and the user was told, or cancelled
 constexpr OSErr kMemFullErr = -108;
 constexpr OSErr kFilterBadParameters = -30100;
+// The run failed and the record's errorString says why; the host shows it.
+constexpr OSErr kErrReportString = -30904;
 // The parameters dialog could not be shown. Hosts report any result other than 0 and 1
 // as a failed run; -1 names no particular cause, where -108 would blame memory and
 // -30100 the parameters.
@@ -97,6 +99,9 @@ typedef OSErr (*DisplayPixelsProc)(const PSPixelMap* source, const VRect* srcRec
 typedef void (*PluginEntryProc)(int16_t selector, void* record, intptr_t* data, int16_t* result);
 }
 
+struct HandleProcs;
+struct PIDescriptorParameters;
+
 // Only the fields the plug-in uses are named; the rest of the host's record is opaque.
 // Hosts pack it to 4 bytes, so in the 64-bit layout 8-byte pointers may sit at offsets
 // that are only 4-aligned. The opaque gaps that hold host pointers are declared as
@@ -137,7 +142,8 @@ struct FilterRecord {
   void* platformData;
   void* opaqueAfterPlatformData[3];
   DisplayPixelsProc displayPixels;
-  void* opaqueAfterDisplayPixels[2];
+  HandleProcs* handleProcs;  // the host's own handles: descriptors are disposed through it
+  void* opaqueAfterHandleProcs;
   uint8_t opaqueBeforeAdvanceState[8];
   AdvanceStateProc advanceState;
   void* opaqueAfterAdvanceState;
@@ -151,9 +157,15 @@ struct FilterRecord {
   void* opaqueAfterMaskRate;
   int16_t inLayerPlanes;
   int16_t inTransparencyMask;
-  // Host pointers and other fields up to the sample depth.
-  void* opaqueBeforeDepth[8];
-  uint8_t opaqueBeforeDepthBytes[84];
+  // Host pointers and other fields up to the scripting fields.
+  void* opaqueAfterTransparencyMask[2];
+  uint8_t opaqueBeforeDescriptorParameters[84];
+  // Scripting: the recorded or played-back settings, null where the host has none.
+  PIDescriptorParameters* descriptorParameters;
+  // A message for the host to show with an errReportString result: a counted string of up
+  // to 255 characters, in the host's buffer.
+  uint8_t (*errorString)[256];
+  void* opaqueBeforeDepth[4];
   // 8 or 16 bits per sample; 0 from hosts older than the field (the mode tells then).
   int32_t depth;
 };
@@ -193,6 +205,9 @@ static_assert(offsetof(FilterRecord, inputRate) == 248);
 static_assert(offsetof(FilterRecord, maskRate) == 252);
 static_assert(offsetof(FilterRecord, inLayerPlanes) == 260);
 static_assert(offsetof(FilterRecord, inTransparencyMask) == 262);
+static_assert(offsetof(FilterRecord, handleProcs) == 208);
+static_assert(offsetof(FilterRecord, descriptorParameters) == 356);
+static_assert(offsetof(FilterRecord, errorString) == 360);
 static_assert(offsetof(FilterRecord, depth) == 380);
 static_assert(sizeof(FilterRecord) == 384);
 static_assert(offsetof(PSPixelMap, bounds) == 4);
@@ -245,6 +260,9 @@ static_assert(offsetof(FilterRecord, inputRate) == 312);
 static_assert(offsetof(FilterRecord, maskRate) == 316);
 static_assert(offsetof(FilterRecord, inLayerPlanes) == 328);
 static_assert(offsetof(FilterRecord, inTransparencyMask) == 330);
+static_assert(offsetof(FilterRecord, handleProcs) == 256);
+static_assert(offsetof(FilterRecord, descriptorParameters) == 432);
+static_assert(offsetof(FilterRecord, errorString) == 440);
 static_assert(offsetof(FilterRecord, depth) == 480);
 static_assert(sizeof(FilterRecord) == 484);
 static_assert(offsetof(PSPixelMap, bounds) == 4);

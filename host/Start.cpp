@@ -1,6 +1,8 @@
 #include "dialog/ParametersDialog.h"
 #include "host/PseudoHandle.h"
 #include "host/RenderEffect.h"
+#include "host/Scripting.h"
+#include "host/ScriptingTypes.h"
 #include "host/Selectors.h"
 
 namespace {
@@ -52,7 +54,30 @@ void RunStart(PluginGlobals* globals) {
     return;
   }
 
-  if (ParamsOf(*globals)->showDialog) {
+  // A host that records and plays back hands its descriptor structure: a descriptor to play
+  // back, and whether the user is to see the dialog for it.
+  PIDescriptorParameters* scripting = UsableDescriptorParameters(*record);
+  bool showDialog = ParamsOf(*globals)->showDialog != 0;
+  if (scripting && scripting->descriptor) {
+    EffectParams params = *ParamsOf(*globals);
+    CustomColour colour = LoadedDialogState().customColour;
+    const ScriptedSettings played = ReadScriptedSettings(*record, *scripting, params, colour);
+    // Nobody may be asked in a silent run: settings that are not enough end it, say why, and
+    // leave the stored ones as they were.
+    if (scripting->playInfo == kPlaySilent && !played.complete) {
+      globals->result =
+          ReportToHost(*record, "Corvanel cannot run with these settings: " + played.problem + ".");
+      return;
+    }
+    *ParamsOf(*globals) = params;
+    LoadedDialogState().customColour = colour;
+    showDialog = scripting->playInfo == kPlayDisplay ||
+                 (scripting->playInfo != kPlaySilent && !played.complete);
+  } else if (scripting && scripting->playInfo == kPlaySilent) {
+    showDialog = false;  // a script that runs silently waits for no one
+  }
+
+  if (showDialog) {
     if (!HostHasDisplayPixels(record->displayPixels)) {
       globals->result = kUserCancelled;
       return;
@@ -89,6 +114,10 @@ void RunStart(PluginGlobals* globals) {
   options.colour = LoadedDialogState().customColour;
   RenderEffect(globals, *context, options);
   globals->result = record->advanceState();
+  // The host records what was rendered, for the step or Smart Filter to play it again.
+  if (scripting && globals->result == kNoErr)
+    WriteScriptedSettings(*record, *scripting, *ParamsOf(*globals),
+                          LoadedDialogState().customColour);
 }
 
 }  // namespace

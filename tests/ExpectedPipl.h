@@ -15,8 +15,10 @@ constexpr char kExpectedEnableExpression[] =
     "in (PSHOP_ImageMode, GrayScaleMode, RGBMode, CMYKMode, HSLMode, HSBMode, MultichannelMode, "
     "DuotoneMode, LabMode, RGB48Mode)";
 
+// The list as it was before the scripting properties; with `scripting`, as it is now: the
+// same properties and two more after them, the count the only earlier byte that changed.
 inline std::vector<uint8_t> ExpectedPiplBytes(
-    const char* entryProperty = EntryPropertyOfThisBuild()) {
+    const char* entryProperty = EntryPropertyOfThisBuild(), bool scripting = true) {
   std::vector<uint8_t> out;
   auto u16 = [&](uint16_t v) {
     out.push_back(uint8_t(v));
@@ -45,7 +47,7 @@ inline std::vector<uint8_t> ExpectedPiplBytes(
   };
   u16(1);
   u32(0);
-  u32(8);
+  u32(scripting ? 10 : 8);
   property("kind", {'M', 'F', 'B', '8'});
   property("name", counted("Corvanel..."));
   property("catg", counted("Tessory"));
@@ -60,5 +62,13 @@ inline std::vector<uint8_t> ExpectedPiplBytes(
   std::vector<uint8_t> enbl(enable.begin(), enable.end());
   enbl.push_back(0);
   property("enbl", enbl);
+  if (!scripting) return out;
+  // HasTerminology: version 0, class 'tsRy', event 'crVl', terminology 16000, the scope.
+  std::vector<uint8_t> hstm{0, 0, 0, 0, 'y', 'R', 's', 't', 'l', 'V', 'r', 'c', 0x80, 0x3E};
+  const std::string scope = "7dac5d9b-2923-4668-94fb-b913495c2e7e";
+  hstm.insert(hstm.end(), scope.begin(), scope.end());
+  hstm.push_back(0);
+  property("hstm", hstm);
+  property("flly", {0x80, 0, 0, 0});
   return out;
 }

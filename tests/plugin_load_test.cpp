@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 
 #include "filterhost/PluginModule.h"
@@ -69,10 +70,14 @@ intptr_t LoadedPlugin::data_ = 0;
 
 TEST_F(LoadedPlugin, ThePropertyListReadsBackByteForByte) {
   EXPECT_EQ(plugin_->piplBytes(), ExpectedPiplBytes());
-  EXPECT_EQ(plugin_->piplBytes().size(), 334u);
+  // Every byte of the list before the scripting properties stays, but for the count.
+  const std::vector<uint8_t> before = ExpectedPiplBytes(EntryPropertyOfThisBuild(), false);
+  ASSERT_EQ(before.size(), 334u);
+  ASSERT_GT(plugin_->piplBytes().size(), before.size());
+  EXPECT_TRUE(std::equal(before.begin() + 10, before.end(), plugin_->piplBytes().begin() + 10));
   EXPECT_EQ(ResourcesOfDataFile(PluginBesideThisProgram())[kPiplKey], ExpectedPiplBytes());
   const PiplInfo& info = plugin_->pipl();
-  ASSERT_EQ(info.properties.size(), 8u);
+  ASSERT_EQ(info.properties.size(), 10u);
   for (const PiplProperty& p : info.properties) {
     EXPECT_EQ(p.vendor, FourCC('8', 'B', 'I', 'M'));
     EXPECT_EQ(p.id, 0u);
@@ -82,7 +87,9 @@ TEST_F(LoadedPlugin, ThePropertyListReadsBackByteForByte) {
   EXPECT_EQ(info.name, "Corvanel...");
   EXPECT_EQ(info.category, "Tessory");
   EXPECT_EQ(info.supportedModes, 0x5FC0);
-  EXPECT_EQ(info.properties.back().type, FourCC('e', 'n', 'b', 'l'));
+  EXPECT_EQ(info.properties[7].type, FourCC('e', 'n', 'b', 'l'));
+  EXPECT_EQ(info.properties[8].type, FourCC('h', 's', 't', 'm'));
+  EXPECT_EQ(info.properties[9].type, FourCC('f', 'l', 'l', 'y'));
   EXPECT_EQ(info.enableExpression, kExpectedEnableExpression);
   EXPECT_TRUE(info.enablesRGB48);
 }
@@ -105,7 +112,7 @@ TEST_F(LoadedPlugin, ThePluginOfTheOtherBitnessCarriesTheSameResourcesAndIsRefus
                         x64 ? kEntryPropertyX86 : kEntryPropertyX64))
       << error;
   EXPECT_TRUE(info.enablesRGB48);
-  for (const char* key : {"#5/#102/1033", "#16/#1/1033"})
+  for (const char* key : {"#5/#102/1033", "#16/#1/1033", "AETE/#16000/1033"})
     EXPECT_EQ(ours.count(key), 1u) << "dialog and version: " << key;
   ours.erase(kPiplKey);
   theirs.erase(kPiplKey);

@@ -66,7 +66,7 @@ TEST(Pipl, RefusesTruncatedListsAndWrongLengths) {
   b[10 + 12] = 200;  // past the end
   EXPECT_NE(Reject(b).find("past the end"), std::string::npos);
   b = good;
-  b[6] = 9;  // one property more than there is
+  b[6] = 11;  // one property more than there is
   EXPECT_NE(Reject(b).find("truncated"), std::string::npos);
   b = good;
   b.push_back(0);
@@ -129,6 +129,7 @@ TEST(Pipl, ReadsTheEnableExpressionAndAListWithoutIt) {
     while (text.size() % 4) text.push_back(0);
     list[enbl - 4] = uint8_t(text.size());
     list.insert(list.end(), text.begin(), text.end());
+    list[6] = 8;  // the expression last
     if (c.refusal) {
       EXPECT_NE(Reject(list).find(c.refusal), std::string::npos) << c.expression;
       continue;
@@ -138,7 +139,7 @@ TEST(Pipl, ReadsTheEnableExpressionAndAListWithoutIt) {
     EXPECT_EQ(info.enablesRGB48, c.rgb48) << c.expression;
   }
   b = good;
-  b.back() = ')';  // the zero at its end overwritten
+  b[enbl + 123] = ')';  // the zero at the expression's end overwritten
   EXPECT_NE(Reject(b).find("terminating zero"), std::string::npos);
 }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "filterhost/Descriptors.h"
 #include "filterhost/PixelDisplay.h"
 #include "filterhost/PluginModule.h"
 
@@ -259,10 +260,12 @@ OSErr FilterHost::Run(bool showDialog) {
       FilterRecord& r = host->record_;
       r.inData = r.outData = r.maskData = nullptr;
       host->served_ = Served{};
+      if (host->scripting_) host->scripting_->EndRun(r);
       g_running.store(nullptr);
     }
   } end{this};
   ResetRecord();
+  if (scripting_) scripting_->BeginRun(record_);
   if (!showDialog) {
     if (!record_.parameters) SetParams(DefaultEffectParams());
     // A run without the dialog must never block in one, whatever an earlier run left.

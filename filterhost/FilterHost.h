@@ -13,6 +13,7 @@
 #include "host/HostTypes.h"
 #include "host/PseudoHandle.h"
 
+class DescriptorHost;
 class PluginModule;
 
 // Our own host signature; the plug-in compares it with other hosts' codes.
@@ -118,6 +119,9 @@ class FilterHost {
 
   // Null: none (the default). The hooks must outlive the runs.
   void SetHooks(FilterHostHooks* hooks) { hooks_ = hooks; }
+  // Scripting for the runs: the descriptor structure, its suites and the handle suite (null:
+  // none, the default, as a host without scripting). It must outlive the runs.
+  void SetScripting(DescriptorHost* scripting) { scripting_ = scripting; }
 
   // Called with each progressProc report (done, total).
   void SetProgressHandler(std::function<void(int32_t, int32_t)> handler);
@@ -170,5 +174,6 @@ class FilterHost {
   DisplayedPixels displayed_;
   int advanceStateCalls_ = 0;
   FilterHostHooks* hooks_ = nullptr;
+  DescriptorHost* scripting_ = nullptr;
   bool sixteenBit_ = false;
 };

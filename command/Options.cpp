@@ -60,6 +60,14 @@ void AddFileOptions(CLI::App& app, Arguments* args) {
   app.add_option("--save-settings", args->settingsOut,
                  "write the settings used to FILE (- standard output); alone, those given")
       ->type_name("FILE");
+  app.add_option("--record", args->recordStep,
+                 "write the settings of the run to FILE as a step, as an editor records a step "
+                 "of an action")
+      ->type_name("FILE");
+  app.add_option("--play", args->playStep,
+                 "play back a step recorded with --record: its settings, without the dialog "
+                 "(with --dialog, the dialog opens on them)")
+      ->type_name("FILE");
   app.add_option("--out-dir", args->outDir,
                  "write each INPUT into DIR under its own name (a batch)")
       ->type_name("DIR");

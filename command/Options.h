@@ -11,6 +11,7 @@
 struct Arguments {
   std::vector<std::string> files;  // INPUT OUTPUT, or the INPUTs of a batch
   std::string mode, match, settingsIn, settingsOut, pluginPath, outDir, formatName;
+  std::string playStep, recordStep;                // step files: --play and --record
   std::optional<std::string> values[kParamCount];  // of the number settings given by name
   int quality = 0;
   int depth = 0;                                       // --depth 8 or 16; 0: each file's own

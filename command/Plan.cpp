@@ -6,6 +6,7 @@
 #include "command/Console.h"
 #include "command/Report.h"
 #include "command/Settings.h"
+#include "command/Step.h"
 #include "files/FileSystem.h"
 #include "imagefile/ImageFile.h"
 
@@ -68,6 +69,32 @@ bool ReadParams(const Arguments& args, EffectParams* params, Refusal* refusal) {
     if (args.values[i] &&
         !ParseParamValue(ParamIndex(i), *args.values[i], &(params->*kParamRanges[i].field), &error))
       return Refuse(refusal, kExitUsage, error);
+  return true;
+}
+
+// A step to play gives every setting, so no other source of settings goes with it; step
+// files are named files, never standard input or output.
+bool PlanSteps(const Arguments& args, Plan* plan, Refusal* refusal) {
+  std::string error;
+  bool settingsGiven = !args.settingsIn.empty() || !args.mode.empty() || !args.match.empty();
+  for (const std::optional<std::string>& value : args.values) settingsGiven |= bool(value);
+  if (!args.playStep.empty()) {
+    if (settingsGiven)
+      return Refuse(refusal, kExitUsage,
+                    "--play gives every setting: it does not go with --settings or the settings' "
+                    "own options");
+    if (args.playStep == "-")
+      return Refuse(refusal, kExitUsage, "--play needs a step file, not standard input");
+    if (!ReadStepFile(args.playStep, &plan->play, &error))
+      return Refuse(refusal, kExitUsage, error);
+    plan->playing = true;
+  }
+  if (!args.recordStep.empty()) {
+    if (args.recordStep == "-")
+      return Refuse(refusal, kExitUsage, "--record needs a step file, not standard output");
+    if (!CheckOutput(args.recordStep, "the step file " + args.recordStep, &plan->recordOut, &error))
+      return Refuse(refusal, kExitFailure, error);
+  }
   return true;
 }
 
@@ -185,6 +212,9 @@ bool CheckCollisions(const Arguments& args, Plan* plan, Refusal* refusal) {
     if (job.refused.empty() && CheckInput(job.input, job.input, &identity, &job.refused))
       claims.Input(identity, job.input);
   }
+  std::string stepIdentity;
+  if (!args.playStep.empty() && CheckInput(args.playStep, args.playStep, &stepIdentity, &error))
+    claims.Input(stepIdentity, args.playStep);
   std::string settingsIdentity;
   if (!args.settingsIn.empty() &&
       CheckInput(args.settingsIn, args.settingsIn, &settingsIdentity, &error)) {
@@ -211,6 +241,10 @@ bool CheckCollisions(const Arguments& args, Plan* plan, Refusal* refusal) {
           std::max(status, claims.IsInput(plan->settingsOut.identity) ? kExitFailure : kExitUsage);
       clashes += (clashes.empty() ? "" : "; ") + error;
     }
+  }
+  if (!args.recordStep.empty() && !claims.Output(plan->recordOut, "", &error)) {
+    status = std::max(status, claims.IsInput(plan->recordOut.identity) ? kExitFailure : kExitUsage);
+    clashes += (clashes.empty() ? "" : "; ") + error;
   }
   if (clashes.empty()) return true;
   return Refuse(refusal, status, clashes + " (nothing written)");
@@ -245,7 +279,7 @@ bool PlanRun(const Arguments& args, Plan* plan, Refusal* refusal) {
   if (args.settingsIn == "-" && !plan->batch && args.files[0] == "-")
     return Refuse(refusal, kExitUsage,
                   "standard input cannot give both the image and the settings");
-  if (!ReadParams(args, &plan->params, refusal)) return false;
+  if (!ReadParams(args, &plan->params, refusal) || !PlanSteps(args, plan, refusal)) return false;
   if (plan->batch ? !PlanBatch(args, forcedFormat, plan, refusal)
                   : !PlanSingle(args, forcedFormat, useOutDir, plan, refusal))
     return false;

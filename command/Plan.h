@@ -7,6 +7,7 @@
 
 #include "command/Options.h"
 #include "files/SafeWrite.h"
+#include "filterhost/Descriptors.h"
 #include "host/EffectParams.h"
 
 // One image to filter and where it goes.
@@ -23,6 +24,9 @@ struct Plan {
   bool batch = false;         // --out-dir
   OutputFile settingsOut;     // when --save-settings is given
   bool settingsOnly = false;  // --save-settings without an image: nothing to filter
+  bool playing = false;       // --play: the step's descriptor is handed to the plug-in
+  Descriptor play;
+  OutputFile recordOut;  // when --record is given
 };
 
 // Why nothing is done: the exit status and the message.

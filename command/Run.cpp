@@ -7,7 +7,9 @@
 #include "command/Console.h"
 #include "command/Report.h"
 #include "command/Settings.h"
+#include "command/Step.h"
 #include "files/SafeWrite.h"
+#include "filterhost/Descriptors.h"
 #include "filterhost/FilterHost.h"
 #include "filterhost/PluginModule.h"
 #include "imagefile/ImageFile.h"
@@ -42,6 +44,15 @@ class Runner {
     save_.quality = args.quality;
     save_.stop = &FilterHost::AbortRequested;
     save_.progress = [this](int percent) { bar_.Phase("saving", percent); };
+    // Steps are recorded and played as an editor with scripting does it; other runs see a
+    // host without scripting.
+    if (plan.playing || !args.recordStep.empty()) {
+      if (plan.playing) scripting_.setup.descriptor = EncodeDescriptor(plan.play);
+      scripting_.setup.playInfo = dialog_        ? kPlayDisplay
+                                  : plan.playing ? kPlaySilent
+                                                 : kPlayDontDisplay;
+      host.SetScripting(&scripting_);
+    }
   }
 
   int Run() {
@@ -177,19 +188,26 @@ class Runner {
     const int frames = int(image.frames.size());
     for (int f = 0; f < frames && result == kNoErr; ++f) {
       Image& frame = image.frames[size_t(f)];
-      totals->window += CountWindowPixels(frame, used_);
       totals->pixels += uint64_t(frame.width) * uint64_t(frame.height);
       if (!host_.SetImage(std::move(frame))) return kFilterBadParameters;
       host_.SetParams(used_);
       host_.SetProgressHandler(
           [this, f, frames](int32_t done, int32_t total) { bar_.Rows(done, total, f, frames); });
       result = host_.Run(dialog_);
-      if (result == kNoErr && dialog_) {  // what was chosen holds for every later image
+      // What was chosen in the dialog, or played from a step, holds for every later image.
+      if (result == kNoErr && (dialog_ || plan_.playing)) {
         used_ = *host_.params();
         used_.showDialog = 0;
         dialog_ = false;
-        totals->window = CountWindowPixels(host_.source(), used_);
       }
+      if (result == kNoErr && scripting_.recorded) {
+        recorded_ = scripting_.descriptor;
+        if (plan_.playing) {
+          scripting_.setup.descriptor = EncodeDescriptor(recorded_);
+          scripting_.setup.playInfo = kPlaySilent;
+        }
+      }
+      totals->window += CountWindowPixels(host_.source(), used_);
       image.frames[size_t(f)] = host_.TakeOutput();
     }
     return result;
@@ -201,6 +219,8 @@ class Runner {
       Failed("the plug-in's dialog could not be shown" + notWritten);
     else if (result == kUserCancelled && dialog_)
       Failed("cancelled in the dialog" + notWritten);
+    else if (result == kErrReportString && !scripting_.message.empty())
+      Failed("the filter failed on " + job.input + ": " + scripting_.message + notWritten);
     else
       Failed("the filter failed on " + job.input + ": " + FilterHost::DescribeResult(result) +
              notWritten);
@@ -244,6 +264,10 @@ class Runner {
     if (!args_.settingsOut.empty() && written_ > 0 &&
         !WriteSettingsFile(plan_.settingsOut, used_, &error))
       return Fail(kExitFailure, error);
+    if (!args_.recordStep.empty() && written_ > 0 &&
+        !WriteOutput(plan_.recordOut, FormatStep(recorded_), "the step file " + args_.recordStep,
+                     &FilterHost::AbortRequested, &error))
+      return Fail(kExitFailure, error);
     if (plan_.batch && !args_.quiet)
       Say(std::to_string(written_) + " of " + std::to_string(plan_.jobs.size()) + " files written" +
           (failed_ ? ", " + std::to_string(failed_) + " failed" : std::string()) + "; " +
@@ -266,6 +290,8 @@ class Runner {
   int written_ = 0, failed_ = 0;
   std::string current_;   // the output being made, for the message when interrupted
   bool stopped_ = false;  // a job was stopped by an interrupt
+  DescriptorHost scripting_;
+  Descriptor recorded_;  // what the plug-in last recorded, for --record
 };
 
 }  // namespace

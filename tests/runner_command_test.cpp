@@ -240,6 +240,65 @@ TEST_F(Command, SettingsSavedAndReadBackGiveTheSameRender) {
   EXPECT_EQ(Slurp("s.png"), "radius = 3\n");
 }
 
+// Two steps of an action with different settings, recorded as an editor with scripting
+// records them and played back as it plays them: each gives the image it was recorded with,
+// and its file names every setting the plug-in recorded. A step that is not enough fails in
+// a silent run, saying why; a step is never recorded over an input, nor played from stdin.
+TEST_F(Command, StepsRecordedAndPlayedBackGiveTheirOwnRenders) {
+  ASSERT_EQ(Invoke({"cmd_night.png", "glow.png", "--match", "255,200,90", "--threshold", "40",
+                    "--radius", "9", "--record", "glow.step", "-q"})
+                .status,
+            0);
+  ASSERT_EQ(Invoke({"cmd_night.png", "stars.png", "--mode", "sparkle", "--threshold", "12",
+                    "--streaks", "6", "--record", "stars.step", "-q"})
+                .status,
+            0);
+  const std::string glow = Slurp("glow.step");
+  for (const char* says :
+       {"Color to Match 'mtCh' = RGB 255, 200, 90\n", "Threshold 'thrH' = 40\n",
+        "Radius 'raDs' = 9\n", "Mode 'moDe' = Glow\n", "Use Color 'usCl' = off\n"})
+    EXPECT_NE(glow.find(says), std::string::npos) << says << " in\n" << glow;
+  EXPECT_NE(Slurp("stars.step").find("Mode 'moDe' = Sparkle\n"), std::string::npos);
+  for (const char* name : {"glow", "stars"}) {
+    const std::string step = std::string(name) + ".step";
+    Outcome o = Invoke({"cmd_night.png", std::string("played-") + name + ".png", "--play", step,
+                        "--record", std::string("again-") + step, "-q"});
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(Slurp(std::string("played-") + name + ".png"), Slurp(std::string(name) + ".png"));
+    EXPECT_EQ(Slurp("again-" + step), Slurp(step));
+  }
+  EXPECT_NE(Slurp("glow.png"), Slurp("stars.png"));
+
+  Put("short.step", "Threshold 'thrH' = 40\n");
+  Outcome o = Invoke({"cmd_night.png", "short.png", "--play", "short.step"});
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(o.err.find("Corvanel cannot run with these settings: Color to Match is missing."),
+            std::string::npos)
+      << o.err;
+  EXPECT_FALSE(Exists("short.png"));
+  const struct {
+    std::string text;
+    const char* says;
+  } bad[] = {{"Radius 'raDs' = nine\n", "line 1: Radius must be a whole number, not \"nine\""},
+             {"# a comment\n\nBlur 'bLur' = 3\n", "line 3: 'bLur' is no setting of Corvanel"},
+             {"Mode 'moDe' = Haze\n", "Mode must be one of its choices"},
+             {"radius 9\n", "line 1: expected NAME 'KEY' = VALUE"}};
+  for (const auto& c : bad) {
+    Put("bad.step", c.text);
+    o = Invoke({"cmd_night.png", "bad.png", "--play", "bad.step"});
+    EXPECT_EQ(o.status, 2) << c.says;
+    EXPECT_NE(o.err.find(c.says), std::string::npos) << o.err;
+  }
+  o = Invoke({"cmd_night.png", "x.png", "--play", "glow.step", "--radius", "3"});
+  EXPECT_EQ(o.status, 2);
+  EXPECT_NE(o.err.find("--play gives every setting"), std::string::npos) << o.err;
+  o = Invoke({"cmd_night.png", "x.png", "--record", "cmd_night.png"});
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(o.err.find("is the input"), std::string::npos) << o.err;
+  EXPECT_EQ(Invoke({"cmd_night.png", "x.png", "--play", "-"}).status, 2);
+  EXPECT_FALSE(Exists("bad.png") || Exists("x.png"));
+}
+
 TEST_F(Command, StandardInputAndOutput) {
   Outcome o = Invoke({"-", "-", "--format", "png", "-q"}, CORVANEL, "cmd_night.png");
   ASSERT_EQ(o.status, 0) << o.err;

@@ -2,8 +2,9 @@
 # Checks a shipped Windows binary without running it: PE32 for i386 or PE32+ for x86-64,
 # the exports it must have and no others, and imports of Windows system DLLs only; with
 # --large-address-aware, also that it may use addresses above 2 GB. A plug-in (one that
-# exports ENTRYPOINT) must carry its property list of eight properties, the last the enable
-# expression that offers it in 16-bit RGB documents.
+# exports ENTRYPOINT) must carry its property list of ten properties: the enable expression
+# that offers it in 16-bit RGB documents, then the scripting properties, the terminology's
+# event (hstm) and Smart Filter support (flly).
 # check_shipped_binary.sh [--large-address-aware] OBJDUMP i386|x86-64 FILE [EXPORT...]
 set -u
 laa=0
@@ -39,21 +40,28 @@ done
 pipl=""
 case " $exports " in
   *" ENTRYPOINT "*)
-    # The resource section as one hex string: format 1, version 0, eight properties, 'kind'
+    # The resource section as one hex string: format 1, version 0, ten properties, 'kind'
     # first ("MIB8" "dnik": codes read backwards); 'enbl' of 124 bytes whose expression names
-    # RGBMode and RGB48Mode and ends in its zero.
+    # RGBMode and RGB48Mode and ends in its zero; 'hstm' of 52 bytes naming version 0, class
+    # 'tsRy', event 'crVl' and terminology 16000; 'flly' of 4 bytes, the first 0x80.
     rsrc=$("$objdump" -s -j .rsrc "$file" | awk '/^ [0-9a-f]+ / { s = substr($0, length($1) + 3, 35); gsub(/ /, "", s); printf "%s", s }')
     hex() { printf '%s' "$1" | od -An -tx1 -v | tr -d ' \n'; }
     case $rsrc in
-      *010000000000080000004d494238646e696b*) ;;
-      *) fail "carries no property list of eight properties" ;;
+      *0100000000000a0000004d494238646e696b*) ;;
+      *) fail "carries no property list of ten properties" ;;
     esac
     enbl=$(hex MIB8lbne)000000007c000000$(hex 'in (PSHOP_ImageMode, ')
     case $rsrc in
       *"$enbl"*"$(hex ' RGBMode,')"*"$(hex ' RGB48Mode)')00"*) ;;
       *) fail "has no enable expression (enbl) naming RGBMode and RGB48Mode" ;;
     esac
-    pipl=", property list with 16-bit RGB enabled"
+    hstm=$(hex MIB8mtsh)0000000034000000$(hex yRstlVrc | sed 's/^/00000000/')803e
+    flly=$(hex MIB8yllf)000000000400000080000000
+    case $rsrc in
+      *"$hstm"*"$flly"*) ;;
+      *) fail "has no scripting properties (hstm for the event crVl, then flly)" ;;
+    esac
+    pipl=", property list with 16-bit RGB enabled and scripting"
     ;;
 esac
 echo "$file: $kind $format, exports '$exports', system imports only$pipl"

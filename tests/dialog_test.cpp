@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "engine/Engine.h"
+#include "filterhost/Descriptors.h"
 #include "filterhost/FilterHost.h"
 #include "filterhost/PluginModule.h"
 #include "host/EffectParams.h"
@@ -24,6 +25,7 @@
 #include "tests/oracle/Oracle.h"
 #include "tests/support/DialogDriver.h"
 #include "tests/support/PluginPath_win.h"
+#include "tests/support/ProcessWindows_win.h"
 
 namespace {
 
@@ -209,22 +211,13 @@ struct RunSetup {
   bool hostWindow = false;  // the host hands a window of its own in platformData
   bool noWindows = false;   // no window can be created
   bool maskError = false;   // a "Mask Error" box comes before the dialog
+  DescriptorHost* scripting = nullptr;  // a host that records and plays back steps
 };
 
 class DialogTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    // Under Wine with no window manager, each top-level window that closes waits two
-    // seconds for a manager to withdraw it. Unmanaged windows close at once; this process
-    // and the test prefix have no manager anyway.
-    if (GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version")) {
-      HKEY key = nullptr;
-      if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\X11 Driver", 0, nullptr, 0,
-                          KEY_SET_VALUE, nullptr, &key, nullptr) == ERROR_SUCCESS) {
-        RegSetValueExA(key, "Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>("N"), 2);
-        RegCloseKey(key);
-      }
-    }
+    CloseWindowsWithoutWaiting();
     std::string error;
     plugin_ = PluginModule::Load(PluginBesideThisProgram(), &error).release();
     ASSERT_NE(plugin_, nullptr) << error;
@@ -273,6 +266,7 @@ class DialogTest : public ::testing::Test {
     ASSERT_TRUE(host_->SetImage(
         Image{setup.width, setup.height, setup.planes, std::move(picture), setup.depth}));
     host_->SetParams(stored);
+    host_->SetScripting(setup.scripting);
     finished_ = false;
     worker_ = std::thread([this, setup] {
       HWND owner = nullptr;
@@ -699,6 +693,45 @@ TEST_F(DialogTest, OkRendersTheChosenSettings) {
   EXPECT_EQ(chosen.scale, 1.0f);
   EXPECT_GE(host_->advanceStateCalls(), 2);
   EXPECT_EQ(host_->output().pixels, EngineOutput(chosen));
+}
+
+// A step recorded from the dialog, as an editor records an action: shown again it opens on
+// the step's settings, and played without the dialog into a fresh record it renders what was
+// chosen, and records it the same.
+TEST_F(DialogTest, ARecordedStepOpensOnItsSettingsAndPlaysBackWhatWasChosen) {
+  DescriptorHost recording;
+  recording.setup.playInfo = kPlayDisplay;
+  RunSetup setup;
+  setup.scripting = &recording;
+  Open(Glowing(), setup);
+  Type(kParamRadius, "7");
+  Click(dialog_, IDC_RADIO_SPARKLE);
+  EXPECT_EQ(Close(IDOK), kNoErr);
+  ASSERT_TRUE(recording.recorded && recording.recordedDecodes);
+  const Image source = host_->source();
+  const std::vector<uint8_t> chosen = host_->output().pixels;
+  EXPECT_EQ(chosen, EngineOutput(Record()));
+
+  DescriptorHost shown;
+  shown.setup.playInfo = kPlayDisplay;
+  shown.setup.descriptor = EncodeDescriptor(recording.descriptor);
+  setup.scripting = &shown;
+  Open(Stored(), setup);
+  EXPECT_EQ(Text(dialog_, IDC_EDIT_RADIUS), "7");
+  EXPECT_EQ(Text(dialog_, IDC_EDIT_RED), std::to_string(kLamp[0]));
+  EXPECT_TRUE(Checked(dialog_, IDC_RADIO_SPARKLE));
+  EXPECT_EQ(Close(IDOK), kNoErr);
+  EXPECT_EQ(host_->output().pixels, chosen);
+
+  DescriptorHost played;
+  played.setup.descriptor = EncodeDescriptor(recording.descriptor);
+  FilterHost quiet(plugin_->entry(), plugin_->pipl().enablesRGB48);
+  ASSERT_TRUE(quiet.SetImage(source));
+  quiet.SetScripting(&played);
+  EXPECT_EQ(quiet.Run(false), kNoErr);
+  EXPECT_EQ(quiet.output().pixels, chosen);
+  EXPECT_EQ(played.descriptor, recording.descriptor);
+  EXPECT_EQ(played.LiveHandles() + played.OpenTokens() + size_t(played.badDisposals), 0u);
 }
 
 TEST_F(DialogTest, EnterInABoxCommitsItBeforeTheDialogEnds) {

@@ -24,6 +24,7 @@ struct Layout {
   size_t maskRect, maskData, maskRowBytes, hostSig, imageMode, platformData;
   size_t displayPixels, advanceState, inputPadding, outputPadding, maskPadding;
   size_t inputRate, maskRate, inLayerPlanes, inTransparencyMask, depth;
+  size_t handleProcs, descriptorParameters, errorString;  // scripting: null from this host
   size_t handleSignature;  // in the two-word parameters handle, after the pointer
 };
 
@@ -62,6 +63,9 @@ constexpr Layout kLayout32 = {.entryProperty = "wx86",
                               .inLayerPlanes = 260,
                               .inTransparencyMask = 262,
                               .depth = 380,
+                              .handleProcs = 208,
+                              .descriptorParameters = 356,
+                              .errorString = 360,
                               .handleSignature = 4};
 
 constexpr Layout kLayout64 = {.entryProperty = "8664",
@@ -99,6 +103,9 @@ constexpr Layout kLayout64 = {.entryProperty = "8664",
                               .inLayerPlanes = 328,
                               .inTransparencyMask = 330,
                               .depth = 480,
+                              .handleProcs = 256,
+                              .descriptorParameters = 432,
+                              .errorString = 440,
                               .handleSignature = 8};
 
 const Layout& L = P == 8 ? kLayout64 : kLayout32;
@@ -245,6 +252,9 @@ class ByteHost {
     Put<int16_t>(r, L.imageMode, 11);
     Put<int32_t>(r, L.depth, 8);
     Put<uintptr_t>(r, L.platformData, 0);
+    // A host without scripting: no descriptor structure, no handle suite, no message buffer.
+    for (size_t ptr : {L.handleProcs, L.descriptorParameters, L.errorString})
+      Put<uintptr_t>(r, ptr, 0);
     for (size_t padding : {L.inputPadding, L.outputPadding, L.maskPadding})
       Put<int16_t>(r, padding, -1);
     Put<int32_t>(r, L.inputRate, 0x30000);  // Start must set both rates to 1

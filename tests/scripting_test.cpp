@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <ostream>
 #include <random>
 
 #include "filterhost/Descriptors.h"
@@ -18,11 +19,47 @@
 #ifdef _WIN32
 #include <windows.h>
 
-#include "tests/support/MessageBoxWatcher.h"
+#include <atomic>
+#include <thread>
+
 #include "tests/support/PluginPath_win.h"
+#include "tests/support/ProcessWindows_win.h"
 #else
 #include "dialog/NoDialog.h"
 #endif
+
+std::string CodeText(uint32_t c) {
+  std::string s;
+  for (int shift = 24; shift >= 0; shift -= 8) s += char(c >> shift);
+  return s;
+}
+
+// Descriptors as a test failure shows them.
+void PrintTo(const DescriptorItem& item, std::ostream* out) {
+  *out << "'" << CodeText(item.key) << "' " << CodeText(item.type) << " ";
+  switch (item.type) {
+    case kTypeInteger:
+    case kTypeBoolean:
+      *out << item.integer;
+      break;
+    case kTypeFloat:
+      *out << item.number;
+      break;
+    case kTypeEnumerated:
+      *out << CodeText(item.kind) << ":" << CodeText(item.value);
+      break;
+    case kTypeObject:
+      *out << CodeText(item.kind) << " {";
+      for (const DescriptorItem& inner : item.object) {
+        PrintTo(inner, out);
+        *out << "; ";
+      }
+      *out << "}";
+      break;
+    default:
+      *out << item.raw.size() << " bytes";
+  }
+}
 
 namespace {
 
@@ -32,6 +69,7 @@ PluginModule* Plugin() {
   static PluginModule* plugin = [] {
     std::string error;
 #ifdef _WIN32
+    CloseWindowsWithoutWaiting();
     std::unique_ptr<PluginModule> loaded = PluginModule::Load(PluginBesideThisProgram(), &error);
 #else
     std::unique_ptr<PluginModule> loaded = PluginModule::Load("", &error);
@@ -43,17 +81,38 @@ PluginModule* Plugin() {
 }
 
 // Dialogs the plug-in opened, each closed with OK at once (natively: the stand-in's count).
+// Under Wine, windows close at once only without a window manager's two-second wait.
 class Dialogs {
  public:
 #ifdef _WIN32
-  int Shown() {
-    int n = 0;
-    for (const SeenMessageBox& box : watcher_.Seen()) n += box.title == "Tessory Corvanel";
-    return n;
+  Dialogs()
+      : watcher_([this] {
+          auto dialog = [](HWND window) {
+            char title[64] = {};
+            GetWindowTextA(window, title, sizeof title);
+            return std::string(title) == "Tessory Corvanel";
+          };
+          while (!stop_) {
+            if (HWND window = FindVisibleWindowOfThisProcess(dialog)) {
+              ++shown_;
+              SendMessageA(window, WM_COMMAND, IDOK, 0);
+              // Until it is gone, so that one dialog is never counted twice.
+              for (int i = 0; i < 500 && IsWindow(window) && IsWindowVisible(window); ++i)
+                Sleep(10);
+            }
+            Sleep(10);
+          }
+        }) {}
+  ~Dialogs() {
+    stop_ = true;
+    watcher_.join();
   }
+  int Shown() { return shown_; }
 
  private:
-  MessageBoxWatcher watcher_;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> shown_{0};
+  std::thread watcher_;
 #else
   int Shown() {
     return DialogsAskedFor() - before_;
@@ -94,6 +153,17 @@ Descriptor SettingsDescriptor(const EffectParams& p, const CustomColour& c = {})
       DescriptorItem::Enum(kModeParam.key, kModeParam.enumType, kModeParam.valueKeys[p.mode]));
   d.push_back(ColourItem(kEffectColourParam.key, c.red, c.green, c.blue));
   d.push_back(DescriptorItem::Bool(kUseColourParam.key, c.use != 0));
+  return d;
+}
+
+// The settings that change a render: the effect colour only with Use Color on (the dialog
+// leaves the colour to match in it, which draws nothing while the flag is off).
+Descriptor Rendering(Descriptor d) {
+  const bool use = std::any_of(d.begin(), d.end(), [](const DescriptorItem& item) {
+    return item.key == kUseColourParam.key && item.integer;
+  });
+  if (!use)
+    std::erase_if(d, [](const DescriptorItem& item) { return item.key == kEffectColourParam.key; });
   return d;
 }
 
@@ -194,7 +264,7 @@ TEST(Scripting, EveryHostStructureDescriptorAndPlayModeAsTheHostExpects) {
           EXPECT_EQ(run.host.output().pixels, run.Rendered(used));
           EXPECT_EQ(run.scripting.recorded, scripted);
           if (scripted) {
-            EXPECT_EQ(run.scripting.descriptor, SettingsDescriptor(used));
+            EXPECT_EQ(Rendering(run.scripting.descriptor), Rendering(SettingsDescriptor(used)));
             EXPECT_EQ(run.scripting.recordInfo, kRecordOptional);
           }
           EXPECT_EQ(run.scripting.handedDescriptorDisposed, played);
@@ -320,7 +390,8 @@ TEST(Scripting, DescriptorsThatAreNotEnoughOpenTheDialogOrFailWithAMessage) {
         EffectParams now = *run.host.params();
         now.scale = c.shown.scale, now.showDialog = c.shown.showDialog;
         EXPECT_EQ(std::memcmp(&now, &c.shown, sizeof now), 0);
-        EXPECT_EQ(run.scripting.descriptor, SettingsDescriptor(c.shown, c.colour));
+        EXPECT_EQ(Rendering(run.scripting.descriptor),
+                  Rendering(SettingsDescriptor(c.shown, c.colour)));
       } else {
         EXPECT_EQ(result, kErrReportString);
         EXPECT_EQ(dialogs.Shown(), 0);
@@ -379,7 +450,7 @@ TEST(Scripting, TwoRecordedStepsPlayBackEachWithItsOwnSettings) {
     ASSERT_EQ(run.Go(false), kNoErr);
     EXPECT_EQ(dialogs.Shown(), 0);
     EXPECT_EQ(run.host.output().pixels, steps[i].pixels);
-    EXPECT_EQ(run.scripting.descriptor, steps[i].descriptor);
+    EXPECT_EQ(Rendering(run.scripting.descriptor), Rendering(steps[i].descriptor));
     run.ExpectNothingLeft();
   }
 }

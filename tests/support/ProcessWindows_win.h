@@ -30,3 +30,16 @@ inline HWND FindVisibleWindowOfThisProcess(const std::function<bool(HWND)>& matc
   EnumWindows(process_windows::Visit, reinterpret_cast<LPARAM>(&search));
   return search.found;
 }
+
+// Under Wine with no window manager, each top-level window that closes waits two seconds
+// for a manager to withdraw it. Unmanaged windows close at once; test processes and the
+// test prefixes have no manager anyway.
+inline void CloseWindowsWithoutWaiting() {
+  if (!GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version")) return;
+  HKEY key = nullptr;
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\X11 Driver", 0, nullptr, 0,
+                      KEY_SET_VALUE, nullptr, &key, nullptr) == ERROR_SUCCESS) {
+    RegSetValueExA(key, "Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>("N"), 2);
+    RegCloseKey(key);
+  }
+}

@@ -15,6 +15,12 @@
 struct DialogState {
   CustomColour customColour;
   int32_t previewDisabled = 0;  // while nonzero the dialog neither renders nor paints its preview
+  // Set by a run that plays back a recorded step before its dialog opens: the dialog opens on
+  // the step's effect colour and flag instead of the colour to match, unticked.
+  uint8_t openOnEffectColour = 0;
+  // Where the dialog was when it last closed, in screen coordinates; it opens there again.
+  uint8_t placed = 0;
+  int32_t left = 0, top = 0;
 };
 
 class DialogHost {

@@ -73,17 +73,21 @@ void RunStart(PluginGlobals* globals) {
     LoadedDialogState().customColour = colour;
     showDialog = scripting->playInfo == kPlayDisplay ||
                  (scripting->playInfo != kPlaySilent && !played.complete);
+    // Its dialog opens on the step's own effect colour.
+    LoadedDialogState().openOnEffectColour = showDialog ? 1 : 0;
   } else if (scripting && scripting->playInfo == kPlaySilent) {
     showDialog = false;  // a script that runs silently waits for no one
   }
 
   if (showDialog) {
     if (!HostHasDisplayPixels(record->displayPixels)) {
+      LoadedDialogState().openOnEffectColour = 0;
       globals->result = kUserCancelled;
       return;
     }
     StartDialogHost dialogHost(globals, *context);
     const DialogOutcome outcome = RunParametersDialog(dialogHost, HostWindow(*record));
+    LoadedDialogState().openOnEffectColour = 0;
     // Settings nobody confirmed are not rendered, and the host must not take this for
     // success (0) or for a cancel the user chose (1). The dialog is still due next time.
     if (outcome == DialogOutcome::kFailed) {

@@ -50,6 +50,8 @@ struct EffectDialogMap {
       ui::OnMessage(WM_HSCROLL, &D::OnHScroll),
       ui::OnMessage(WM_MOUSEMOVE, &D::OnMouseMove),
       ui::OnMessage(WM_LBUTTONDOWN, &D::OnLButtonDown),
+      ui::OnMessage(WM_MOVE, &D::OnMove),
+      ui::OnMessage(WM_ACTIVATE, &D::OnActivate),
       ui::OnCommand(IDC_EDIT_RED, EN_KILLFOCUS, &D::OnKillFocusRed),
       ui::OnCommand(IDC_EDIT_GREEN, EN_KILLFOCUS, &D::OnKillFocusGreen),
       ui::OnCommand(IDC_EDIT_BLUE, EN_KILLFOCUS, &D::OnKillFocusBlue),
@@ -128,13 +130,20 @@ BOOL CEffectDialog::OnInitDialog() {
   // Opening commits every box once, which clamps what the host stored; one preview
   // afterwards is enough.
   m_bSuspendPreview = 1;
-  m_swatchColor = RGB(params->red & 0xFF, params->green & 0xFF, params->blue & 0xFF);
-  Colour().red = params->red;
-  Colour().green = params->green;
-  Colour().blue = params->blue;
-  // "Use Color" opens without its tick; the flag goes with it, so what the box shows is
-  // what renders. A custom colour from an earlier dialog is gone by now anyway.
-  Colour().use = 0;
+  const bool stepColour = m_pHost->State().openOnEffectColour && Colour().use;
+  m_pHost->State().openOnEffectColour = 0;
+  if (stepColour) {
+    m_swatchColor = RGB(Colour().red & 0xFF, Colour().green & 0xFF, Colour().blue & 0xFF);
+    m_checkUseColor.SetCheck(BST_CHECKED);
+  } else {
+    m_swatchColor = RGB(params->red & 0xFF, params->green & 0xFF, params->blue & 0xFF);
+    Colour().red = params->red;
+    Colour().green = params->green;
+    Colour().blue = params->blue;
+    // "Use Color" opens without its tick; the flag goes with it, so what the box shows is
+    // what renders. A custom colour from an earlier dialog is gone by now anyway.
+    Colour().use = 0;
+  }
   for (int i = 0; i < kParamCount; ++i) {
     SetDlgItemInt(m_hWnd, EffectDialogMap::kRows[i].editId, UINT(params->*kParamRanges[i].field),
                   TRUE);
@@ -142,13 +151,9 @@ BOOL CEffectDialog::OnInitDialog() {
   }
   m_bSuspendPreview = 0;
 
-  if (params->mode == kModeGlow) {
-    m_radioGlow.SetCheck(BST_CHECKED);
-    OnGlow();
-  } else {
-    m_radioSparkle.SetCheck(BST_CHECKED);
-    OnSparkle();
-  }
+  ShowMode(params->mode);
+  RememberOpening();
+  SetUpConventions();
 
   PreviewDisabled() = 0;
   CheckMaskedSelection();
@@ -275,6 +280,15 @@ void CEffectDialog::EnableSparkleControls(BOOL enable) {
   m_sliderAngle.EnableWindow(enable);
   m_labelStreaks.EnableWindow(enable);
   m_labelAngle.EnableWindow(enable);
+}
+
+void CEffectDialog::ShowMode(int32_t mode) {
+  m_radioGlow.SetCheck(mode == kModeGlow ? BST_CHECKED : BST_UNCHECKED);
+  m_radioSparkle.SetCheck(mode == kModeGlow ? BST_UNCHECKED : BST_CHECKED);
+  if (mode == kModeGlow)
+    OnGlow();
+  else
+    OnSparkle();
 }
 
 void CEffectDialog::OnGlow() {

@@ -14,8 +14,12 @@
 class CEffectDialog : public ui::CDialog {
  public:
   explicit CEffectDialog(HWND parent = nullptr);
+  ~CEffectDialog() override;
 
   DialogHost* m_pHost = nullptr;
+
+  // A key or wheel message on its way through the dialog's loop; true when it was used.
+  bool FilterMessage(const MSG& message);
 
  protected:
   void DoDataExchange(ui::CDataExchange* dx) override;
@@ -51,7 +55,23 @@ class CEffectDialog : public ui::CDialog {
   void OnSparkle();
   void OnSetColor();
   void OnUseColor();
+  LRESULT OnMove(WPARAM wParam, LPARAM lParam);
+  LRESULT OnActivate(WPARAM wParam, LPARAM lParam);
 
+  // What users of such dialogs expect (Conventions.cpp): Alt turns Cancel into Reset, the
+  // arrow keys and the wheel step a setting, each box and slider has a tooltip, and the
+  // dialog opens where it was last left.
+  void OnCancel() override;
+  void SetUpConventions();
+  void RememberOpening();
+  void ResetToOpening();
+  void ShowReset(bool reset);
+  // Steps the setting of a box or slider by `steps` as typing the new value would; false
+  // for any other control.
+  bool StepSetting(HWND control, int steps);
+  void PlaceAsLastLeft();
+  void RememberPlace();
+  void ShowMode(int32_t mode);
   // Reads the box of one setting, clamps, stores, moves the slider, rewrites the box in
   // canonical form and asks for a new preview.
   void CommitValue(int param);
@@ -114,4 +134,13 @@ class CEffectDialog : public ui::CDialog {
   // The buffers of the last preview render, which the colour pick reads.
   PixelBuffers m_previewPixels{};
   std::vector<uint8_t> m_displayPixels;  // a deeper preview as the display takes it
+
+  // The settings, the effect colour and the swatch the dialog opened with, for Reset.
+  EffectParams m_opened{};
+  CustomColour m_openedColour{};
+  COLORREF m_openedSwatch = 0;
+  uint8_t m_bAltDown = 0;  // Alt is held: Cancel reads Reset
+  uint8_t m_bEscape = 0;   // the Cancel under way came from Esc, which always cancels
+  HWND m_tooltips = nullptr;
+  HHOOK m_messageFilter = nullptr;
 };

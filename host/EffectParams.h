@@ -58,9 +58,9 @@ inline constexpr ParamRange kParamRanges[] = {
     {"Green", &EffectParams::green, 0, 255, 255, "green", "levels", "green of the colour to match"},
     {"Blue", &EffectParams::blue, 0, 255, 255, "blue", "levels", "blue of the colour to match"},
     {"Threshold", &EffectParams::threshold, 0, 100, 5, "threshold", "levels",
-     "how far each of a pixel's red, green and blue may lie from --match, in levels, for the "
-     "pixel to be lit (0: exactly that colour). Sparkle: also how many of those pixels become "
-     "stars (more the higher, and the further stars spread: see below)",
+     "how far each of a pixel's red, green and blue may lie from the colour to match, in "
+     "levels, for the pixel to be lit (0: exactly that colour). Sparkle: also how many of those "
+     "pixels become stars (the higher, the more, and the further stars spread)",
      FourCC('t', 'h', 'r', 'H')},
     {"Radius", &EffectParams::radius, 0, 100, 30, "radius", "pixels",
      "Glow: the halo's radius in pixels. Sparkle: streaks reach up to twice it",

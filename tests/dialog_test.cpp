@@ -4,6 +4,8 @@
 // host and what it hands to displayPixels, and can play other hosts.
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -208,9 +210,9 @@ struct RunSetup {
   int depth = 8;  // 16: a 16-bit RGB document
   std::function<void(FilterRecord&)> adjust;
   OSErr failAcquisition = kNoErr;
-  bool hostWindow = false;  // the host hands a window of its own in platformData
-  bool noWindows = false;   // no window can be created
-  bool maskError = false;   // a "Mask Error" box comes before the dialog
+  bool hostWindow = false;              // the host hands a window of its own in platformData
+  bool noWindows = false;               // no window can be created
+  bool maskError = false;               // a "Mask Error" box comes before the dialog
   DescriptorHost* scripting = nullptr;  // a host that records and plays back steps
 };
 
@@ -732,6 +734,235 @@ TEST_F(DialogTest, ARecordedStepOpensOnItsSettingsAndPlaysBackWhatWasChosen) {
   EXPECT_EQ(quiet.output().pixels, chosen);
   EXPECT_EQ(played.descriptor, recording.descriptor);
   EXPECT_EQ(played.LiveHandles() + played.OpenTokens() + size_t(played.badDisposals), 0u);
+
+  // A step drawn in an effect colour of its own opens on that colour, ticked, and keeps it.
+  Descriptor red = recording.descriptor;
+  for (DescriptorItem& item : red) {
+    if (item.key == kUseColourParam.key) item.integer = 1;
+    if (item.key == kEffectColourParam.key)
+      for (DescriptorItem& channel : item.object) channel.number = channel.key == kKeyRed ? 255 : 0;
+  }
+  DescriptorHost coloured;
+  coloured.setup.playInfo = kPlayDisplay;
+  coloured.setup.descriptor = EncodeDescriptor(red);
+  setup.scripting = &coloured;
+  Open(Stored(), setup);
+  EXPECT_TRUE(Checked(dialog_, IDC_USE_COLOR));
+  const RECT swatch = ControlRect(dialog_, IDC_SWATCH);
+  EXPECT_EQ(
+      PixelAt(dialog_, POINT{(swatch.left + swatch.right) / 2, (swatch.top + swatch.bottom) / 2}),
+      RGB(255, 0, 0));
+  EXPECT_EQ(Close(IDOK), kNoErr);
+  EXPECT_EQ(coloured.descriptor, red);
+  EXPECT_NE(host_->output().pixels, chosen);
+}
+
+// A key as the keyboard delivers it to a control, through the dialog's loop.
+void PostKey(HWND control, UINT key, bool down) {
+  const bool alt = key == VK_MENU;
+  PostMessageA(control, alt ? (down ? WM_SYSKEYDOWN : WM_SYSKEYUP) : (down ? WM_KEYDOWN : WM_KEYUP),
+               key, down ? 1 : 0xC0000001);
+}
+
+// Shift held or not, as the dialog's thread sees the keyboard.
+void HoldShift(HWND dialog, bool held) {
+  const DWORD theirs = GetWindowThreadProcessId(dialog, nullptr);
+  AttachThreadInput(GetCurrentThreadId(), theirs, TRUE);
+  BYTE keys[256] = {};
+  GetKeyboardState(keys);
+  keys[VK_SHIFT] = held ? 0x80 : 0;
+  SetKeyboardState(keys);
+  AttachThreadInput(GetCurrentThreadId(), theirs, FALSE);
+}
+
+// Waits until a control reads the text, up to a few seconds.
+bool Reads(HWND dialog, int id, const std::string& text) {
+  for (int i = 0; i < 300 && Text(dialog, id) != text; ++i) Sleep(10);
+  return Text(dialog, id) == text;
+}
+
+// Alt held turns Cancel into Reset, which puts back everything the dialog opened with and
+// keeps it open; let go, it is Cancel again.
+TEST_F(DialogTest, AltTurnsCancelIntoResetWhichPutsBackTheOpeningSettings) {
+  Open(Stored());
+  Type(kParamRadius, "3");
+  Type(kParamRed, "200");
+  Click(dialog_, IDC_RADIO_SPARKLE);
+  Click(dialog_, IDC_USE_COLOR);
+  const int before = Renders();
+  HWND box = GetDlgItem(dialog_, IDC_EDIT_GREEN);
+  PostKey(box, VK_MENU, true);
+  ASSERT_TRUE(Reads(dialog_, IDCANCEL, "Reset"));
+  Click(dialog_, IDCANCEL);
+  EXPECT_TRUE(IsWindow(dialog_)) << "Reset ended the dialog";
+  EXPECT_EQ(Text(dialog_, IDC_EDIT_RADIUS), "50");
+  EXPECT_EQ(Text(dialog_, IDC_EDIT_RED), "10");
+  EXPECT_EQ(SliderPos(dialog_, IDC_SLIDER_RADIUS), 50);
+  EXPECT_TRUE(Checked(dialog_, IDC_RADIO_GLOW));
+  EXPECT_FALSE(Checked(dialog_, IDC_USE_COLOR));
+  EXPECT_FALSE(Enabled(dialog_, IDC_EDIT_STREAKS));
+  EXPECT_EQ(Record().radius, 50);
+  EXPECT_EQ(Record().red, 10);
+  EXPECT_EQ(Record().mode, kModeGlow);
+  WaitForRenders(before + 1);
+  PostKey(box, VK_MENU, false);
+  ASSERT_TRUE(Reads(dialog_, IDCANCEL, "Cancel"));
+  EXPECT_EQ(Close(IDCANCEL), kUserCancelled);
+  EXPECT_EQ(Record().radius, 50);
+}
+
+// Up and Down in a box, and the wheel over a box or a slider, step the setting by 1 (with
+// Shift by 10), clamped as typing would be: the box, the slider, the record and one preview
+// follow. A box's typed text is the value stepped from; a greyed row does not move.
+TEST_F(DialogTest, ArrowsAndTheWheelStepASettingAsTypingWould) {
+  enum Input { kUp, kDown, kWheelUp, kWheelDown };
+  struct Case {
+    ParamIndex param;
+    bool onSlider;  // the wheel over the slider instead of the box
+    Input input;
+    bool shift;
+    const char* typed;  // left in the box uncommitted; null: none
+    int32_t expected;
+  };
+  const Case cases[] = {
+      {kParamRadius, false, kUp, false, nullptr, 51},
+      {kParamRadius, false, kDown, false, nullptr, 49},
+      {kParamRadius, false, kUp, true, nullptr, 60},
+      {kParamRadius, false, kDown, true, nullptr, 40},
+      {kParamRed, false, kDown, true, "3", 0},
+      {kParamThreshold, false, kUp, true, "95", 100},
+      {kParamRadius, false, kUp, false, "7x", 8},
+      {kParamRadius, false, kWheelUp, false, nullptr, 51},
+      {kParamRadius, true, kWheelDown, false, nullptr, 49},
+      {kParamThreshold, true, kWheelUp, true, nullptr, 50},
+      {kParamStreaks, false, kWheelUp, false, nullptr, 6},  // Glow: greyed, unchanged
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(kParamRanges[c.param].label) + " " + std::to_string(c.input) +
+                 (c.shift ? " with Shift" : "") + (c.onSlider ? " over the slider" : ""));
+    Open(Stored());
+    const Row& row = RowOf(c.param);
+    HWND target = GetDlgItem(dialog_, c.onSlider ? row.slider : row.edit);
+    Focus(dialog_, row.edit);
+    if (c.typed) SetText(dialog_, row.edit, c.typed);
+    const int before = Renders();
+    if (c.input == kUp || c.input == kDown) {
+      HoldShift(dialog_, c.shift);
+      PostKey(target, c.input == kUp ? VK_UP : VK_DOWN, true);
+      PostKey(target, c.input == kUp ? VK_UP : VK_DOWN, false);
+    } else {
+      RECT r{};
+      GetWindowRect(target, &r);
+      const WORD keys = c.shift ? MK_SHIFT : 0;
+      const short delta = c.input == kWheelUp ? WHEEL_DELTA : -WHEEL_DELTA;
+      PostMessageA(target, WM_MOUSEWHEEL, MAKEWPARAM(keys, WORD(delta)),
+                   MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2));
+    }
+    SendMessageA(dialog_, WM_NULL, 0, 0);
+    EXPECT_TRUE(Reads(dialog_, row.edit, std::to_string(c.expected))) << Text(dialog_, row.edit);
+    EXPECT_EQ(Field(c.param), c.expected);
+    EXPECT_EQ(SliderPos(dialog_, row.slider), c.expected);
+    HoldShift(dialog_, false);
+    const bool moved = c.param != kParamStreaks;
+    if (moved) WaitForRenders(before + 1);
+    EXPECT_EQ(Renders(), before + (moved ? 1 : 0));
+    EXPECT_EQ(Close(IDCANCEL), kUserCancelled);
+  }
+}
+
+// Enter is OK with the value being typed committed first, Esc is Cancel, from every box;
+// Esc cancels even with Alt held.
+TEST_F(DialogTest, EnterIsOkAndEscIsCancelFromEveryBox) {
+  for (const Row& row : kRows) {
+    for (bool enter : {true, false}) {
+      SCOPED_TRACE(std::string(kParamRanges[row.param].label) + (enter ? " Enter" : " Esc"));
+      EffectParams stored = Stored();
+      stored.mode = kModeSparkle;  // every box enabled
+      Open(stored);
+      Focus(dialog_, row.edit);
+      SetText(dialog_, row.edit, "1");
+      HWND box = GetDlgItem(dialog_, row.edit);
+      if (!enter) PostKey(box, VK_MENU, true);
+      PostKey(box, enter ? VK_RETURN : VK_ESCAPE, true);
+      PostKey(box, enter ? VK_RETURN : VK_ESCAPE, false);
+      EXPECT_EQ(Finish(), enter ? kNoErr : kUserCancelled);
+      if (enter) {
+        EXPECT_EQ(Field(row.param), 1);
+      }
+    }
+  }
+}
+
+// Each slider and box explains its setting and its range, from the parameter table.
+TEST_F(DialogTest, EverySliderAndBoxHasATooltipWithItsRange) {
+  Open(Stored());
+  HWND tips = nullptr;
+  EnumThreadWindows(
+      GetWindowThreadProcessId(dialog_, nullptr),
+      [](HWND window, LPARAM found) {
+        char cls[64] = {};
+        GetClassNameA(window, cls, sizeof cls);
+        if (_stricmp(cls, TOOLTIPS_CLASSA) != 0) return TRUE;
+        *reinterpret_cast<HWND*>(found) = window;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&tips));
+  ASSERT_NE(tips, nullptr);
+  EXPECT_EQ(SendMessageA(tips, TTM_GETTOOLCOUNT, 0, 0), 2 * LRESULT(kParamCount));
+  for (const Row& row : kRows)
+    for (int id : {row.slider, row.edit}) {
+      char text[512] = {};
+      TTTOOLINFOA tool{};
+      tool.cbSize = sizeof tool;
+      tool.hwnd = dialog_;
+      tool.uId = reinterpret_cast<UINT_PTR>(GetDlgItem(dialog_, id));
+      tool.lpszText = text;
+      SendMessageA(tips, TTM_GETTEXTA, sizeof text, reinterpret_cast<LPARAM>(&tool));
+      // The tooltip control hands back only the first 80 characters of a tip.
+      const ParamRange& range = kParamRanges[row.param];
+      std::string expected = range.label;
+      expected.append(" (").append(std::to_string(range.min)).append(" to ");
+      expected.append(std::to_string(range.max)).append(*range.unit ? " " : "");
+      expected.append(range.unit).append("): ").append(range.description);
+      const std::string shown = text;
+      EXPECT_EQ(shown, expected.substr(0, shown.size()));
+      EXPECT_GE(shown.size(), std::min<size_t>(expected.size(), 79));
+    }
+  EXPECT_EQ(Close(IDCANCEL), kUserCancelled);
+}
+
+// The dialog opens where it was last left, kept inside the screen; left where no monitor
+// shows it any more, it opens where it first did.
+TEST_F(DialogTest, ReopensWhereItWasLastLeftInsideTheScreen) {
+  auto at = [this] {
+    RECT r{};
+    GetWindowRect(dialog_, &r);
+    return r;
+  };
+  Open(Stored());
+  const RECT first = at();
+  const int width = first.right - first.left, height = first.bottom - first.top;
+  const int screenWidth = GetSystemMetrics(SM_CXSCREEN);
+  const int screenHeight = GetSystemMetrics(SM_CYSCREEN);
+  struct Move {
+    int left, top;
+    int expectLeft, expectTop;
+  };
+  const Move moves[] = {
+      {300, 200, 300, 200},
+      {screenWidth - width / 2, screenHeight - height / 2, screenWidth - width,
+       screenHeight - height},
+      {screenWidth + 4000, screenHeight + 4000, int(first.left), int(first.top)},
+  };
+  for (const Move& m : moves) {
+    SetWindowPos(dialog_, nullptr, m.left, m.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    EXPECT_EQ(Close(IDCANCEL), kUserCancelled);
+    Open(Stored());
+    const RECT r = at();
+    EXPECT_LE(std::abs(r.left - m.expectLeft), 1) << m.left << "," << m.top;
+    EXPECT_LE(std::abs(r.top - m.expectTop), 1) << m.left << "," << m.top;
+  }
+  EXPECT_EQ(Close(IDCANCEL), kUserCancelled);
 }
 
 TEST_F(DialogTest, EnterInABoxCommitsItBeforeTheDialogEnds) {

@@ -37,8 +37,8 @@ inline HWND FindVisibleWindowOfThisProcess(const std::function<bool(HWND)>& matc
 inline void CloseWindowsWithoutWaiting() {
   if (!GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version")) return;
   HKEY key = nullptr;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\X11 Driver", 0, nullptr, 0,
-                      KEY_SET_VALUE, nullptr, &key, nullptr) == ERROR_SUCCESS) {
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\X11 Driver", 0, nullptr, 0, KEY_SET_VALUE,
+                      nullptr, &key, nullptr) == ERROR_SUCCESS) {
     RegSetValueExA(key, "Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>("N"), 2);
     RegCloseKey(key);
   }

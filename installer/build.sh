@@ -19,6 +19,6 @@ stamp=$(git -C "$here" log -1 --format=%ct 2>/dev/null || echo 315532800)
 mkdir -p "$out"
 sh "$here/stage.sh" "$x86" "$x64" "$out/stage" "$project" "$stamp"
 setup=$out/Corvanel-$version-setup.exe
-SOURCE_DATE_EPOCH=$stamp makensis -V2 -DTARGET=$target -DVERSION="$version" -DSTAGE="$out/stage" \
+SOURCE_DATE_EPOCH=$stamp makensis -V1 -DTARGET=$target -DVERSION="$version" -DSTAGE="$out/stage" \
   -DOUTFILE="$setup" "$here/Corvanel.nsi" >&2
 echo "$setup"

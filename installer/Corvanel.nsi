@@ -55,7 +55,7 @@ Var FinishText
 Var DirStack    ; EnsureDir's work
 
 !define MUI_ABORTWARNING
-!define MUI_COMPONENTSPAGE_NODESC
+!define MUI_COMPONENTSPAGE_SMALLDESC
 !define MUI_WELCOMEPAGE_TEXT "This puts the Corvanel filter into the image editors it finds on this computer, each with the plug-in of its own bitness, and installs the command corvanel.exe.$\r$\n$\r$\nClose the editors before you go on: an editor that is running holds its plug-ins."
 !insertmacro MUI_PAGE_WELCOME
 !define MUI_PAGE_HEADER_TEXT "Where Corvanel goes"
@@ -76,6 +76,7 @@ Var DirStack    ; EnsureDir's work
 ; The editors found fill these slots; the empty ones stay hidden.
 !macro SLOT N
   Section "-editor ${N}" SecSlot${N}
+    AddSize 370
   SectionEnd
 !macroend
 !insertmacro SLOT 1
@@ -91,11 +92,13 @@ Var DirStack    ; EnsureDir's work
 !insertmacro SLOT 11
 !insertmacro SLOT 12
 
-Section "Corvanel's own plug-in folder, for editors set up in their preferences (folder)" SecFolder
+Section "Corvanel's own plug-in folder" SecFolder
+  AddSize 370
 SectionEnd
-Section "corvanel.exe, the command, with its plug-in (command)" SecCommand
+Section "corvanel.exe, the command" SecCommand
+  AddSize 2600
 SectionEnd
-Section /o "Put corvanel.exe on PATH (path)" SecPath
+Section /o "Put corvanel.exe on PATH" SecPath
 SectionEnd
 Section "-install" SecInstall
   Call Install
@@ -302,9 +305,10 @@ Function AddShared
     StrCpy $2 0
     Return
   ${EndIf}
+  ; Named as an editor, so that its id reads Photoshop-shared-x64.
   StrCpy $R1 "Photoshop shared"
   Call NameAndId
-  StrCpy $R1 "Shared plug-in folder of Photoshop CC and later $R1"
+  ${WordReplace} "$R1" "Photoshop shared" "Photoshop CC and later, shared folder" "+" $R1
   StrCpy $2 0
   StrCpy $R2 "$0\Adobe\Plug-Ins\CC"
   StrCpy $R3 $1
@@ -488,7 +492,7 @@ Function .onInit
       ReadINIStr $0 "$PLUGINSDIR\editors.ini" ${N} name
       ReadINIStr $1 "$PLUGINSDIR\editors.ini" ${N} dir
       ReadINIStr $3 "$PLUGINSDIR\editors.ini" ${N} id
-      SectionSetText ${SecSlot${N}} "$0: $1 ($3)"
+      SectionSetText ${SecSlot${N}} "$0"
       !insertmacro SelectSection ${SecSlot${N}}
       StrCpy $0 $3
       StrCpy $2 ${SecSlot${N}}
@@ -563,6 +567,34 @@ Function .onInit
   ${If} $Bits == x86
     DetailPrint "32-bit Windows: the 32-bit plug-in and command only"
   ${EndIf}
+FunctionEnd
+
+; What a choice does, with its id for /SELECT, under the list as the mouse passes over it.
+Function .onMouseOverSection
+  StrCpy $1 ""
+  ${If} $0 = ${SecFolder}
+    StrCpy $1 "$INSTDIR\Plug-ins, for editors that name plug-in folders in their preferences, such as Affinity Photo. Id: folder"
+  ${ElseIf} $0 = ${SecCommand}
+    StrCpy $1 "corvanel.exe and its plug-in, into the folder of the next page. Id: command"
+  ${ElseIf} $0 = ${SecPath}
+    StrCpy $1 "Lets corvanel be started from any command prompt. Id: path"
+  ${ElseIf} $0 >= ${SecSlot1}
+  ${AndIf} $0 <= ${SecSlot12}
+    IntOp $2 $0 - ${SecSlot1}
+    IntOp $2 $2 + 1
+    ReadINIStr $3 "$PLUGINSDIR\editors.ini" $2 dir
+    ReadINIStr $4 "$PLUGINSDIR\editors.ini" $2 bits
+    ReadINIStr $5 "$PLUGINSDIR\editors.ini" $2 id
+    StrCpy $1 "$3 gets the $4 plug-in. Id: $5"
+  ${EndIf}
+  FindWindow $2 "#32770" "" $HWNDPARENT
+  GetDlgItem $2 $2 1043
+  ${If} $1 == ""
+    EnableWindow $2 0
+  ${Else}
+    EnableWindow $2 1
+  ${EndIf}
+  SendMessage $2 ${WM_SETTEXT} 0 "STR:$1"
 FunctionEnd
 
 Function .onSelChange

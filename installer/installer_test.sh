@@ -3,9 +3,11 @@
 # chosen place gets the plug-in of its editor's bitness, which loads there; an upgrade over
 # an older install and a copy from the zip leaves one copy per editor; a read-only folder
 # fails with a message and changes nothing; the uninstaller leaves the user's files only.
-# installer_test.sh WINDOWS_TREE WINDOWS64_TREE WORKDIR
+# installer_test.sh WINDOWS_TREE WINDOWS64_TREE WORKDIR [SCREENSHOT_DIR]
+# With SCREENSHOT_DIR, it goes through the setup's pages among the same fake editors instead,
+# and saves a picture of each there (needs xdotool and a display).
 set -u
-x86=$(cd "$1" && pwd) x64=$(cd "$2" && pwd) work=$3
+x86=$(cd "$1" && pwd) x64=$(cd "$2" && pwd) work=$3 shots=${4:-}
 here=$(cd "$(dirname "$0")/.." && pwd)
 # The shipped setup is a 32-bit program; where 32-bit code cannot run, the same script is
 # tested as a 64-bit one, and the 32-bit plug-ins are checked as files only.
@@ -58,6 +60,32 @@ reg_value() { win reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^ 
 path0=$(reg_value "$path_key" Path)
 logw=$(win winepath -w "$work/log.txt" 2>/dev/null)
 convert -size 24x16 xc:'#ffc85a' -fill white -draw 'point 5,5' PNG24:in.png
+
+if [ -n "$shots" ]; then
+  mkdir -p "$shots"
+  shots=$(cd "$shots" && pwd)
+  timeout -k 2 300 "$here/cmake/wine-run" win64 "$setup" >/dev/null 2>&1 &
+  pid=$!
+  for page in welcome components folder finish; do
+    window=""
+    for _ in $(seq 60); do
+      window=$(xdotool search --name "Corvanel $version Setup" 2>/dev/null | tail -n 1)
+      [ -n "$window" ] && break
+      sleep 1
+    done
+    sleep 3
+    [ $page = finish ] && sleep 5
+    if [ $page = components ]; then  # the description of the first editor
+      eval "$(xdotool getwindowgeometry --shell "$window")"
+      xdotool mousemove $((X + 250)) $((Y + 150)) sleep 0.5 mousemove $((X + 260)) $((Y + 137))
+      sleep 2
+    fi
+    import -window "$window" "$shots/installer-$page.png"
+    xdotool windowfocus --sync "$window" key Return
+  done
+  wait $pid
+  exit 0
+fi
 
 # run SETUP STATUS ARGS...: the setup, silent, ending with STATUS.
 run() {

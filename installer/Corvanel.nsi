@@ -461,6 +461,7 @@ FunctionEnd
 
 Function .onInit
   InitPluginsDir
+  StrCpy $9 $INSTDIR  ; InstallDir, or what /D= said
   ${GetParameters} $0
   ClearErrors
   ${GetOptions} $0 "/SELECT=" $Select
@@ -480,9 +481,8 @@ Function .onInit
   ${Else}
     StrCpy $OldDir ""
   ${EndIf}
-  ${GetOptions} $0 "/D=" $1  ; NSIS sets $INSTDIR from /D= before .onInit: keep it
-  ${IfNot} ${Errors}
-    StrCpy $INSTDIR $1
+  ${If} $9 != "$PROGRAMFILES\Tessory\Corvanel"
+    StrCpy $INSTDIR $9
   ${EndIf}
   ClearErrors
   Call FindEditors

@@ -198,5 +198,9 @@ win reg delete 'HKLM\SOFTWARE\Wow6432Node\Adobe' /f >/dev/null 2>&1
 run "$setup" 2
 grep -q 'no editor was found' log.txt || bad "no message without an editor: $(cat log.txt 2>/dev/null)"
 [ ! -e "$pf/Tessory" ] || bad "an install without an editor left files"
+# ...but installs Corvanel's own folder and the command where asked.
+run "$setup" 0 /SELECT=folder,command '/D=C:\Tools\Corvanel'
+is "$c/Tools/Corvanel/Plug-ins/Corvanel.8bf" x86-64
+[ -f "$c/Tools/Corvanel/corvanel.exe" ] || bad "/D= was not followed"
 [ $fail = 0 ] && echo "installer: every case passed"
 exit $fail

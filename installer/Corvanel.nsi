@@ -53,6 +53,7 @@ Var LogFile     ; /LOG=
 Var OldDir      ; where an earlier install keeps its list of files, or empty
 Var FinishText
 Var DirStack    ; EnsureDir's work
+Var Manifest    ; the new list of what is ours, open while it is written, else 0
 
 !define MUI_ABORTWARNING
 !define MUI_COMPONENTSPAGE_SMALLDESC
@@ -786,6 +787,10 @@ FunctionEnd
 
 ; Undoes this run and ends it with message $R9.
 Function Fail
+  ${If} $Manifest <> 0
+    FileClose $Manifest
+    StrCpy $Manifest 0
+  ${EndIf}
   Call Rollback
   StrCpy $R9 "$R9 Nothing was changed."
   Call Report
@@ -824,6 +829,7 @@ Function Install
   WriteINIStr "${PLAN}" o n 0
   WriteINIStr "${PLAN}" c n 0
   WriteINIStr "${PLAN}" s n 0
+  StrCpy $Manifest 0
   SetOutPath "$PLUGINSDIR\x86"
   File "${STAGE}\x86\Corvanel.8bf"
   File "${STAGE}\x86\corvanel.exe"
@@ -974,12 +980,13 @@ Function Install
     Call FailWrite
   ${EndIf}
   ClearErrors
-  FileOpen $7 "$INSTDIR\${MANIFEST}${NEW}" w
+  FileOpen $Manifest "$INSTDIR\${MANIFEST}${NEW}" w
   ${If} ${Errors}
+    StrCpy $Manifest 0
     StrCpy $R8 5
     Call FailWrite
   ${EndIf}
-  FileWriteUTF16LE /BOM $7 ""
+  FileWriteUTF16LE /BOM $Manifest ""
   ReadINIStr $9 "${PLAN}" o n
   ${For} $8 1 $9
     ReadINIStr $R7 "${PLAN}" o path$8
@@ -993,7 +1000,6 @@ Function Install
       Call Move
     ${EndIf}
     ${If} $R8 <> 0
-      FileClose $7
       Call FailWrite
     ${EndIf}
     WriteINIStr "${PLAN}" o st$8 1
@@ -1001,7 +1007,6 @@ Function Install
   ${If} ${SectionIsSelected} ${SecPath}
     Call ReadPath
     ${If} $R5 == ""
-      FileClose $7
       StrCpy $R9 "Corvanel setup cannot add $INSTDIR to PATH: PATH is longer than this setup can change without cutting it. Install without the PATH choice and add the folder yourself."
       Call Fail
     ${EndIf}
@@ -1017,7 +1022,6 @@ Function Install
       StrCpy $1 "$R7${OLD}"
       Call Move
       ${If} $R8 <> 0
-        FileClose $7
         Call FailWrite
       ${EndIf}
       WriteINIStr "${PLAN}" p st$8 2
@@ -1026,11 +1030,10 @@ Function Install
     StrCpy $1 $R7
     Call Move
     ${If} $R8 <> 0
-      FileClose $7
       Call FailWrite
     ${EndIf}
     WriteINIStr "${PLAN}" p st$8 3
-    FileWriteUTF16LE $7 "file $R7$\r$\n"
+    FileWriteUTF16LE $Manifest "file $R7$\r$\n"
     StrCpy $R9 "Installed $R7"
     Call Note
   ${Next}
@@ -1052,11 +1055,11 @@ Function Install
   ${Next}
   Pop $R6
   Pop $R5
-  FileWriteUTF16LE $7 "$R6"
+  FileWriteUTF16LE $Manifest "$R6"
   ReadINIStr $9 "${PLAN}" c n
   ${For} $8 1 $9
     ReadINIStr $0 "${PLAN}" c dir$8
-    FileWriteUTF16LE $7 "dir  $0$\r$\n"
+    FileWriteUTF16LE $Manifest "dir  $0$\r$\n"
   ${Next}
   ; The earlier install's PATH entry stays if PATH is still chosen, else goes.
   StrCpy $3 $R5
@@ -1068,13 +1071,14 @@ Function Install
       DetailPrint "Added $INSTDIR to PATH"
     ${EndIf}
     ${If} $3 != 0
-      FileWriteUTF16LE $7 "path $3$\r$\n"
+      FileWriteUTF16LE $Manifest "path $3$\r$\n"
     ${EndIf}
   ${ElseIf} $3 != 0
     StrCpy $0 $3
     Call RemoveFromPath
   ${EndIf}
-  FileClose $7
+  FileClose $Manifest
+  StrCpy $Manifest 0
   StrCpy $0 "$INSTDIR\${MANIFEST}${NEW}"
   StrCpy $1 "$INSTDIR\${MANIFEST}"
   Call Move

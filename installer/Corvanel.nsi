@@ -448,6 +448,46 @@ Function Note  ; $R9: a line for the details and the log
   ${EndIf}
 FunctionEnd
 
+; $1 = 1 when the earlier install's list names file $0.
+Function WasInstalled
+  StrCpy $1 0
+  ReadINIStr $5 "$PLUGINSDIR\list.ini" l nf
+  ${For} $4 1 $5
+    ReadINIStr $6 "$PLUGINSDIR\list.ini" l f$4
+    ${IfThen} $6 == $0 ${|} StrCpy $1 1 ${|}
+  ${Next}
+FunctionEnd
+
+; Upgrading without /SELECT keeps the earlier choices: slot $3 (section $2) is chosen if the
+; earlier install put a file in its folder, or, for a Photoshop that reads the shared
+; folder, in that folder.
+Function KeepEarlier
+  ${If} $OldDir == ""
+  ${OrIf} $Select != ""
+    Return
+  ${EndIf}
+  Push $0
+  ReadINIStr $0 "$PLUGINSDIR\editors.ini" $3 dir
+  StrCpy $0 "$0\Corvanel.8bf"
+  Call WasInstalled
+  ReadINIStr $7 "$PLUGINSDIR\editors.ini" $3 cc
+  ${If} $1 = 0
+  ${AndIf} $7 = 1
+    ReadINIStr $7 "$PLUGINSDIR\editors.ini" $3 bits
+    StrCpy $8 $Shared32
+    ${IfThen} $7 == x64 ${|} StrCpy $8 $Shared64 ${|}
+    ${If} $8 > 0
+      ReadINIStr $0 "$PLUGINSDIR\editors.ini" $8 dir
+      StrCpy $0 "$0\Corvanel.8bf"
+      Call WasInstalled
+    ${EndIf}
+  ${EndIf}
+  ${If} $1 = 0
+    !insertmacro UnselectSection $2
+  ${EndIf}
+  Pop $0
+FunctionEnd
+
 Function Report  ; $R9: the message, to the log, the details and a message box
   Call Note
   MessageBox MB_OK|MB_ICONSTOP "$R9" /SD IDOK
@@ -477,7 +517,10 @@ Function .onInit
   ${EndIf}
   ; Installing again goes where the earlier install is, so that it is upgraded in place.
   ReadRegStr $OldDir HKLM "${UNINST_KEY}" InstallLocation
-  ${If} ${FileExists} "$OldDir\${MANIFEST}"
+  StrCpy $0 "$OldDir\${MANIFEST}"
+  Call ReadList
+  ${If} $1 = 1
+  ${AndIf} $OldDir != ""
     StrCpy $INSTDIR $OldDir
   ${Else}
     StrCpy $OldDir ""
@@ -497,6 +540,8 @@ Function .onInit
       !insertmacro SelectSection ${SecSlot${N}}
       StrCpy $0 $3
       StrCpy $2 ${SecSlot${N}}
+      StrCpy $3 ${N}
+      Call KeepEarlier
       Call ApplySelect
     ${Else}
       SectionSetText ${SecSlot${N}} ""
@@ -520,6 +565,19 @@ Function .onInit
     !insertmacro SelectSection ${SecFolder}
   ${Else}
     !insertmacro UnselectSection ${SecFolder}
+  ${EndIf}
+  ${If} $OldDir != ""
+  ${AndIf} $Select == ""
+    !insertmacro UnselectSection ${SecFolder}
+    !insertmacro UnselectSection ${SecCommand}
+    StrCpy $0 "$INSTDIR\Plug-ins\Corvanel.8bf"
+    Call WasInstalled
+    ${IfThen} $1 = 1 ${|} !insertmacro SelectSection ${SecFolder} ${|}
+    StrCpy $0 "$INSTDIR\corvanel.exe"
+    Call WasInstalled
+    ${IfThen} $1 = 1 ${|} !insertmacro SelectSection ${SecCommand} ${|}
+    ReadINIStr $0 "$PLUGINSDIR\list.ini" l path
+    ${IfThen} $0 != "" ${|} !insertmacro SelectSection ${SecPath} ${|}
   ${EndIf}
   StrCpy $0 folder
   StrCpy $2 ${SecFolder}
@@ -907,30 +965,12 @@ Function Install
 
   ; What goes: the files of an earlier install not installed again, and every other copy in
   ; the folders an editor chosen reads (a copy from the zip, say).
-  StrCpy $R5 0  ; the earlier install put corvanel.exe on PATH
-  StrCpy $R6 ""  ; the folders it made
-  ${If} $OldDir != ""
-    ClearErrors
-    FileOpen $6 "$OldDir\${MANIFEST}" r
-    ${IfNot} ${Errors}
-      ${Do}
-        FileReadUTF16LE $6 $0
-        ${IfThen} ${Errors} ${|} ${ExitDo} ${|}
-        ${TrimNewLines} $0 $0
-        StrCpy $1 $0 5
-        StrCpy $2 $0 "" 5
-        ${If} $1 == "file "
-          StrCpy $R0 $2
-          Call PlanRemoval
-        ${ElseIf} $1 == "dir  "
-          StrCpy $R6 "$R6dir  $2$\r$\n"
-        ${ElseIf} $1 == "path "
-          StrCpy $R5 $2
-        ${EndIf}
-      ${Loop}
-      FileClose $6
-    ${EndIf}
-  ${EndIf}
+  ; (list.ini holds the earlier install's list, read by .onInit)
+  ReadINIStr $6 "$PLUGINSDIR\list.ini" l nf
+  ${For} $5 1 $6
+    ReadINIStr $R0 "$PLUGINSDIR\list.ini" l f$5
+    Call PlanRemoval
+  ${Next}
   ReadINIStr $6 "${PLAN}" s n
   ${For} $5 1 $6
     ReadINIStr $0 "${PLAN}" s dir$5
@@ -938,8 +978,6 @@ Function Install
       ${Locate} "$0" "/L=F /M=Corvanel.8bf" FoundCopy
     ${EndIf}
   ${Next}
-  Push $R5
-  Push $R6
 
   ; Stage: every new file written beside its place, every file to go checked. Nothing an
   ; editor reads has changed yet.
@@ -1053,16 +1091,20 @@ Function Install
       Call Note
     ${EndIf}
   ${Next}
-  Pop $R6
-  Pop $R5
-  FileWriteUTF16LE $Manifest "$R6"
+  ; The folders the earlier install made are still ours to remove once empty.
+  ReadINIStr $9 "$PLUGINSDIR\list.ini" l nd
+  ${For} $8 1 $9
+    ReadINIStr $0 "$PLUGINSDIR\list.ini" l d$8
+    FileWriteUTF16LE $Manifest "dir  $0$\r$\n"
+  ${Next}
   ReadINIStr $9 "${PLAN}" c n
   ${For} $8 1 $9
     ReadINIStr $0 "${PLAN}" c dir$8
     FileWriteUTF16LE $Manifest "dir  $0$\r$\n"
   ${Next}
   ; The earlier install's PATH entry stays if PATH is still chosen, else goes.
-  StrCpy $3 $R5
+  ReadINIStr $3 "$PLUGINSDIR\list.ini" l path
+  ${IfThen} $3 == "" ${|} StrCpy $3 0 ${|}
   ${If} ${SectionIsSelected} ${SecPath}
     Call ReadPath
     ${If} $R6 = 0
@@ -1110,6 +1152,46 @@ Function Install
   ${EndIf}
 FunctionEnd
 
+; Reads the list of what an install made, $0, into list.ini: [l] nf and f<k> (files), nd and
+; d<k> (folders, outermost first), path (the PATH entry, or empty). $1 = 0 when unreadable.
+!macro READ_LIST un
+Function ${un}ReadList
+  Delete "$PLUGINSDIR\list.ini"
+  WriteINIStr "$PLUGINSDIR\list.ini" l nf 0
+  WriteINIStr "$PLUGINSDIR\list.ini" l nd 0
+  ClearErrors
+  FileOpen $6 $0 r
+  ${If} ${Errors}
+    StrCpy $1 0
+    Return
+  ${EndIf}
+  StrCpy $4 0
+  StrCpy $5 0
+  ${Do}
+    FileReadUTF16LE $6 $0
+    ${IfThen} ${Errors} ${|} ${ExitDo} ${|}
+    ${TrimNewLines} $0 $0
+    StrCpy $1 $0 5
+    StrCpy $2 $0 "" 5
+    ${If} $1 == "file "
+      IntOp $4 $4 + 1
+      WriteINIStr "$PLUGINSDIR\list.ini" l f$4 $2
+    ${ElseIf} $1 == "dir  "
+      IntOp $5 $5 + 1
+      WriteINIStr "$PLUGINSDIR\list.ini" l d$5 $2
+    ${ElseIf} $1 == "path "
+      WriteINIStr "$PLUGINSDIR\list.ini" l path $2
+    ${EndIf}
+  ${Loop}
+  FileClose $6
+  WriteINIStr "$PLUGINSDIR\list.ini" l nf $4
+  WriteINIStr "$PLUGINSDIR\list.ini" l nd $5
+  StrCpy $1 1
+FunctionEnd
+!macroend
+!insertmacro READ_LIST ""
+!insertmacro READ_LIST "un."
+
 ; Takes the entry $0 out of the machine's PATH.
 !macro REMOVE_FROM_PATH un
 Function ${un}RemoveFromPath
@@ -1139,45 +1221,36 @@ Function un.onInit
 FunctionEnd
 
 Section "Uninstall"
-  ClearErrors
-  FileOpen $6 "$INSTDIR\${MANIFEST}" r
-  ${If} ${Errors}
+  StrCpy $0 "$INSTDIR\${MANIFEST}"
+  Call un.ReadList
+  ${If} $1 = 0
     MessageBox MB_OK|MB_ICONSTOP "$INSTDIR\${MANIFEST} is missing: it lists what to remove. Nothing was removed." /SD IDOK
     SetErrorLevel 2
     Abort
   ${EndIf}
-  StrCpy $5 0
-  ${Do}
-    FileReadUTF16LE $6 $0
-    ${IfThen} ${Errors} ${|} ${ExitDo} ${|}
-    ${TrimNewLines} $0 $0
-    StrCpy $1 $0 5
-    StrCpy $2 $0 "" 5
-    ${If} $1 == "file "
-      ClearErrors
-      Delete $2
-      ${If} ${Errors}
-        Delete /REBOOTOK $2
-        DetailPrint "$2 is in use: it goes when Windows restarts"
-      ${Else}
-        DetailPrint "Removed $2"
-      ${EndIf}
-    ${ElseIf} $1 == "dir  "
-      IntOp $5 $5 + 1
-      WriteINIStr "$PLUGINSDIR\dirs.ini" d $5 $2
-    ${ElseIf} $1 == "path "
-      StrCpy $0 $2
-      Call un.RemoveFromPath
-      SendMessage ${HWND_BROADCAST} ${WM_SETTINGCHANGE} 0 "STR:Environment" /TIMEOUT=500
-    ${EndIf}
+  ReadINIStr $9 "$PLUGINSDIR\list.ini" l nf
+  ${For} $8 1 $9
+    ReadINIStr $2 "$PLUGINSDIR\list.ini" l f$8
     ClearErrors
-  ${Loop}
-  FileClose $6
+    Delete $2
+    ${If} ${Errors}
+      Delete /REBOOTOK $2
+      DetailPrint "$2 is in use: it goes when Windows restarts"
+    ${Else}
+      DetailPrint "Removed $2"
+    ${EndIf}
+  ${Next}
+  ReadINIStr $0 "$PLUGINSDIR\list.ini" l path
+  ${If} $0 != ""
+    Call un.RemoveFromPath
+    SendMessage ${HWND_BROADCAST} ${WM_SETTINGCHANGE} 0 "STR:Environment" /TIMEOUT=500
+  ${EndIf}
   Delete "$INSTDIR\${MANIFEST}"
   Delete "$INSTDIR\uninstall.exe"
   ; The folders made for us go where they are empty again, the innermost first.
+  ReadINIStr $5 "$PLUGINSDIR\list.ini" l nd
   ${DoWhile} $5 > 0
-    ReadINIStr $2 "$PLUGINSDIR\dirs.ini" d $5
+    ReadINIStr $2 "$PLUGINSDIR\list.ini" l d$5
     RMDir $2
     IntOp $5 $5 - 1
   ${Loop}

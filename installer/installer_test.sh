@@ -119,15 +119,25 @@ is() {
 }
 copies() { find "$@" -iname corvanel.8bf | wc -l; }
 
-# An older version, with other choices, then this one with the default ones.
+# An older version with some of the choices; this one over it keeps them, then takes others.
+on_path() {
+  case ";$(reg_value "$path_key" Path);" in
+    *";C:\\Program Files\\Tessory\\Corvanel;"*";C:\\Program Files\\Tessory\\Corvanel;"*)
+      bad "PATH names the command's folder twice" ;;
+    *";C:\\Program Files\\Tessory\\Corvanel;"*) ;;
+    *) bad "PATH does not name the command's folder: $(reg_value "$path_key" Path)" ;;
+  esac
+}
 run "$older" 0 /SELECT=Adobe-Photoshop-2020-x64,IrfanView-x64,command,path
-is "$ps20/Plug-ins/Corvanel.8bf" x86-64
 [ "$(reg_value "$uninst_key" DisplayVersion)" = 2.0.0.0 ] || bad "the older version is not registered"
-case ";$(reg_value "$path_key" Path);" in
-  *";C:\\Program Files\\Tessory\\Corvanel;"*) ;;
-  *) bad "PATH does not name the command's folder: $(reg_value "$path_key" Path)" ;;
-esac
+on_path
 run "$setup" 0
+is "$ps20/Plug-ins/Corvanel.8bf" x86-64
+[ "$(copies "$shared" "$cs6" "$pf/Tessory")" = 1 ] || bad "the upgrade did not keep the earlier choices"
+[ -f "$irfan/Plugins/Adobe 8BF/Corvanel.8bf" ] || bad "the upgrade dropped IrfanView"
+[ "$(reg_value "$uninst_key" DisplayVersion)" = "$version" ] || bad "DisplayVersion is not $version"
+on_path
+run "$setup" 0 /SELECT=Adobe-Photoshop-2020-x64,Adobe-Photoshop-CS5-x86,Adobe-Photoshop-CS6-x64,Photoshop-shared-x64,IrfanView-x64,folder,command
 cp log.txt upgrade-log.txt
 is "$shared/Corvanel.8bf" x86-64
 is "$cs5/Plug-ins/Corvanel.8bf" i386
@@ -143,7 +153,6 @@ win "$(win winepath -w "$inst/corvanel.exe")" in.png own.png --quiet >/dev/null 
 [ "$(copies "$ps20" "$shared")" = 1 ] || bad "Photoshop 2020 sees $(copies "$ps20" "$shared") copies"
 [ "$(copies "$cs5")" = 1 ] || bad "Photoshop CS5 sees $(copies "$cs5") copies"
 [ "$(find "$c" -name '*.corvanel-*' | wc -l)" = 0 ] || bad "staged files were left: $(find "$c" -name '*.corvanel-*')"
-[ "$(reg_value "$uninst_key" DisplayVersion)" = "$version" ] || bad "DisplayVersion is not $version"
 [ "$(reg_value "$uninst_key" Publisher)" = Tessory ] || bad "the publisher is not Tessory"
 [ "$(reg_value "$path_key" Path)" = "$path0" ] || bad "PATH not restored when no longer chosen"
 [ -f "$cs5/Plug-ins/mine.8bf" ] && [ -f "$shared/mine.8bf" ] || bad "a user's plug-in went"

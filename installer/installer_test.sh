@@ -29,7 +29,11 @@ win() { timeout -k 5 180 "$here/cmake/wine-run" win64 "$@"; }
 settle() { WINEPREFIX=$work/prefix timeout 60 /usr/lib/wine/wineserver64 -w; }
 
 version=$(sed -n 's/^project(Corvanel VERSION \([0-9.]*\).*/\1/p' "$here/CMakeLists.txt")
-setup=$(sh "$here/installer/build.sh" $amd64 "$x86" "$x64" "$work/new") || exit 1
+# The setup shipped runs on 32-bit Windows too.
+setup=$(sh "$here/installer/build.sh" "$x86" "$x64" "$work/new") || exit 1
+i686-w64-mingw32-objdump -f "$setup" | grep -q 'file format pei-i386' ||
+  bad "the setup shipped is not a 32-bit program"
+[ $run32 = 1 ] || setup=$(sh "$here/installer/build.sh" $amd64 "$x86" "$x64" "$work/new64") || exit 1
 older=$(sh "$here/installer/build.sh" $amd64 "$x86" "$x64" "$work/old" 2.0.0.0) || exit 1
 win wineboot -i >/dev/null 2>&1
 settle

@@ -29,6 +29,13 @@ win() { timeout -k 5 180 "$here/cmake/wine-run" win64 "$@"; }
 settle() { WINEPREFIX=$work/prefix timeout 60 /usr/lib/wine/wineserver64 -w; }
 
 version=$(sed -n 's/^project(Corvanel VERSION \([0-9.]*\).*/\1/p' "$here/CMakeLists.txt")
+# What goes into the setup is checked first: each bitness where it belongs, the version.
+sh "$here/installer/stage.sh" "$x64" "$x86" swapped "$version" 2>/dev/null &&
+  bad "stage.sh took the 64-bit files for the 32-bit ones"
+if sh "$here/installer/stage.sh" "$x86" "$x64" other 9.9.9.9 2>err.txt ||
+  ! grep -q "version resource is not 9.9.9.9" err.txt; then
+  bad "stage.sh took a plug-in of another version"
+fi
 # The setup shipped runs on 32-bit Windows too.
 setup=$(sh "$here/installer/build.sh" "$x86" "$x64" "$work/new") || exit 1
 i686-w64-mingw32-objdump -f "$setup" | grep -q 'file format pei-i386' ||

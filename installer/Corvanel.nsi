@@ -534,7 +534,6 @@ Function .onInit
   !macro SHOW_SLOT N
     ${If} ${N} <= $Editors
       ReadINIStr $0 "$PLUGINSDIR\editors.ini" ${N} name
-      ReadINIStr $1 "$PLUGINSDIR\editors.ini" ${N} dir
       ReadINIStr $3 "$PLUGINSDIR\editors.ini" ${N} id
       SectionSetText ${SecSlot${N}} "$0"
       !insertmacro SelectSection ${SecSlot${N}}

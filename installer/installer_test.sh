@@ -194,6 +194,21 @@ kill $held 2>/dev/null
 wait $held 2>/dev/null
 settle
 rm -f held.png
+# Refused before anything is written: a folder that two choices of both bitnesses would
+# share (Corvanel's own folder made Photoshop CS5's), and a PATH longer than the setup's
+# strings, which rewriting would cut.
+# (/D= must come last and unquoted: through cmd, as Wine would quote an argument with spaces)
+rm -f log.txt
+win cmd /c "$(win winepath -w "$setup") /S /SELECT=Adobe-Photoshop-CS5-x86,folder /LOG=$logw /D=C:\Program Files (x86)\Adobe\Adobe Photoshop CS5" >/dev/null 2>&1
+settle
+grep -q 'CS5.Plug-ins.Corvanel.8bf, one 64-bit and one 32-bit' log.txt ||
+  bad "two bitnesses for one folder were not refused: $(cat log.txt 2>/dev/null)"
+long="$path0;C:\\$(printf '%01100d' 0)"
+win reg add "$path_key" /v Path /t REG_EXPAND_SZ /d "$long" /f >/dev/null 2>&1
+run "$setup" 2 /SELECT=command,path
+grep -q 'cannot add .* to PATH: PATH is longer' log.txt || bad "a long PATH was not refused"
+[ "$(reg_value "$path_key" Path)" = "$long" ] || bad "a long PATH was changed"
+win reg add "$path_key" /v Path /t REG_EXPAND_SZ /d "$path0" /f >/dev/null 2>&1
 snapshot >after.txt
 cmp -s before.txt after.txt || { bad "a failed install changed something:"; diff before.txt after.txt >&2; }
 run "$setup" 2 /SELECT=GIMP-x64

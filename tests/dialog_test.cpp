@@ -893,20 +893,21 @@ TEST_F(DialogTest, EnterIsOkAndEscIsCancelFromEveryBox) {
   }
 }
 
+// The tooltip control among a thread's windows.
+BOOL CALLBACK FindTooltips(HWND window, LPARAM found) {
+  char cls[64] = {};
+  GetClassNameA(window, cls, sizeof cls);
+  if (_stricmp(cls, TOOLTIPS_CLASSA) != 0) return TRUE;
+  *reinterpret_cast<HWND*>(found) = window;
+  return FALSE;
+}
+
 // Each slider and box explains its setting and its range, from the parameter table.
 TEST_F(DialogTest, EverySliderAndBoxHasATooltipWithItsRange) {
   Open(Stored());
   HWND tips = nullptr;
-  EnumThreadWindows(
-      GetWindowThreadProcessId(dialog_, nullptr),
-      [](HWND window, LPARAM found) {
-        char cls[64] = {};
-        GetClassNameA(window, cls, sizeof cls);
-        if (_stricmp(cls, TOOLTIPS_CLASSA) != 0) return TRUE;
-        *reinterpret_cast<HWND*>(found) = window;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&tips));
+  EnumThreadWindows(GetWindowThreadProcessId(dialog_, nullptr), FindTooltips,
+                    reinterpret_cast<LPARAM>(&tips));
   ASSERT_NE(tips, nullptr);
   EXPECT_EQ(SendMessageA(tips, TTM_GETTOOLCOUNT, 0, 0), 2 * LRESULT(kParamCount));
   for (const Row& row : kRows)

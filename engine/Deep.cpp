@@ -61,11 +61,14 @@ void NarrowToEightBits(const uint8_t* words, uint8_t* narrow, size_t samples) {
 }
 
 void WidenRow(const uint8_t* words, uint8_t* row, size_t samples) {
-  size_t i = samples;
+  WidenSpan(words, row, 0, samples);
+}
+
+void WidenSpan(const uint8_t* words, uint8_t* row, size_t from, size_t end) {
+  size_t i = end;
 #if defined(CORVANEL_SSE2)
   // Blocks whose 8-bit values the render left as they were are the input's words again.
-  const size_t tail = samples % 16;
-  for (; i > tail; i -= 16) {
+  for (; i >= from + 16; i -= 16) {
     const size_t first = i - 16;
     const __m128i rendered = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + first));
     const __m128i same = _mm_cmpeq_epi8(rendered, NearestSixteen(words + 2 * first));
@@ -82,5 +85,5 @@ void WidenRow(const uint8_t* words, uint8_t* row, size_t samples) {
   }
 #endif
   // From the right: sample i takes the bytes of 8-bit values 2i and 2i + 1, read already.
-  for (; i-- > 0;) StoreWord(row + 2 * i, SixteenBitResult(LoadWord(words + 2 * i), row[i]));
+  for (; i-- > from;) StoreWord(row + 2 * i, SixteenBitResult(LoadWord(words + 2 * i), row[i]));
 }

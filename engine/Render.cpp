@@ -12,50 +12,11 @@
 
 namespace {
 
-constexpr double kCentreChanceScale = 0.002;
-constexpr double kCentreDrawScale = 3.0518509447574615e-05;  // nearest float to 1/32767
-
-struct EffectColour {
-  int32_t red, green, blue;
-};
-
-struct SparkleJob {
-  ColourWindow window;
-  EffectColour colour;
-  int32_t threshold;
-  int32_t length;
-  int32_t angle;
-  int32_t streaks;
-};
-
-template <int Planes>
-void SparkleRow(RenderContext& context, const SparkleJob& job, int32_t y) {
-  const Frame& f = context.frame;
-  // The output is tested: streaks drawn so far can move later pixels into or out of the window.
-  const uint8_t* line = f.output + size_t(y) * size_t(f.outRowBytes);
-  const double chance = job.threshold * kCentreChanceScale;
-  for (int32_t x = f.firstColumn; x < f.width; ++x) {
-    if (!Matches(job.window, line + size_t(x) * Planes)) continue;
-    const int32_t r = context.random.Next();
-    if (chance > r * kCentreDrawScale)
-      DrawSparkle(context, x, y, job.colour.red, job.colour.green, job.colour.blue, job.length,
-                  double(job.angle), job.streaks);
-  }
-}
-
 // Glow copies each row of the input as it looks for centres in it, so that the input is
 // read from memory once; the other paths copy the whole image first. Nothing of the copy can
 // be seen before the render's first host call.
 bool GlowCopies(const EffectSettings& s, int32_t planes) {
   return s.mode != 1 && (planes == 3 || planes == 4);
-}
-
-template <typename Row>
-void RunRows(const Frame& f, RowLoop& loop, bool poll, Row row) {
-  for (int32_t y = f.firstRow; y < f.endRow; ++y) {
-    if (poll && !loop.Poll()) return;
-    row(y);
-  }
 }
 
 // False, with nothing drawn, when Glow cannot render `deep` (engine/internal/RowLoop.h).
@@ -75,11 +36,8 @@ bool ApplyEffect(RenderContext& context, const EffectSettings& s, const RenderOp
   if (planes != 3 && planes != 4) return true;
 
   if (s.mode == 1) {
-    const SparkleJob job{window, colour, s.threshold, e, s.angle, s.streaks};
-    if (planes == 3)
-      RunRows(f, loop, true, [&](int32_t y) { SparkleRow<3>(context, job, y); });
-    else
-      RunRows(f, loop, true, [&](int32_t y) { SparkleRow<4>(context, job, y); });
+    RenderSparkle(context, SparkleJob{window, colour, s.threshold, e, s.angle, s.streaks},
+                  options.tuning, loop);
   } else {
     // Glow on four planes leaves the host unpolled while previewing.
     const GlowJob job{window, e, radius,

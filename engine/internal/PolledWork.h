@@ -33,13 +33,18 @@ class PollFront {
   // Waits until `need` rows are polled or the polls end. The rows that count: `rows` when
   // `need` were polled, else those of Finish.
   int32_t Wait(int32_t need, int32_t rows) {
-    for (;;) {
-      if (finished_.load()) return need <= polled_.load() ? rows : end_;
-      if (polled_.load() >= need) return rows;
+    if (!finished_.load() && polled_.load() < need) {
       std::unique_lock lock(mutex_);
-      if (need < wanted_.load()) wanted_.store(need);
-      changed_.wait(lock, [&] { return finished_.load() || polled_.load() >= need; });
+      // Said again after every wake-up, which forgets what every waiting worker wanted, and
+      // said before the rows are looked at: Advance stores the rows, then looks at what is
+      // wanted, so that one of the two sees the other.
+      for (;;) {
+        if (need < wanted_.load()) wanted_.store(need);
+        if (finished_.load() || polled_.load() >= need) break;
+        changed_.wait(lock);
+      }
     }
+    return polled_.load() >= need ? rows : end_;
   }
 
  private:

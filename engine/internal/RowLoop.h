@@ -51,3 +51,22 @@ struct DeepRows {
 // done, when the work memory for that cannot be had.
 bool RenderGlow(RenderContext& context, const GlowJob& job, const EngineTuning& tuning,
                 RowLoop& loop, bool poll, const DeepRows* deep = nullptr);
+
+// What one Sparkle render draws: stars from the pixels that `window` selects in the output as
+// it is drawn, in `colour`, with streaks of up to twice `length`.
+struct EffectColour {
+  int32_t red, green, blue;
+};
+struct SparkleJob {
+  ColourWindow window;
+  EffectColour colour;
+  int32_t threshold;
+  int32_t length;
+  int32_t angle;
+  int32_t streaks;
+};
+
+// Sparkle over the frame's rows, polling the host before each row; on the render's threads
+// where its stars are worth sharing.
+void RenderSparkle(RenderContext& context, const SparkleJob& job, const EngineTuning& tuning,
+                   RowLoop& loop);

@@ -275,6 +275,14 @@ struct StreakRows {
     if (sy < 0) return first <= y + 1;
     return first <= y + 1 && end > y;
   }
+  // Steps from row y along sy that surely stay short of the band (at most the streak's
+  // length, sqrt(S) steps of length 1): the band's nearest row less two, over |sy|.
+  int32_t Approach(int32_t y, double sy, double S) const {
+    const double gap = sy > 0 ? first - 2 - y : sy < 0 ? y - end - 1 : 0;
+    if (!(gap > 0)) return 0;
+    const double steps = std::min(gap / std::fabs(sy), std::sqrt(S) + 2) - 2;
+    return steps > 0 ? int32_t(steps) : 0;
+  }
   // Whether the points from one at height py on, along sy, all lie past the band.
   bool Past(double py, double sy) const {
     return band && ((sy > 0 && py >= end) || (sy < 0 && py < first - 1));
@@ -299,7 +307,14 @@ void WalkStreak(const Frame& f, int32_t x, int32_t y, double sx, double sy, doub
   const __m128d step = _mm_set_pd(sy, sx);
   const __m128d origin = _mm_set_pd(double(y), double(x));
   const __m128d low = _mm_set_pd(top, left), high = _mm_set_pd(bottom, right);
-  for (__m128d p = origin;; p = _mm_add_pd(p, step)) {
+  __m128d p = origin;
+  if (rows.band) {
+    // Up to the band by additions alone: the same points, only not looked at. The squared
+    // distance never falls along a streak, so a streak that ended before the band is found
+    // to have ended at its first point looked at.
+    for (int32_t n = rows.Approach(y, sy, S); n > 0; --n) p = _mm_add_pd(p, step);
+  }
+  for (;; p = _mm_add_pd(p, step)) {
     const __m128d d = _mm_sub_pd(p, origin);
     const __m128d squares = _mm_mul_pd(d, d);
     const int32_t D = _mm_cvttsd_si32(_mm_add_sd(squares, _mm_unpackhi_pd(squares, squares)));
@@ -316,6 +331,10 @@ void WalkStreak(const Frame& f, int32_t x, int32_t y, double sx, double sy, doub
 #else
   double px = x;
   double py = y;
+  for (int32_t n = rows.band ? rows.Approach(y, sy, S) : 0; n > 0; --n) {
+    px = px + sx;
+    py = py + sy;
+  }
   for (;; px = px + sx, py = py + sy) {
     const double dxc = px - x;
     const double dyc = py - y;
@@ -521,9 +540,9 @@ class SharedSparkle {
         job_(job),
         f_(context.frame),
         rows_(f_.endRow),
-        bandRows_(std::clamp(rows_ / (members * 4), 4, 32)),
-        bands_((rows_ + bandRows_ - 1) / bandRows_),
         reach_(2 * int64_t(std::max(job.length, 0)) + 2),
+        bandRows_(int32_t(std::clamp<int64_t>(reach_ / (2 * members), 8, 32))),
+        bands_((rows_ + bandRows_ - 1) / bandRows_),
         stars_(int64_t(f_.width) * rows_ + 1),
         drawn_(new (std::nothrow) std::atomic<int32_t>[size_t(bands_)]),
         busy_(new (std::nothrow) std::atomic<bool>[size_t(bands_)]) {
@@ -617,10 +636,13 @@ class SharedSparkle {
                       {0, 0, false});
         } else {
           DrawStar(star, rows);
-          drawn_[band].store(stars_.Count());
         }
       });
-      if (stars_.Count() != before) decided_.Advance(y + 1);
+      // The band has every star: said once a row, as the others only skip a band held.
+      if (stars_.Count() != before) {
+        drawn_[band].store(stars_.Count());
+        decided_.Advance(y + 1);
+      }
     }
     if (held >= 0) Release(held);
     decided_.Finish();
@@ -637,36 +659,41 @@ class SharedSparkle {
     alone_ = true;
   }
 
-  // Draws pending stars on bands until no band has any and the decisions are over.
+  // Draws pending stars on bands until no band has any and the decisions are over. A member
+  // with nothing to draw waits for more rows to be decided; only at the end does it look
+  // again for bands that others were drawing on.
   void Draw() {
     int32_t seen = 0;
     for (;;) {
       const int32_t count = stars_.Count();
-      bool pending = false, drew = false;
+      bool drew = false, busy = false;
       for (int32_t b = 0; b < bands_; ++b) {
         if (drawn_[b].load() >= count) continue;
-        pending = true;
         bool idle = false;
-        if (wanted_.load() == b || !busy_[b].compare_exchange_strong(idle, true)) continue;
+        if (wanted_.load() == b || !busy_[b].compare_exchange_strong(idle, true)) {
+          busy = true;
+          continue;
+        }
         DrawPending(b, true);
         Release(b);
         drew = true;
       }
       if (drew) continue;
-      const bool over = decided_.Over();
-      if (!pending && over && stars_.Count() == count) return;
-      if (over || pending)
-        std::this_thread::yield();
-      else
+      if (!decided_.Over()) {
         seen = decided_.Wait(seen + 1);
+        continue;
+      }
+      if (!busy && stars_.Count() == count) return;
+      std::this_thread::yield();
     }
   }
 
   RenderContext& context_;
   const SparkleJob& job_;
   const Frame& f_;
-  const int32_t rows_, bandRows_, bands_;
+  const int32_t rows_;
   const int64_t reach_;  // rows from its centre beyond which no star draws
+  const int32_t bandRows_, bands_;
   int32_t colour_[3];
   StarList stars_;
   std::unique_ptr<std::atomic<int32_t>[]> drawn_;  // stars drawn on each band

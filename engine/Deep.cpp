@@ -63,7 +63,7 @@ __m128i SixteenResults(__m128i words, __m128i rendered) {
   const __m128i moved = _mm_sub_epi16(_mm_add_epi16(words, SixteenOfEight(rendered)),
                                       SixteenOfEight(nearest));
   // The unsigned minimum with full intensity, without SSE4.1.
-  const __m128i capped = _mm_sub_epi16(moved, _mm_subs_epu16(moved, _mm_set1_epi16(kFullSixteen)));
+  const __m128i capped = _mm_sub_epi16(moved, _mm_subs_epu16(moved, _mm_set1_epi16(int16_t(uint16_t(kFullSixteen)))));
   const __m128i up = _mm_cmpgt_epi16(rendered, nearest);  // both 0..255
   return _mm_or_si128(_mm_and_si128(up, capped), _mm_andnot_si128(up, words));
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -141,6 +142,26 @@ inline void RenderShipped(const Case& c, std::vector<uint8_t>& out,
   options.previewing = c.previewing;
   options.tuning = tuning;
   RenderPixels(Context(), buffers, c.settings, options, HostPolling{nullptr, nullptr, nullptr});
+}
+
+// The same case on the image converted to 16 bits, and the plain 16-bit rules.
+inline void RenderShippedSixteen(const Case& c, const oracle::Image& wide,
+                                 std::vector<uint8_t>& out, const EngineTuning& tuning = {}) {
+  out.resize(wide.samples.size());
+  const int stride = wide.width * wide.planes * 2;
+  const PixelBuffers buffers{wide.samples.data(), stride,      out.data(),  stride,
+                             wide.width,          wide.height, wide.planes, 16};
+  RenderOptions options;
+  options.previewing = c.previewing;
+  options.tuning = tuning;
+  RenderPixels(Context(), buffers, c.settings, options, HostPolling{nullptr, nullptr, nullptr});
+}
+
+inline std::vector<uint8_t> RenderPlainSixteen(const Case& c, const oracle::Image& wide) {
+  oracle::ScriptedHost host;
+  oracle::FrameFlags flags;
+  flags.previewing = c.previewing;
+  return oracle::Render(wide, c.settings, flags, host).samples;
 }
 
 inline std::vector<uint8_t> RenderPlain(const Case& c) {

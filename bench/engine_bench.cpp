@@ -1,6 +1,6 @@
 // The shipped render against the plain oracle on the cases of the speed goals, timed with
-// Google Benchmark; prints the ratios and whether each pair of outputs is identical. Some
-// cases are timed at 16 bits too, on the same image converted, against their 8-bit time.
+// Google Benchmark; prints the ratios and whether each pair of outputs is identical. Every
+// case is timed at 16 bits too, on the same image converted, against its 8-bit time.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -24,40 +24,13 @@ class Collector : public benchmark::ConsoleReporter {
   }
 };
 
-// The cases timed at both depths: at 16 bits a render must cost at most twice as much.
-bool TimedAtSixteen(const std::string& name) {
-  for (const char* n : {"Glow r30 1600x1200 dense", "Glow r30 1600x1200 sparse",
-                        "Glow r30 1600x1200 lights over noise", "Glow r100 800x600 dense",
-                        "Sparkle r60 t100 800x600 dense"})
-    if (name == n) return true;
-  return false;
-}
-
-void RenderSixteen(const bench::Case& c, const oracle::Image& wide, std::vector<uint8_t>& out) {
-  out.resize(wide.samples.size());
-  const int stride = wide.width * wide.planes * 2;
-  const PixelBuffers buffers{wide.samples.data(), stride,      out.data(),  stride,
-                             wide.width,          wide.height, wide.planes, 16};
-  RenderOptions options;
-  options.previewing = c.previewing;
-  RenderPixels(bench::Context(), buffers, c.settings, options,
-               HostPolling{nullptr, nullptr, nullptr});
-}
-
-std::vector<uint8_t> RenderPlainSixteen(const bench::Case& c, const oracle::Image& wide) {
-  oracle::ScriptedHost host;
-  oracle::FrameFlags flags;
-  flags.previewing = c.previewing;
-  return oracle::Render(wide, c.settings, flags, host).samples;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::vector<bench::Case> cases = bench::Cases();
   std::map<std::string, oracle::Image> wide;
   for (const bench::Case& c : cases)
-    if (TimedAtSixteen(c.name)) wide[c.name] = oracle::Widen(c.image);
+    wide[c.name] = oracle::Widen(c.image);
   for (const bench::Case& c : cases) {
     benchmark::RegisterBenchmark(("shipped/" + c.name).c_str(),
                                  [&c](benchmark::State& state) {
@@ -84,7 +57,7 @@ int main(int argc, char** argv) {
                                  [&c, &image](benchmark::State& state) {
                                    std::vector<uint8_t> out;
                                    for (auto _ : state) {
-                                     RenderSixteen(c, image, out);
+                                     bench::RenderShippedSixteen(c, image, out);
                                      benchmark::DoNotOptimize(out.data());
                                    }
                                  })
@@ -112,10 +85,10 @@ int main(int argc, char** argv) {
     const auto sixteen = collector.ms.find("shipped16/" + c.name);
     if (eight == collector.ms.end() || sixteen == collector.ms.end()) continue;
     std::vector<uint8_t> out;
-    RenderSixteen(c, wide[c.name], out);
+    bench::RenderShippedSixteen(c, wide[c.name], out);
     std::printf("| %s | %.1f ms | %.1f ms | %.2fx | %s |\n", c.name.c_str(), eight->second,
                 sixteen->second, sixteen->second / eight->second,
-                out == RenderPlainSixteen(c, wide[c.name]) ? "yes" : "NO");
+                out == bench::RenderPlainSixteen(c, wide[c.name]) ? "yes" : "NO");
   }
   benchmark::Shutdown();
   return 0;

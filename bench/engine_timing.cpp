@@ -1,10 +1,13 @@
 // The shipped render against the plain oracle on the cases of the speed goals, timed with
 // the standard clock where Google Benchmark is not to be had (the Windows builds, under
-// Wine). Best of three shipped renders, one plain one. Optional arguments: a part of the
-// case names to run, and the number of threads (1 or 2) to pin.
+// Wine). Best of five shipped renders on 1 thread, 2 threads and every core, one plain
+// render; then each case at 16 bits against 8 bits. From the times on 1 and 2 threads it
+// gives the share p of each render that runs in parallel (Amdahl: t2 = t1 (1 - p + p / 2))
+// and what 8 and 16 cores would take. Optional argument: a part of the case names to run.
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <thread>
 
 #include "bench/BenchCases.h"
 
@@ -18,26 +21,75 @@ double Milliseconds(F f) {
       .count();
 }
 
+double Best(int runs, const std::function<void()>& f) {
+  double best = 1e300;
+  for (int n = 0; n < runs; ++n) best = std::min(best, Milliseconds(f));
+  return best;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  EngineTuning tuning;
-  if (argc > 2) tuning.threads = std::atoi(argv[2]);
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  std::printf("%u cores\n", cores);
   std::vector<bench::Timing> timings;
+  std::printf("\n| case | plain | 1 thread | 2 threads | %u threads | ratio | 2 / 1 | parallel | 8 "
+              "cores | 16 cores | same bytes |\n|---|---|---|---|---|---|---|---|---|---|---|\n",
+              cores);
   for (const bench::Case& c : bench::Cases()) {
     if (argc > 1 && c.name.find(argv[1]) == std::string::npos) continue;
-    bench::Timing t{c.name};
     std::vector<uint8_t> out, plain;
-    t.shippedMs = 1e300;
-    for (int n = 0; n < 3; ++n)
-      t.shippedMs =
-          std::min(t.shippedMs, Milliseconds([&] { bench::RenderShipped(c, out, tuning); }));
-    t.plainMs = Milliseconds([&] { plain = bench::RenderPlain(c); });
-    t.identical = out == plain;
-    std::printf("%s: plain %.0f ms, shipped %.1f ms\n", c.name.c_str(), t.plainMs, t.shippedMs);
+    double ms[3];
+    const int32_t counts[3] = {1, 2, 0};
+    bool same = true;
+    for (int i = 0; i < 3; ++i) {
+      EngineTuning tuning;
+      tuning.threads = counts[i];
+      ms[i] = Best(5, [&] { bench::RenderShipped(c, out, tuning); });
+      if (i == 0) plain = bench::RenderPlain(c);
+      same = same && out == plain;
+    }
+    const double plainMs = Milliseconds([&] { plain = bench::RenderPlain(c); });
+    const double p = std::clamp(2 * (1 - ms[1] / ms[0]), 0.0, 1.0);
+    auto on = [&](double n) { return ms[0] * (1 - p + p / n); };
+    std::printf("| %s | %.0f ms | %.2f ms | %.2f ms | %.2f ms | %.1fx | %.2fx | %.0f %% | %.2f ms "
+                "| %.2f ms | %s |\n",
+                c.name.c_str(), plainMs, ms[0], ms[1], ms[2], plainMs / ms[2], ms[0] / ms[1],
+                100 * p, on(8), on(16), same ? "yes" : "NO");
     std::fflush(stdout);
-    timings.push_back(t);
   }
-  bench::PrintRatios(timings);
+
+  std::printf("\n| case | 8 bits | 16 bits | 16 / 8 | same bytes |\n|---|---|---|---|---|\n");
+  for (const bench::Case& c : bench::Cases()) {
+    if (argc > 1 && c.name.find(argv[1]) == std::string::npos) continue;
+    const oracle::Image wide = oracle::Widen(c.image);
+    std::vector<uint8_t> out8, out16;
+    const double eight = Best(5, [&] { bench::RenderShipped(c, out8); });
+    const double sixteen = Best(5, [&] { bench::RenderShippedSixteen(c, wide, out16); });
+    const bool same = out16 == bench::RenderPlainSixteen(c, wide);
+    std::printf("| %s | %.2f ms | %.2f ms | %.2fx | %s |\n", c.name.c_str(), eight, sixteen,
+                sixteen / eight, same ? "yes" : "NO");
+    std::fflush(stdout);
+  }
+
+  // What the threads themselves cost: a render of a 1-pixel image that shares its rows among
+  // every core, its workers started and joined, and again while a scope keeps them (a woken
+  // worker).
+  const bench::Case tiny{"tiny", bench::Scene(4, 64, true), bench::Glow(30, 1)};
+  std::vector<uint8_t> out;
+  EngineTuning every;
+  every.shareAll = true;
+  every.threads = int32_t(std::max(2u, cores));
+  const double alone = Best(20, [&] { bench::RenderShipped(tiny, out); });
+  const double started = Best(20, [&] { bench::RenderShipped(tiny, out, every); });
+  double woken;
+  {
+    const RenderThreadScope kept(bench::Context());
+    bench::RenderShipped(tiny, out, every);
+    woken = Best(20, [&] { bench::RenderShipped(tiny, out, every); });
+  }
+  std::printf("\nthreads of a render (%d): started and joined %.3f ms, woken %.3f ms, beyond a "
+              "render on one thread (%.3f ms)\n",
+              every.threads, started - alone, woken - alone, alone);
   return 0;
 }

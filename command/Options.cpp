@@ -97,6 +97,9 @@ void AddRunOptions(CLI::App& app, Arguments* args) {
   app.add_option("--plugin", args->pluginPath,
                  "the Corvanel.8bf to load (Windows; default: the one beside corvanel.exe)")
       ->type_name("PATH");
+  app.add_option("--threads", args->threadsText,
+                 "the most threads the filter uses, 1 to 64; 0 (the default) one for each core")
+      ->type_name("N");
   app.add_flag("-q,--quiet", args->quiet,
                "no progress bar, no line per image and no summary; warnings and errors still");
   app.set_version_flag(
@@ -167,7 +170,7 @@ std::string Footer() {
          "keep that in check. Unless --quiet, a line after each image says how many pixels lay\n"
          "in the window (count and share) and the time taken; when none did, a warning says\n"
          "the image is unchanged (even with --quiet). Files of a batch are filtered one at a\n"
-         "time (the filter uses both cores); a file that fails is reported and the rest go on.\n"
+         "time (the filter uses every core); a file that fails is reported and the rest go on.\n"
          "Outputs of a batch that would meet (two inputs of one name) are all listed, and\n"
          "nothing is done. An image that does not fit in memory fails alone, saying so.\n\n" +
          FormatsHelp() + "\n" + SettingsFileHelp() +
@@ -213,6 +216,15 @@ bool CheckNumbers(Arguments* args, std::string* error) {
       return false;
     }
     args->depth = std::stoi(args->depthText);
+  }
+  if (!args->threadsText.empty()) {
+    const std::string& t = args->threadsText;
+    const bool digits = t.size() <= 2 && t.find_first_not_of("0123456789") == std::string::npos;
+    if (!digits || std::stoi(t) > 64) {
+      *error = "--threads must be a whole number from 0 to 64 (got '" + t + "')";
+      return false;
+    }
+    args->threads = std::stoi(t);
   }
   if (!args->megapixelsText.empty()) {
     const std::string& t = args->megapixelsText;

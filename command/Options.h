@@ -16,7 +16,9 @@ struct Arguments {
   int quality = 0;
   int depth = 0;                                       // --depth 8 or 16; 0: each file's own
   double megapixels = 0;                               // set to the default by ParseArguments
+  int threads = -1;                                    // --threads N (0: every core); -1: not given
   std::string qualityText, megapixelsText, depthText;  // as given, checked by ParseArguments
+  std::string threadsText;
   bool dialog = false, quiet = false;
 };
 

@@ -1,7 +1,13 @@
 #include "command/Run.h"
 
+#include <cstdlib>
 #include <memory>
 #include <set>
+#include <string>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include "command/ColourWindow.h"
 #include "command/Console.h"
@@ -57,7 +63,7 @@ class Runner {
 
   int Run() {
     const double start = NowMilliseconds();
-    // One file at a time: the filter itself uses both cores.
+    // One file at a time: the filter itself uses every core.
     for (const Job& job : plan_.jobs) {
       const Outcome outcome = Do(job);
       if (outcome == Outcome::kStop) {
@@ -294,9 +300,22 @@ class Runner {
   Descriptor recorded_;  // what the plug-in last recorded, for --record
 };
 
+// The plug-in takes its thread count from CORVANEL_THREADS (host/RenderEffect.cpp): --threads
+// sets it in this process's environment before the plug-in is loaded.
+void HandOnThreads(int threads) {
+  if (threads < 0) return;
+  const std::string value = std::to_string(threads);
+#ifdef _WIN32
+  SetEnvironmentVariableA("CORVANEL_THREADS", value.c_str());
+#else
+  setenv("CORVANEL_THREADS", value.c_str(), 1);
+#endif
+}
+
 }  // namespace
 
 int RunPlan(const Arguments& args, const Plan& plan) {
+  HandOnThreads(args.threads);
   const std::string path =
       args.pluginPath.empty() ? ProgramDirectory() + "Corvanel.8bf" : args.pluginPath;
   std::string error;

@@ -88,8 +88,13 @@ enum class GlowPath {
 };
 struct EngineTuning {
   GlowPath glow = GlowPath::Automatic;
-  int32_t threads = 0;        // for the gather, 1 or 2; 0: two on a machine of two cores
+  // The most threads a render uses, the calling thread among them; 0: one for each core.
+  // Fewer where the work is too little to be worth sharing.
+  int32_t threads = 0;
   bool noWorkMemory = false;  // behave as if the gather's centre map could not be had
+  // Tests: every part of every render shared among all the threads, each of them at work
+  // from the start, however small the image.
+  bool shareAll = false;
 };
 
 // What a render takes besides the stored settings.
@@ -109,6 +114,21 @@ struct RenderContextDeleter {
 using RenderContextPtr = std::unique_ptr<RenderContext, RenderContextDeleter>;
 // Null when its memory (about 1 MB) cannot be had.
 RenderContextPtr NewRenderContext();
+
+// A render starts the threads it shares its work with and joins them before it returns. While
+// a scope lives, the renders in its context keep them waiting between renders instead (the
+// dialog's previews, one after another, start none), and the scope joins them as it ends:
+// a host may unload the plug-in after any call, so a scope must end within the host's call.
+class RenderThreadScope {
+ public:
+  explicit RenderThreadScope(RenderContext& context);
+  ~RenderThreadScope();
+  RenderThreadScope(const RenderThreadScope&) = delete;
+  RenderThreadScope& operator=(const RenderThreadScope&) = delete;
+
+ private:
+  RenderContext& context_;
+};
 
 // Copies the input to the output, then draws the effect of the settings. Settings outside
 // the dialog's ranges render safely: radius as the nearest of 0 and 100, a scale that is not

@@ -120,12 +120,17 @@ int64_t GlowStampArea(const RenderContext& context) {
 
 void StampGlow(RenderContext& context, int32_t x, int32_t y, int32_t e) {
   EnsureStamp(context, std::clamp(e, 0, kMaxRadius), context.frame.planes);
+  StampGlowRows(context, x, y, context.frame.firstRow, context.frame.endRow);
+}
+
+void StampGlowRows(const RenderContext& context, int32_t x, int32_t y, int32_t firstRow,
+                   int32_t endRow) {
   // The frame in locals: the blends' byte stores could otherwise alias it.
   const Frame f = context.frame;
   const GlowStamp& s = context.stamp;
   const int32_t planes = s.planes;
-  const int32_t top = std::max(y - s.e, f.firstRow + 1);
-  const int32_t bottom = std::min(y + s.e, f.endRow - 1);
+  const int32_t top = std::max({y - s.e, f.firstRow + 1, firstRow});
+  const int32_t bottom = std::min({y + s.e, f.endRow - 1, endRow - 1});
   for (int32_t row = top; row <= bottom; ++row) {
     const int32_t dy = row - y;
     // Each row of the stamp is blended only where some sample weighs 2 or more.
@@ -143,7 +148,7 @@ void StampGlow(RenderContext& context, int32_t x, int32_t y, int32_t e) {
 }
 
 void StampGlowGroup(const RenderContext& context, const int32_t* xs, const int32_t* ys,
-                    int32_t count) {
+                    int32_t count, int32_t firstRow, int32_t endRow) {
   const Frame f = context.frame;
   const GlowStamp& s = context.stamp;
   const int32_t planes = s.planes;
@@ -153,8 +158,8 @@ void StampGlowGroup(const RenderContext& context, const int32_t* xs, const int32
   constexpr int32_t kRunOn = 6;
   static_assert(kGroupColumns - 1 + kRunOn <= kPad);
   const uint16_t* weights[kGroupMembers];
-  const int32_t top = std::max(ys[0] - s.e, f.firstRow + 1);
-  const int32_t bottom = std::min(ys[count - 1] + s.e, f.endRow - 1);
+  const int32_t top = std::max({ys[0] - s.e, f.firstRow + 1, firstRow});
+  const int32_t bottom = std::min({ys[count - 1] + s.e, f.endRow - 1, endRow - 1});
   for (int32_t row = top; row <= bottom; ++row) {
     // The members whose stamps reach this row, and the columns any of them changes; the
     // others' weights there are 0 or 1, which change nothing.
@@ -307,11 +312,13 @@ void GatherGroup(const RenderContext& context, const CentreMap& centres, uint8_t
 }  // namespace
 
 void GatherGlowRow(const RenderContext& context, const CentreMap& centres, int32_t y,
-                   int32_t centreEnd) {
+                   int32_t centreEnd, const ColumnTiles& tiles) {
+  static_assert(kColumnTileUnit % kGatherPixels == 0);
   const Frame& f = context.frame;
   if (y <= f.firstRow) return;  // the first row never receives glow
   uint8_t* line = f.output + size_t(y) * size_t(f.outRowBytes);
   for (int32_t x0 = 0; x0 < f.width; x0 += kGatherPixels) {
+    if (!tiles.Holds(x0)) continue;
     if (context.stamp.planes == 3)
       GatherGroup<3>(context, centres, line, x0, y, centreEnd);
     else

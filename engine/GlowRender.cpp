@@ -1,5 +1,5 @@
 // The Glow row loop: finds the stamp centres, chooses between stamping them and gathering
-// each output pixel from them, and shares the gather's rows between two threads while the
+// each output pixel from them, and shares the work among the render's threads while the
 // calling thread polls the host once per row, in order.
 #include <algorithm>
 #include <atomic>
@@ -10,12 +10,16 @@
 #include <mutex>
 #include <new>
 #include <thread>
+#include <vector>
 
 #include "engine/internal/Context.h"
+#include "engine/internal/Deep.h"
 #include "engine/internal/Effects.h"
 #include "engine/internal/GlowPaths.h"
 #include "engine/internal/Lanes.h"
+#include "engine/internal/PolledWork.h"
 #include "engine/internal/RowLoop.h"
+#include "engine/internal/Team.h"
 
 namespace {
 
@@ -23,9 +27,6 @@ namespace {
 // cost per pixel of this many stamps, measured over shares of centres from 0.2 to 8 % and
 // radii 10 to 100; the gather's cost hardly falls with fewer centres.
 constexpr int64_t kStampPixelsPerGatherStep = 3;
-// Smaller renders, such as the dialog's previews, are not worth a second thread: under Wine
-// starting and waking it cost more than it saved on a 267 x 200 preview.
-constexpr int64_t kPixelsForTwoThreads = 512 * 512;
 
 // The colour window laid out over 16 pixels of `planes` samples, to find blocks of 16
 // pixels of which none matches (the fourth sample always lies in its window).
@@ -67,13 +68,12 @@ struct WindowBlock {
 // Calls visit(x) for each centre of row y in order: a matching input pixel that does not
 // follow a centre in raster order. The skip state runs on across rows.
 template <int Planes, typename Visit>
-void ForEachCentre(const Frame& f, const WindowBlock& block, const ColourWindow& window, int32_t y,
-                   bool& skip, Visit visit) {
+void ForEachCentre(const Frame& f, const WindowBlock& block, const ColourWindow& window,
+                   const uint8_t* line, bool& skip, Visit visit) {
   if (block.empty) {
     if (f.width > f.firstColumn) skip = false;  // a row without a match passes over one pixel
     return;
   }
-  const uint8_t* line = f.input + size_t(y) * size_t(f.inRowBytes);
   for (int32_t x = f.firstColumn; x < f.width;) {
     // Sixteen pixels without a match hold no centre and leave the skip state clear.
     if (x + 16 <= f.width && !block.AnyMatch<Planes>(line + size_t(x) * Planes)) {
@@ -92,13 +92,19 @@ void ForEachCentre(const Frame& f, const WindowBlock& block, const ColourWindow&
   }
 }
 
+// The same for the input pixels of `line`, the row being row y of the frame's input unless
+// another is given (a 16-bit row narrowed to 8 bits).
 template <typename Visit>
 void ForEachCentreIn(const Frame& f, const WindowBlock& block, const ColourWindow& window,
-                     int32_t y, bool& skip, Visit visit) {
+                     const uint8_t* line, bool& skip, Visit visit) {
   if (f.planes == 3)
-    ForEachCentre<3>(f, block, window, y, skip, visit);
+    ForEachCentre<3>(f, block, window, line, skip, visit);
   else
-    ForEachCentre<4>(f, block, window, y, skip, visit);
+    ForEachCentre<4>(f, block, window, line, skip, visit);
+}
+
+const uint8_t* InputRow(const Frame& f, int32_t y) {
+  return f.input + size_t(y) * size_t(f.inRowBytes);
 }
 
 // Nearby centres, such as the pixels of one light, stamped together in one pass over their
@@ -108,8 +114,15 @@ void ForEachCentreIn(const Frame& f, const WindowBlock& block, const ColourWindo
 // before the members after it, so a group is only formed where there is none.
 class StampGroups {
  public:
-  StampGroups(const CentreMap& centres, const Frame& f, int32_t half)
-      : centres_(centres), width_(f.width), endRow_(f.endRow), reach_(2 * int64_t(half)) {}
+  // For the stamps on rows firstRow to endRow - 1.
+  StampGroups(const CentreMap& centres, const Frame& f, int32_t half, int32_t firstRow,
+              int32_t endRow)
+      : centres_(centres),
+        width_(f.width),
+        endRow_(f.endRow),
+        reach_(2 * int64_t(half)),
+        firstRow_(firstRow),
+        bandEnd_(endRow) {}
 
   // What becomes of the centre (x, y), reached in raster order: false when it is to be
   // stamped alone. A member of a group waits for the group's last centre.
@@ -118,7 +131,7 @@ class StampGroups {
       Group& group = groups_[g];
       if (!group.Holds(x, y)) continue;
       if (x == group.x[group.count - 1] && y == group.y[group.count - 1]) {
-        StampGlowGroup(context, group.x, group.y, group.count);
+        StampGlowGroup(context, group.x, group.y, group.count, firstRow_, bandEnd_);
         if (g != --pending_) group = groups_[pending_];
       }
       return true;
@@ -133,7 +146,7 @@ class StampGroups {
 
   // After an abort before row `end`: the waiting members of rows before it, one by one in
   // raster order. No centre drawn since a group's first reaches their stamps.
-  void Flush(RenderContext& context, int32_t end, int32_t e) {
+  void Flush(const RenderContext& context, int32_t end) {
     int32_t xs[kPending * kGroupMembers], ys[kPending * kGroupMembers];
     int32_t n = 0;
     for (int32_t g = 0; g < pending_; ++g)
@@ -146,7 +159,8 @@ class StampGroups {
     for (int32_t i = 0; i < n; ++i) order[i] = i;
     std::sort(order, order + n,
               [&](int32_t a, int32_t b) { return ys[a] != ys[b] ? ys[a] < ys[b] : xs[a] < xs[b]; });
-    for (int32_t i = 0; i < n; ++i) StampGlow(context, xs[order[i]], ys[order[i]], e);
+    for (int32_t i = 0; i < n; ++i)
+      StampGlowRows(context, xs[order[i]], ys[order[i]], firstRow_, bandEnd_);
     pending_ = 0;
   }
 
@@ -216,175 +230,145 @@ class StampGroups {
   const CentreMap& centres_;
   const int32_t width_, endRow_;
   const int64_t reach_;  // columns and rows apart within which two stamps can meet
+  const int32_t firstRow_, bandEnd_;  // the rows drawn
   Group groups_[kPending];
   int32_t pending_ = 0;
   bool crowded_ = false;
   int32_t quietRow_ = -1;
 };
 
-// Each centre's stamp, centre rows in order, row t's stamps once row t has been polled: the
-// loop of the rules with faster stamps. Without a centre map the centres are found in the
-// input as the loop goes.
-void RenderStamps(RenderContext& context, const CentreMap* centres, const ColourWindow& window,
-                  int32_t e, RowLoop& loop, bool poll) {
+
+// The stamps without a centre map: centre rows in order, each row's stamps once it has been
+// polled, the centres found in the input as the loop goes. The loop of the rules with faster
+// stamps, on the calling thread alone.
+void RenderStampsUnmapped(RenderContext& context, const ColourWindow& window, int32_t e,
+                          RowLoop& loop, bool poll) {
   const Frame& f = context.frame;
-  if (centres) {
-    // Groups are had for the whole render or not at all.
-    std::unique_ptr<StampGroups> groups(new (std::nothrow)
-                                            StampGroups(*centres, f, GlowStampHalf(context)));
-    for (int32_t y = f.firstRow; y < f.endRow; ++y) {
-      if (poll && !loop.Poll()) {
-        if (groups) groups->Flush(context, y, e);
-        return;
-      }
-      centres->ForEach(y, 0, f.width - 1, [&](int32_t x) {
-        if (!groups || !groups->Take(context, x, y)) StampGlow(context, x, y, e);
-      });
-    }
-    return;
-  }
   const WindowBlock block(window, f.planes);
   bool skip = false;
   for (int32_t y = f.firstRow; y < f.endRow; ++y) {
     if (poll && !loop.Poll()) return;
-    ForEachCentreIn(f, block, window, y, skip, [&](int32_t x) { StampGlow(context, x, y, e); });
+    ForEachCentreIn(f, block, window, InputRow(f, y), skip,
+                    [&](int32_t x) { StampGlow(context, x, y, e); });
   }
 }
 
-// The gather's rows: output row t is final once the centre rows up to t + e have been
-// polled, and on an abort before row `end` the rows still open are computed with the
-// centres of rows before `end` only, which is what the plain loop leaves: rows polled
-// before the abort carry their stamps, the rest do not. The calling thread polls and takes
-// the even rows as they become final; a worker takes the odd ones. Whoever runs out of rows
-// of its own takes the other's from the bottom up, so that a thread the machine starves
-// does not hold the render back; each row is claimed once.
-class GatherRows {
- public:
-  // The worker reads the context and the centres only, and writes only its own rows.
-  GatherRows(const RenderContext& context, const CentreMap& centres, int32_t e)
-      : context_(context), centres_(centres), e_(e) {
-    rows_ = context.frame.endRow;
-    end_ = rows_;
-  }
+// What the centre pass leaves for the drawing: the map, and for each row the centres of the
+// rows before it and the column tiles that stamps can change.
+struct CentreTables {
+  uint32_t* before;   // rows + 1 entries: centres in the rows before row y
+  uint8_t* skipAfter; // the skip state after row y
+  uint64_t* tiles;    // row y's tiles with centres; after Spread, the tiles stamps change
+  int32_t tileShift;  // tiles of 1 << tileShift pixels
 
-  void Run(RowLoop& loop, bool poll, int32_t threads) {
-    std::thread worker;
-    if (threads > 1 && rows_ > 1) {
-      claimed_.reset(new (std::nothrow) std::atomic<bool>[size_t(rows_)]());
-      try {
-        if (claimed_) worker = std::thread([this] { Work(); });
-      } catch (...) {
-        // No second thread to be had: the calling thread does all the rows.
-      }
-    }
-    const bool shared = worker.joinable();
-    const int32_t step = shared ? 2 : 1;
-
-    int32_t next = 0;  // the calling thread's next row
-    int32_t end = rows_;
-    for (int32_t y = 0; y < rows_; ++y) {
-      if (poll && !loop.Poll()) {
-        end = y;
-        break;
-      }
-      if (shared) Release(y + 1);
-      for (; next < rows_ && Need(next) <= y + 1; next += step) Compute(next, rows_);
-    }
-    if (shared) Finish(end);
-    for (; next < Limit(end); next += step) Compute(next, end);
-    if (shared) {
-      Steal(1, end);
-      worker.join();
-    }
-  }
-
- private:
-  // Centre rows that must be polled before row t is final.
-  int32_t Need(int32_t t) const { return int32_t(std::min<int64_t>(int64_t(t) + e_ + 1, rows_)); }
-  // Rows that centres of rows before `end` can reach.
-  int32_t Limit(int32_t end) const { return int32_t(std::min<int64_t>(int64_t(end) + e_, rows_)); }
-
-  void Compute(int32_t t, int32_t end) {
-    if (claimed_ && claimed_[t].exchange(true)) return;
-    GatherGlowRow(context_, centres_, t, end);
-  }
-
-  // The rows of one parity that are still open, from the bottom up.
-  void Steal(int32_t parity, int32_t end) {
-    for (int32_t t = Limit(end) - 1; t >= 0; --t)
-      if ((t & 1) == parity) Compute(t, end);
-  }
-
-  void Release(int32_t polled) {
-    bool wake;
-    {
-      std::lock_guard lock(mutex_);
-      released_ = polled;
-      wake = released_ >= wanted_;
-    }
-    if (wake) changed_.notify_one();
-  }
-
-  void Finish(int32_t end) {
-    {
-      std::lock_guard lock(mutex_);
-      finished_ = true;
-      end_ = end;
-    }
-    changed_.notify_one();
-  }
-
-  // The worker: the odd rows as they become final, then the calling thread's open rows.
-  void Work() {
-    int32_t end = rows_;
-    for (int32_t t = 1; t < rows_; t += 2) {
-      {
-        std::unique_lock lock(mutex_);
-        if (!finished_ && released_ < Need(t)) {
-          // Woken for a few rows at once, so that cheap rows do not cost a wake-up each.
-          wanted_ = std::min(rows_, Need(t) + kRowsPerWakeUp);
-          changed_.wait(lock, [&] { return finished_ || released_ >= wanted_; });
-        }
-        if (finished_) end = end_;
-      }
-      if (t >= Limit(end)) break;
-      Compute(t, end);
-    }
-    {
-      std::unique_lock lock(mutex_);
-      changed_.wait(lock, [&] { return finished_; });
-      end = end_;
-    }
-    Steal(0, end);
-  }
-
-  static constexpr int32_t kRowsPerWakeUp = 8;
-
-  const RenderContext& context_;
-  const CentreMap& centres_;
-  const int32_t e_;
-  int32_t rows_;
-  std::unique_ptr<std::atomic<bool>[]> claimed_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  int32_t released_ = 0;  // rows polled
-  int32_t wanted_ = 0;    // rows the waiting worker waits for
-  bool finished_ = false;
-  int32_t end_;  // centre rows that count, once finished
+  int64_t Count(int32_t endRow) const { return before[endRow]; }
+  // Whether centres of rows first to end - 1 exist.
+  bool Any(int32_t first, int32_t end) const { return before[end] != before[first]; }
+  ColumnTiles Tiles(int32_t y) const { return {tiles[y], int32_t(1) << tileShift}; }
 };
 
-int32_t ThreadCount(const EngineTuning& tuning, int64_t pixels) {
-  if (tuning.threads > 0) return std::min(tuning.threads, 2);
-  return pixels >= kPixelsForTwoThreads && std::thread::hardware_concurrency() >= 2 ? 2 : 1;
+// Centre rows that must be polled before output row t is final, of `rows`, and the rows
+// that the centres of rows before `end` reach, for stamps of reach e.
+int32_t NeedFor(int32_t t, int32_t e, int32_t rows) {
+  return int32_t(std::min<int64_t>(int64_t(t) + e + 1, rows));
+}
+int32_t LimitFor(int32_t end, int32_t e, int32_t rows) {
+  return int32_t(std::min<int64_t>(int64_t(end) + e, rows));
+}
+
+// The gather: output row t from the centres of rows up to t + e, in units of a few rows
+// taken in order by the members; row t is final once those rows have been polled. After an
+// abort before row `end` the rows still open are computed with the centres of rows before
+// `end` only, which is what the plain loop leaves: rows polled before the abort carry their
+// stamps, the rest do not.
+int32_t RenderGather(RenderContext& context, const CentreMap& centres, const CentreTables& tables,
+                     int32_t e, RowLoop& loop, bool poll, int32_t members, bool together) {
+  const Frame& f = context.frame;
+  const int32_t rows = f.endRow;
+  const int32_t step = members > 1 ? std::clamp(rows / (members * 16), 1, 8) : 1;
+  const int32_t units = (rows + step - 1) / step;
+  const int32_t reach = std::max(GlowStampHalf(context), 0);
+  return RunPolledUnits(
+      context.team, members, together, loop, poll, rows, units,
+      [&](int32_t u) { return NeedFor(std::min(rows, (u + 1) * step) - 1, e, rows); },
+      [&](int32_t u, int32_t end) {
+        const int32_t last = std::min(rows, (u + 1) * step);
+        for (int32_t t = u * step; t < last && t < LimitFor(end, e, rows); ++t) {
+          // A row with no centre within reach keeps its copied value.
+          const int32_t from = std::max(0, t - reach);
+          const int32_t to = int32_t(std::min<int64_t>(int64_t(t) + reach + 1, end));
+          if (from < to && tables.Any(from, to) && tables.tiles[t])
+            GatherGlowRow(context, centres, t, end, tables.Tiles(t));
+        }
+      });
+}
+
+// The stamps of every centre in raster order, drawn in bands of output rows: each band takes
+// the centres whose stamps reach it in raster order and draws only its own rows, so that each
+// pixel receives the same blends in the same order as from the stamps one by one. The centre
+// rows come in chunks, each drawn once polled: unit (chunk, band) of each band in the order
+// of the chunks, never two of one band at once.
+int32_t RenderStamps(RenderContext& context, const CentreMap& centres, RowLoop& loop, bool poll,
+                     int32_t members, bool together) {
+  const Frame& f = context.frame;
+  const int32_t rows = f.endRow;
+  const int32_t half = GlowStampHalf(context);
+  const int32_t bands = members > 1 ? std::clamp(std::min(rows, members * 4), 1, kMaxThreads * 4) : 1;
+  const int32_t chunk = members > 1 ? std::clamp(rows / (members * 16), 1, 8) : 1;
+  const int32_t chunks = (rows + chunk - 1) / chunk;
+  auto bandFirst = [&](int32_t k) { return int32_t(int64_t(rows) * k / bands); };
+  // Groups are had for the whole render or not at all.
+  std::vector<StampGroups> groups;
+  try {
+    groups.reserve(size_t(bands));
+    for (int32_t k = 0; k < bands; ++k)
+      groups.emplace_back(centres, f, half, bandFirst(k), bandFirst(k + 1));
+  } catch (...) {
+    groups.clear();
+  }
+  // The chunks whose stamps reach each band, and the next of them to be drawn.
+  std::atomic<int32_t> next[kMaxThreads * 4];
+  static_assert(kMaxThreads * 4 >= 1);
+  auto firstChunk = [&](int32_t k) { return std::max(0, bandFirst(k) - half) / chunk; };
+  auto endChunk = [&](int32_t k) {
+    return int32_t(std::min<int64_t>(chunks, (int64_t(bandFirst(k + 1)) + half + chunk - 1) / chunk));
+  };
+  for (int32_t k = 0; k < bands; ++k) next[k].store(firstChunk(k));
+  const int32_t end = RunPolledUnits(
+      context.team, members, together, loop, poll, rows, chunks * bands,
+      [&](int32_t u) { return std::min(rows, (u / bands + 1) * chunk); },
+      [&](int32_t u, int32_t end) {
+        const int32_t j = u / bands, k = u % bands;
+        if (half < 0 || j < firstChunk(k) || j >= endChunk(k)) return;
+        while (next[k].load() != j) std::this_thread::yield();  // the band's chunk before
+        const int32_t a = bandFirst(k), b = bandFirst(k + 1);
+        const int32_t last = std::min({rows, (j + 1) * chunk, end});
+        for (int32_t y = std::max(j * chunk, a - half); y < last && y < b + half; ++y)
+          centres.ForEach(y, 0, f.width - 1, [&](int32_t x) {
+            if (groups.empty() || !groups[size_t(k)].Take(context, x, y))
+              StampGlowRows(context, x, y, a, b);
+          });
+        next[k].store(j + 1);
+      });
+  // Members still waiting for the centres after them, drawn one by one: after an abort, and
+  // where a group's last centre lay past what its band takes.
+  for (StampGroups& g : groups) g.Flush(context, end);
+  return end;
+}
+
+// Work, in pixels copied, of one pixel of a stamp and of one step of the gather's window.
+constexpr int64_t kStampPixelWork = 2;
+constexpr int64_t kGatherStepWork = kStampPixelWork * kStampPixelsPerGatherStep;
+
+int32_t TileShift(int32_t width) {
+  int32_t shift = 5;  // kColumnTileUnit
+  while ((int64_t(1) << shift) * 64 < width) ++shift;
+  return shift;
 }
 
 }  // namespace
 
 namespace {
-
-struct FreeWords {
-  void operator()(uint64_t* words) const { std::free(words); }
-};
 
 void CopyRow(const Frame& f, int32_t y) {
   const size_t size = size_t(f.width) * size_t(f.planes);
@@ -393,62 +377,278 @@ void CopyRow(const Frame& f, int32_t y) {
                 f.input + size_t(y) * size_t(f.inRowBytes), size);
 }
 
+// The 8-bit row the centre pass reads, and the copy it makes of it: the input row at 8 bits;
+// at 16 bits the input row narrowed into the member's own row, the copy in 16-bit words.
+class PassRows {
+ public:
+  PassRows(RenderContext& context, const GlowJob& job, const DeepRows* deep, uint8_t* narrow)
+      : f_(context.frame), job_(job), deep_(deep), narrow_(narrow) {}
+
+  const uint8_t* Row(int32_t y, int32_t member) const {
+    if (!deep_) return InputRow(f_, y);
+    uint8_t* row = narrow_ + size_t(member) * deep_->samples;
+    NarrowToEightBits(deep_->input + size_t(y) * deep_->inStride, row, deep_->samples);
+    return row;
+  }
+  void Copy(int32_t y) const {
+    if (!deep_) {
+      if (job_.copy) CopyRow(f_, y);
+      return;
+    }
+    if (deep_->samples > 0)
+      std::memcpy(f_.output + size_t(y) * size_t(f_.outRowBytes),
+                  deep_->input + size_t(y) * deep_->inStride, 2 * deep_->samples);
+  }
+
+ private:
+  const Frame& f_;
+  const GlowJob& job_;
+  const DeepRows* deep_;
+  uint8_t* narrow_;
+};
+
+// Finds row y's centres in `line`, entering with `skip`: sets their bits in the map (clear
+// for the row) and their tiles, and returns how many there are.
+int32_t MapRow(const Frame& f, const WindowBlock& block, const ColourWindow& window,
+               const uint8_t* line, int32_t y, bool& skip, uint64_t* bits, int32_t wordsPerRow,
+               int32_t tileShift, uint64_t* tiles) {
+  uint64_t* words = bits + size_t(y) * size_t(wordsPerRow);
+  int32_t n = 0;
+  uint64_t mask = 0;
+  ForEachCentreIn(f, block, window, line, skip, [&](int32_t x) {
+    ++n;
+    words[x >> 6] |= uint64_t(1) << (x & 63);
+    mask |= uint64_t(1) << (x >> tileShift);
+  });
+  tiles[y] = mask;
+  return n;
+}
+
+// Each row's tiles with centres, widened to the tiles that their stamps change: `half`
+// columns and rows around each centre.
+void SpreadTiles(CentreTables& t, int32_t rows, int32_t half, uint64_t* spread) {
+  const int32_t tiles = half < 0 ? 0 : (half + (1 << t.tileShift) - 1) >> t.tileShift;
+  for (int32_t y = 0; y < rows; ++y) spread[y] = 0;
+  if (half < 0) return;
+  for (int32_t y = 0; y < rows; ++y) {
+    uint64_t m = t.tiles[y];
+    if (!m) continue;
+    uint64_t wide = m;
+    for (int32_t i = 1; i <= tiles && i < 64; ++i) wide |= (m << i) | (m >> i);
+    const int32_t last = int32_t(std::min<int64_t>(rows - 1, int64_t(y) + half));
+    for (int32_t r = std::max(0, y - half); r <= last; ++r) spread[r] |= wide;
+  }
+}
+
+// Calls run(x0, x1) for each run of set tiles of `tiles`, from the left or, with
+// `rightToLeft`, from the right, within the row's `width` pixels.
+template <typename Run>
+void ForEachTileRun(const ColumnTiles& tiles, int32_t width, bool rightToLeft, const Run& run) {
+  int32_t runs[64][2];
+  int32_t n = 0;
+  for (uint64_t m = tiles.bits; m;) {
+    const int32_t first = LowestBit(m);
+    const uint64_t above = first < 63 ? m >> first : 1;
+    const int32_t length = ~above ? LowestBit(~above) : 64 - first;
+    const int32_t x0 = first * tiles.width;
+    if (x0 >= width) break;
+    runs[n][0] = x0;
+    runs[n++][1] = int32_t(std::min<int64_t>(width, int64_t(first + length) * tiles.width));
+    m = first + length >= 64 ? 0 : m & (~uint64_t(0) << (first + length));
+  }
+  for (int32_t i = 0; i < n; ++i) {
+    const int32_t* r = runs[rightToLeft ? n - 1 - i : i];
+    run(r[0], r[1]);
+  }
+}
+
+// At 16 bits the centre pass left the input's words in the output. Where stamps can change a
+// row, its tiles get their 8-bit values, in the first half of the row's bytes as the 8-bit
+// render draws them; that overwrites the words of other pixels, which the widening puts back.
+void PrepareDeepRows(RenderContext& context, const DeepRows& deep, const CentreTables& tables,
+                     Team* team, const EngineTuning& tuning, int64_t work) {
+  const Frame& f = context.frame;
+  const size_t planes = size_t(f.planes);
+  const int32_t members = MembersFor(team, tuning, work);
+  ShareRowRuns(team, members, tuning.shareAll, f.endRow, RunRowsFor(f.endRow, members),
+               [&](int32_t first, int32_t end, int32_t) {
+                 for (int32_t y = first; y < end; ++y) {
+                   const uint8_t* in = deep.input + size_t(y) * deep.inStride;
+                   uint8_t* out = f.output + size_t(y) * size_t(f.outRowBytes);
+                   ForEachTileRun(tables.Tiles(y), f.width, false, [&](int32_t x0, int32_t x1) {
+                     NarrowToEightBits(in + 2 * planes * size_t(x0), out + planes * size_t(x0),
+                                       planes * size_t(x1 - x0));
+                   });
+                 }
+               });
+}
+
+// The 16-bit result of the rows PrepareDeepRows narrowed, from the right of each row so that
+// every 8-bit value is read before words are written over it: the tiles drawn in widened,
+// and the words of the others that the 8-bit values overwrote copied from the input again.
+void WidenDeepRows(RenderContext& context, const DeepRows& deep, const CentreTables& tables,
+                   Team* team, const EngineTuning& tuning, int64_t work) {
+  const Frame& f = context.frame;
+  const size_t planes = size_t(f.planes);
+  const int32_t members = MembersFor(team, tuning, work);
+  ShareRowRuns(
+      team, members, tuning.shareAll, f.endRow, RunRowsFor(f.endRow, members),
+      [&](int32_t first, int32_t end, int32_t) {
+        for (int32_t y = first; y < end; ++y) {
+          const ColumnTiles tiles = tables.Tiles(y);
+          if (!tiles.bits) continue;
+          const uint8_t* in = deep.input + size_t(y) * deep.inStride;
+          uint8_t* out = f.output + size_t(y) * size_t(f.outRowBytes);
+          // Pixels whose words begin before the end of the 8-bit values may have lost them.
+          int32_t narrowed = 0;
+          ForEachTileRun(tiles, f.width, false, [&](int32_t, int32_t x1) { narrowed = x1; });
+          const int32_t lost = (narrowed + 1) / 2;
+          int32_t x = f.width;  // pixels from x on are done
+          auto restore = [&](int32_t x0) {  // the words of pixels x0 to x - 1 that were lost
+            const int32_t upto = std::min(x, lost);
+            if (x0 < upto)
+              std::memcpy(out + 2 * planes * size_t(x0), in + 2 * planes * size_t(x0),
+                          2 * planes * size_t(upto - x0));
+          };
+          ForEachTileRun(tiles, f.width, true, [&](int32_t x0, int32_t x1) {
+            restore(x1);
+            WidenSpan(in, out, planes * size_t(x0), planes * size_t(x1));
+            x = x0;
+          });
+          restore(0);
+        }
+      });
+}
+
 }  // namespace
 
-void RenderGlow(RenderContext& context, const GlowJob& job, const EngineTuning& tuning,
-                RowLoop& loop, bool poll) {
+bool RenderGlow(RenderContext& context, const GlowJob& job, const EngineTuning& tuning,
+                RowLoop& loop, bool poll, const DeepRows* deep) {
   const Frame& f = context.frame;
   const int32_t e = job.e;
-  const int64_t pixels = int64_t(f.width) * f.endRow;
+  const int32_t rows = f.endRow;
+  const int64_t pixels = int64_t(f.width) * rows;
+  Team* team = TeamOf(context);
 
-  // One pass over the input copies it and finds the centres. The centre map takes one bit
-  // per pixel, and is had only once a centre is found; without it the stamps give the same
-  // bytes, finding the centres again as they go.
-  // From calloc: zero without a pass over it, and of a sparse map only the pages with
-  // centres are written.
-  std::unique_ptr<uint64_t[], FreeWords> bits;
+  // The centre map takes one bit per pixel, and each row a few words of tables. Without them
+  // the stamps give the same bytes, finding the centres again as they go (at 16 bits, the
+  // caller renders the 8-bit rows it narrowed).
   const int32_t wordsPerRow = int32_t((int64_t(f.width) + 63) / 64);
-  const uint64_t words = uint64_t(wordsPerRow) * uint64_t(f.endRow);
-  bool mapWanted = !tuning.noWorkMemory && words < uint64_t(SIZE_MAX / sizeof(uint64_t));
-  int64_t count = 0;
-  bool skip = false;
-  const WindowBlock block(job.window, f.planes);
-  for (int32_t y = f.firstRow; y < f.endRow; ++y) {
-    if (job.copy) CopyRow(f, y);
-    ForEachCentreIn(f, block, job.window, y, skip, [&](int32_t x) {
-      ++count;
-      if (!bits && mapWanted) {
-        bits.reset(static_cast<uint64_t*>(std::calloc(size_t(words), sizeof(uint64_t))));
-        mapWanted = bool(bits);
-      }
-      if (bits) bits[size_t(y) * size_t(wordsPerRow) + size_t(x >> 6)] |= uint64_t(1) << (x & 63);
-    });
+  const uint64_t words = uint64_t(wordsPerRow) * uint64_t(rows);
+  const uint64_t tableBytes = (uint64_t(rows) + 1) * (2 * sizeof(uint64_t) + sizeof(uint32_t) + 1);
+  const int32_t passMembers = MembersFor(team, tuning, deep ? 3 * pixels : pixels);
+  const uint64_t narrowBytes = deep ? uint64_t(deep->samples) * uint64_t(passMembers) : 0;
+  uint64_t* bits = nullptr;
+  uint8_t* tablesMemory = nullptr;
+  uint8_t* narrow = nullptr;
+  if (!tuning.noWorkMemory && words < SIZE_MAX / 16 && tableBytes < SIZE_MAX / 2 &&
+      narrowBytes < SIZE_MAX / 2) {
+    bits = static_cast<uint64_t*>(context.centreMap.Zeroed(size_t(words) * sizeof(uint64_t)));
+    tablesMemory = static_cast<uint8_t*>(context.rowTables.Zeroed(size_t(tableBytes)));
+    narrow = static_cast<uint8_t*>(context.narrowRows.Zeroed(size_t(narrowBytes) + 1));
   }
+  if (!bits || !tablesMemory || !narrow) {
+    if (deep) return false;
+    // One pass over the input copies it and counts the centres; without one nothing is drawn.
+    const WindowBlock block(job.window, f.planes);
+    bool skip = false, any = false;
+    for (int32_t y = f.firstRow; y < f.endRow; ++y) {
+      if (job.copy) CopyRow(f, y);
+      if (!any) ForEachCentreIn(f, block, job.window, InputRow(f, y), skip, [&](int32_t) { any = true; });
+    }
+    if (!any) {
+      for (int32_t y = f.firstRow; y < f.endRow; ++y)
+        if (poll && !loop.Poll()) break;
+      return true;
+    }
+    BuildGlowKernel(context, double(job.radius), job.colour);
+    PrepareGlowStamp(context, e, f.planes);
+    RenderStampsUnmapped(context, job.window, e, loop, poll);
+    return true;
+  }
+
+  CentreTables tables;
+  tables.tiles = reinterpret_cast<uint64_t*>(tablesMemory);
+  uint64_t* spread = tables.tiles + rows + 1;
+  tables.before = reinterpret_cast<uint32_t*>(spread + rows + 1);
+  tables.skipAfter = reinterpret_cast<uint8_t*>(tables.before + rows + 1);
+  tables.tileShift = TileShift(f.width);
+  const CentreMap centres{bits, wordsPerRow};
+
+  // One pass over the input copies it and finds the centres, in runs of rows shared among
+  // the members. The skip state runs on across rows: each run starts as if the row before
+  // ended without a centre, and the rows that would have started otherwise are found again.
+  const WindowBlock block(job.window, f.planes);
+  const PassRows pass(context, job, deep, narrow);
+  const int32_t run = RunRowsFor(rows, passMembers);
+  int32_t* counts = reinterpret_cast<int32_t*>(spread);  // until the tiles are spread
+  ShareRowRuns(team, passMembers, tuning.shareAll, rows, run,
+               [&](int32_t first, int32_t end, int32_t member) {
+                 bool skip = false;
+                 for (int32_t y = first; y < end; ++y) {
+                   const uint8_t* line = pass.Row(y, member);
+                   pass.Copy(y);
+                   counts[y] = MapRow(f, block, job.window, line, y, skip, bits, wordsPerRow,
+                                      tables.tileShift, tables.tiles);
+                   tables.skipAfter[y] = skip;
+                 }
+               });
+  bool skip = false, passSkip = false;
+  tables.before[0] = 0;
+  for (int32_t y = 0; y < rows; ++y) {
+    if (y % run == 0) passSkip = false;  // how the pass entered the row
+    const bool passAfter = tables.skipAfter[y];
+    if (skip != passSkip) {
+      std::memset(bits + size_t(y) * size_t(wordsPerRow), 0, size_t(wordsPerRow) * sizeof(uint64_t));
+      bool again = skip;
+      counts[y] = MapRow(f, block, job.window, pass.Row(y, 0), y, again, bits, wordsPerRow,
+                         tables.tileShift, tables.tiles);
+      tables.skipAfter[y] = again;
+    }
+    skip = tables.skipAfter[y];
+    passSkip = passAfter;
+    tables.before[y + 1] = tables.before[y] + uint32_t(counts[y]);
+  }
+  const int64_t count = tables.Count(rows);
+
+  // The map is left zero for the next render: only its rows with centres were written.
+  struct ClearMap {
+    const CentreTables& tables;
+    uint64_t* bits;
+    int32_t wordsPerRow, rows;
+    ~ClearMap() {
+      for (int32_t y = 0; y < rows; ++y)
+        if (tables.before[y + 1] != tables.before[y])
+          std::memset(bits + size_t(y) * size_t(wordsPerRow), 0,
+                      size_t(wordsPerRow) * sizeof(uint64_t));
+    }
+  } clearMap{tables, bits, wordsPerRow, rows};
 
   // Without a centre nothing is drawn: the kernel is not needed, only the polls are due.
   if (count == 0) {
     for (int32_t y = f.firstRow; y < f.endRow; ++y)
-      if (poll && !loop.Poll()) return;
-    return;
+      if (poll && !loop.Poll()) break;
+    return true;
   }
   BuildGlowKernel(context, double(job.radius), job.colour);
   PrepareGlowStamp(context, e, f.planes);
-  if (!bits) {
-    RenderStamps(context, nullptr, job.window, e, loop, poll);
-    return;
-  }
-  const CentreMap centres{bits.get(), wordsPerRow};
+  const int32_t half = GlowStampHalf(context);
+  SpreadTiles(tables, rows, half, spread);
+  tables.tiles = spread;
 
+  if (deep) PrepareDeepRows(context, *deep, tables, team, tuning, pixels);
+
+  const int64_t stamps = count * GlowStampArea(context) * kStampPixelWork;
+  const int64_t gather = pixels * (2 * int64_t(e) + 1) * kGatherStepWork;
   GlowPath path = tuning.glow;
-  if (path == GlowPath::Automatic) {
-    const int64_t stamps = count * GlowStampArea(context);
-    // The stamps run on one thread, the gather on as many as it has.
-    const int64_t gather =
-        pixels * (2 * int64_t(e) + 1) * kStampPixelsPerGatherStep / ThreadCount(tuning, pixels);
-    path = stamps < gather ? GlowPath::Stamps : GlowPath::Gather;
-  }
+  if (path == GlowPath::Automatic) path = stamps < gather ? GlowPath::Stamps : GlowPath::Gather;
+  const int64_t work = path == GlowPath::Stamps ? stamps : gather;
+  const int32_t members = MembersFor(team, tuning, work);
   if (path == GlowPath::Stamps)
-    RenderStamps(context, &centres, job.window, e, loop, poll);
+    RenderStamps(context, centres, loop, poll, members, tuning.shareAll);
   else
-    GatherRows(context, centres, e).Run(loop, poll, ThreadCount(tuning, pixels));
+    RenderGather(context, centres, tables, e, loop, poll, members, tuning.shareAll);
+
+  if (deep) WidenDeepRows(context, *deep, tables, team, tuning, pixels);
+  return true;
 }

@@ -8,39 +8,9 @@
 #include "engine/internal/Deep.h"
 #include "engine/internal/Effects.h"
 #include "engine/internal/RowLoop.h"
+#include "engine/internal/Team.h"
 
 namespace {
-
-constexpr double kCentreChanceScale = 0.002;
-constexpr double kCentreDrawScale = 3.0518509447574615e-05;  // nearest float to 1/32767
-
-struct EffectColour {
-  int32_t red, green, blue;
-};
-
-struct SparkleJob {
-  ColourWindow window;
-  EffectColour colour;
-  int32_t threshold;
-  int32_t length;
-  int32_t angle;
-  int32_t streaks;
-};
-
-template <int Planes>
-void SparkleRow(RenderContext& context, const SparkleJob& job, int32_t y) {
-  const Frame& f = context.frame;
-  // The output is tested: streaks drawn so far can move later pixels into or out of the window.
-  const uint8_t* line = f.output + size_t(y) * size_t(f.outRowBytes);
-  const double chance = job.threshold * kCentreChanceScale;
-  for (int32_t x = f.firstColumn; x < f.width; ++x) {
-    if (!Matches(job.window, line + size_t(x) * Planes)) continue;
-    const int32_t r = context.random.Next();
-    if (chance > r * kCentreDrawScale)
-      DrawSparkle(context, x, y, job.colour.red, job.colour.green, job.colour.blue, job.length,
-                  double(job.angle), job.streaks);
-  }
-}
 
 // Glow copies each row of the input as it looks for centres in it, so that the input is
 // read from memory once; the other paths copy the whole image first. Nothing of the copy can
@@ -49,16 +19,9 @@ bool GlowCopies(const EffectSettings& s, int32_t planes) {
   return s.mode != 1 && (planes == 3 || planes == 4);
 }
 
-template <typename Row>
-void RunRows(const Frame& f, RowLoop& loop, bool poll, Row row) {
-  for (int32_t y = f.firstRow; y < f.endRow; ++y) {
-    if (poll && !loop.Poll()) return;
-    row(y);
-  }
-}
-
-void ApplyEffect(RenderContext& context, const EffectSettings& s, const RenderOptions& options,
-                 const HostPolling& polling, int32_t planes) {
+// False, with nothing drawn, when Glow cannot render `deep` (engine/internal/RowLoop.h).
+bool ApplyEffect(RenderContext& context, const EffectSettings& s, const RenderOptions& options,
+                 const HostPolling& polling, int32_t planes, const DeepRows* deep) {
   Frame& f = context.frame;
   const int32_t radius = ClampRadius(s.radius);
   const ColourWindow window = MakeColourWindow(s.red, s.green, s.blue, s.threshold);
@@ -70,28 +33,40 @@ void ApplyEffect(RenderContext& context, const EffectSettings& s, const RenderOp
   if (options.colour.use) colour = {options.colour.red, options.colour.green, options.colour.blue};
   f.planes = planes;
   const int32_t e = EffectiveRadius(radius, s.scale);
-  if (planes != 3 && planes != 4) return;
+  if (planes != 3 && planes != 4) return true;
 
   if (s.mode == 1) {
-    const SparkleJob job{window, colour, s.threshold, e, s.angle, s.streaks};
-    if (planes == 3)
-      RunRows(f, loop, true, [&](int32_t y) { SparkleRow<3>(context, job, y); });
-    else
-      RunRows(f, loop, true, [&](int32_t y) { SparkleRow<4>(context, job, y); });
+    RenderSparkle(context, SparkleJob{window, colour, s.threshold, e, s.angle, s.streaks},
+                  options.tuning, loop);
   } else {
     // Glow on four planes leaves the host unpolled while previewing.
     const GlowJob job{window, e, radius,
                       uint32_t(colour.red & 0xFF) | (uint32_t(colour.green & 0xFF) << 8) |
                           (uint32_t(colour.blue & 0xFF) << 16),
                       GlowCopies(s, planes)};
-    RenderGlow(context, job, options.tuning, loop, planes == 3 || !options.previewing);
+    return RenderGlow(context, job, options.tuning, loop, planes == 3 || !options.previewing,
+                      deep);
   }
+  return true;
 }
 
 }  // namespace
 
 void RenderContextDeleter::operator()(RenderContext* context) const {
+  if (!context) return;
+  delete context->team;
+  for (WorkMemory* memory : {&context->centreMap, &context->rowTables, &context->narrowRows})
+    std::free(memory->data);
   std::free(context);
+}
+
+void* WorkMemory::Zeroed(size_t size) {
+  size = std::max<size_t>(size, 1);
+  if (size <= bytes) return data;
+  std::free(data);
+  data = std::calloc(size, 1);
+  bytes = data ? size : 0;
+  return data;
 }
 
 // From calloc: the tables start out 0 without their pages being touched, so that a run's
@@ -146,13 +121,28 @@ int32_t EffectiveRadius(int32_t radius, float scale) {
 
 namespace {
 
-void RenderEightBit(RenderContext& context, const PixelBuffers& b, const EffectSettings& settings,
-                    const RenderOptions& options, const HostPolling& polling) {
+// Calls row(y) for each row of the image, shared among the render's threads when the rows
+// hold `work` pixels' worth of copying.
+template <typename Row>
+void ForEachRow(RenderContext& context, const EngineTuning& tuning, int32_t height, int64_t work,
+                const Row& row) {
+  Team* team = TeamOf(context);
+  const int32_t members = MembersFor(team, tuning, work);
+  ShareRowRuns(team, members, tuning.shareAll, height, RunRowsFor(height, members),
+               [&](int32_t first, int32_t end, int32_t) {
+                 for (int32_t y = first; y < end; ++y) row(y);
+               });
+}
+
+// With `copied` the output holds the input already; with `deep` see ApplyEffect.
+bool RenderEightBit(RenderContext& context, const PixelBuffers& b, const EffectSettings& settings,
+                    const RenderOptions& options, const HostPolling& polling,
+                    bool copied = false, const DeepRows* deep = nullptr) {
   const int32_t width = std::max(b.width, 0);
   const int32_t height = std::max(b.height, 0);
   const size_t rowSize = b.planes > 0 ? size_t(width) * size_t(b.planes) : 0;
   // Nothing to read from or write to: a host that delivered no buffers gets nothing drawn.
-  if (rowSize > 0 && height > 0 && (!b.input || !b.output)) return;
+  if (rowSize > 0 && height > 0 && (!b.input || !b.output)) return true;
 
   Frame& f = context.frame;
   f.input = b.input;
@@ -164,25 +154,56 @@ void RenderEightBit(RenderContext& context, const PixelBuffers& b, const EffectS
   f.inRowBytes = std::max<int32_t>(b.inRowBytes, int32_t(rowSize));
   f.outRowBytes = std::max<int32_t>(b.outRowBytes, int32_t(rowSize));
 
-  for (int32_t y = 0; y < height && rowSize > 0 && !GlowCopies(settings, b.planes); ++y)
-    std::memcpy(b.output + size_t(y) * size_t(f.outRowBytes),
-                b.input + size_t(y) * size_t(f.inRowBytes), rowSize);
-  ApplyEffect(context, settings, options, polling, b.planes);
+  if (rowSize > 0 && !copied && !GlowCopies(settings, b.planes))
+    ForEachRow(context, options.tuning, height, int64_t(width) * height, [&](int32_t y) {
+      std::memcpy(b.output + size_t(y) * size_t(f.outRowBytes),
+                  b.input + size_t(y) * size_t(f.inRowBytes), rowSize);
+    });
+  return ApplyEffect(context, settings, options, polling, b.planes, deep);
 }
 
 // A 16-bit render is the 8-bit render of the samples' nearest 8-bit values, each sample then
 // moved up by what its 8-bit value gained. It is carried out in the output buffer, whose rows
-// hold twice the bytes of an 8-bit row: the 8-bit output in the first half, the 8-bit input
-// in the second, so that the 8-bit render sees two buffers that never overlap.
+// hold twice the bytes of an 8-bit row. Glow copies the input's words and narrows each row as
+// it looks for centres in it; only where stamps can change a row do its 8-bit values go into
+// the first half of its bytes to be drawn on and widened again. Sparkle, whose stars change
+// what later rows select, draws on every row narrowed into the first half of its bytes.
 void RenderSixteenBit(RenderContext& context, const PixelBuffers& b, size_t samples,
                       const EffectSettings& settings, const RenderOptions& options,
                       const HostPolling& polling) {
   const int32_t height = std::max(b.height, 0);
   const size_t inStride = std::max<size_t>(size_t(std::max(b.inRowBytes, 0)), 2 * samples);
   const size_t outStride = std::max<size_t>(size_t(std::max(b.outRowBytes, 0)), 2 * samples);
-  for (int32_t y = 0; y < height && samples > 0; ++y)
+  const int64_t work = 3 * int64_t(samples / size_t(b.planes)) * height;
+  const PixelBuffers output{samples > 0 ? b.output : nullptr,
+                            int32_t(outStride),
+                            b.output,
+                            int32_t(outStride),
+                            std::max(b.width, 0),
+                            height,
+                            b.planes,
+                            8};
+  auto widen = [&] {
+    ForEachRow(context, options.tuning, height, work, [&](int32_t y) {
+      WidenRow(b.input + size_t(y) * inStride, b.output + size_t(y) * outStride, samples);
+    });
+  };
+  if (settings.mode == 1) {
+    ForEachRow(context, options.tuning, height, work, [&](int32_t y) {
+      NarrowToEightBits(b.input + size_t(y) * inStride, b.output + size_t(y) * outStride, samples);
+    });
+    RenderEightBit(context, output, settings, options, polling, true);
+    widen();
+    return;
+  }
+  const DeepRows deep{b.input, inStride, samples};
+  if (RenderEightBit(context, output, settings, options, polling, false, &deep)) return;
+  // Without the work memory of the centre pass, the 8-bit render reads its input from the
+  // second half of each row's bytes (the two halves never overlap) and draws in the first.
+  ForEachRow(context, options.tuning, height, work, [&](int32_t y) {
     NarrowToEightBits(b.input + size_t(y) * inStride, b.output + size_t(y) * outStride + samples,
                       samples);
+  });
   const PixelBuffers eight{samples > 0 ? b.output + samples : nullptr,
                            int32_t(outStride),
                            b.output,
@@ -192,14 +213,11 @@ void RenderSixteenBit(RenderContext& context, const PixelBuffers& b, size_t samp
                            b.planes,
                            8};
   RenderEightBit(context, eight, settings, options, polling);
-  for (int32_t y = 0; y < height && samples > 0; ++y)
-    WidenRow(b.input + size_t(y) * inStride, b.output + size_t(y) * outStride, samples);
+  widen();
 }
 
-}  // namespace
-
-void RenderPixels(RenderContext& context, const PixelBuffers& b, const EffectSettings& settings,
-                  const RenderOptions& options, const HostPolling& polling) {
+void RenderAtDepth(RenderContext& context, const PixelBuffers& b, const EffectSettings& settings,
+                   const RenderOptions& options, const HostPolling& polling) {
   if (b.depth != 16 && b.depth != 32) {
     RenderEightBit(context, b, settings, options, polling);
     return;
@@ -218,6 +236,16 @@ void RenderPixels(RenderContext& context, const PixelBuffers& b, const EffectSet
   const size_t rowSize = samples * sampleBytes;
   const size_t inStride = std::max<size_t>(size_t(std::max(b.inRowBytes, 0)), rowSize);
   const size_t outStride = std::max<size_t>(size_t(std::max(b.outRowBytes, 0)), rowSize);
-  for (int32_t y = 0; y < height && rowSize > 0; ++y)
-    std::memcpy(b.output + size_t(y) * outStride, b.input + size_t(y) * inStride, rowSize);
+  if (rowSize > 0)
+    ForEachRow(context, options.tuning, height, int64_t(rowSize / 3) * height, [&](int32_t y) {
+      std::memcpy(b.output + size_t(y) * outStride, b.input + size_t(y) * inStride, rowSize);
+    });
+}
+
+}  // namespace
+
+void RenderPixels(RenderContext& context, const PixelBuffers& b, const EffectSettings& settings,
+                  const RenderOptions& options, const HostPolling& polling) {
+  RenderAtDepth(context, b, settings, options, polling);
+  EndRender(context);
 }

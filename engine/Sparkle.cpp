@@ -1,8 +1,17 @@
+#include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <thread>
 
 #include "engine/internal/Context.h"
 #include "engine/internal/Effects.h"
+#include "engine/internal/RowLoop.h"
+#include "engine/internal/Team.h"
 
 #if defined(CORVANEL_SSE2)
 #include <emmintrin.h>
@@ -207,7 +216,7 @@ struct Corners {
 // gx and gy in [-1, 0] (each difference is exact or rounds towards a representable bound),
 // so every exponent lies in [-1, 0], where the fast exponential holds.
 inline void Splat(const Corners& corners, double px, double py, int32_t ix, int32_t iy,
-                  const int32_t colour[3]) {
+                  const int32_t colour[3], int32_t cornerMask = 0xF) {
   const double fx = px - ix;
   const double fy = py - iy;
   const double gx = px - (ix + 1);
@@ -224,29 +233,68 @@ inline void Splat(const Corners& corners, double px, double py, int32_t ix, int3
     for (int n = 0; n < 4; ++n)
       if (!FastSplatValues(colour, fast[n], v[n])) LibrarySplatValues(colour, x[n], v[n]);
   }
-  for (int n = 0; n < 4; ++n) Deposit(corners.pixel[n], v[n]);
+  for (int n = 0; n < 4; ++n)
+    if (cornerMask >> n & 1) Deposit(corners.pixel[n], v[n]);
 }
 
 // One point of a streak inside the frame: (px, py), truncated to (ix, iy), D its squared
-// distance from the centre, truncated.
+// distance from the centre, truncated. `rows`: bit 0 to draw on row iy, bit 1 on row iy + 1
+// (a band of rows drawn by one thread may hold only one of them).
 template <int32_t kPlanes>
 inline void StreakPoint(const Canvas& canvas, const Gate<kPlanes>& full, double px, double py,
-                        int32_t ix, int32_t iy, int32_t D, double S, const int32_t colour[3]) {
+                        int32_t ix, int32_t iy, int32_t D, double S, const int32_t colour[3],
+                        int32_t rows = 3) {
   const Corners corners(canvas, kPlanes, ix, iy);
-  if (!full.Open(corners.pixel[0], canvas.stride)) return;
+  // The gates look at the rows drawn on only: one row twice where there is one.
+  const uint8_t* first = rows == 2 ? corners.pixel[3] : corners.pixel[0];
+  const size_t stride = rows == 3 ? canvas.stride : 0;
+  if (!full.Open(first, stride)) return;
   const double fade = 1 - D / S;
   // Faded colours stay within 0..255: no masking needed.
   const int32_t faded[3] = {int32_t(colour[0] * fade), int32_t(colour[1] * fade),
                             int32_t(colour[2] * fade)};
-  if (Gate<kPlanes>(faded).Open(corners.pixel[0], canvas.stride))
-    Splat(corners, px, py, ix, iy, faded);
+  if (Gate<kPlanes>(faded).Open(first, stride))
+    Splat(corners, px, py, ix, iy, faded, rows == 3 ? 0xF : rows == 1 ? 0x3 : 0xC);
 }
+
+// The rows a streak may draw on: every row, or rows first to end - 1 of a band.
+struct StreakRows {
+  int32_t first, end;
+  bool band;
+
+  // Which of rows iy and iy + 1 lie in the band (bits 0 and 1).
+  int32_t Of(int32_t iy) const {
+    if (!band) return 3;
+    return (iy >= first && iy < end ? 1 : 0) | (iy + 1 >= first && iy + 1 < end ? 2 : 0);
+  }
+  // Whether a half streak from row y along sy can reach the band at all (its points' rows
+  // never move against sy).
+  bool Reached(int32_t y, double sy) const {
+    if (!band) return true;
+    if (sy > 0) return end > y;
+    if (sy < 0) return first <= y + 1;
+    return first <= y + 1 && end > y;
+  }
+  // Steps from row y along sy that surely stay short of the band (at most the streak's
+  // length, sqrt(S) steps of length 1): the band's nearest row less two, over |sy|.
+  int32_t Approach(int32_t y, double sy, double S) const {
+    const double gap = sy > 0 ? first - 2 - y : sy < 0 ? y - end - 1 : 0;
+    if (!(gap > 0)) return 0;
+    const double steps = std::min(gap / std::fabs(sy), std::sqrt(S) + 2) - 2;
+    return steps > 0 ? int32_t(steps) : 0;
+  }
+  // Whether the points from one at height py on, along sy, all lie past the band.
+  bool Past(double py, double sy) const {
+    return band && ((sy > 0 && py >= end) || (sy < 0 && py < first - 1));
+  }
+};
 
 // One half of a streak: from the centre along (sx, sy) until the squared distance reaches S,
 // on an output of kPlanes samples per pixel.
 template <int32_t kPlanes>
 void WalkStreak(const Frame& f, int32_t x, int32_t y, double sx, double sy, double S,
-                const int32_t colour[3]) {
+                const int32_t colour[3], const StreakRows& rows = {0, 0, false}) {
+  if (!rows.Reached(y, sy)) return;
   // The frame in locals: the splats' byte stores could otherwise alias it.
   const double left = f.firstColumn, right = f.width - 1, top = f.firstRow, bottom = f.endRow - 1;
   const Canvas canvas = Canvas::Of(f);
@@ -259,26 +307,44 @@ void WalkStreak(const Frame& f, int32_t x, int32_t y, double sx, double sy, doub
   const __m128d step = _mm_set_pd(sy, sx);
   const __m128d origin = _mm_set_pd(double(y), double(x));
   const __m128d low = _mm_set_pd(top, left), high = _mm_set_pd(bottom, right);
-  for (__m128d p = origin;; p = _mm_add_pd(p, step)) {
+  __m128d p = origin;
+  if (rows.band) {
+    // Up to the band by additions alone: the same points, only not looked at. The squared
+    // distance never falls along a streak, so a streak that ended before the band is found
+    // to have ended at its first point looked at.
+    for (int32_t n = rows.Approach(y, sy, S); n > 0; --n) p = _mm_add_pd(p, step);
+  }
+  for (;; p = _mm_add_pd(p, step)) {
     const __m128d d = _mm_sub_pd(p, origin);
     const __m128d squares = _mm_mul_pd(d, d);
     const int32_t D = _mm_cvttsd_si32(_mm_add_sd(squares, _mm_unpackhi_pd(squares, squares)));
     if (!(D < S)) break;
+    if (rows.band && rows.Past(_mm_cvtsd_f64(_mm_unpackhi_pd(p, p)), sy)) break;
     if (_mm_movemask_pd(_mm_and_pd(_mm_cmpgt_pd(p, low), _mm_cmplt_pd(p, high))) != 3) continue;
     const __m128i at = _mm_cvttpd_epi32(p);
+    const int32_t iy = _mm_cvtsi128_si32(_mm_srli_si128(at, 4));
+    const int32_t in = rows.Of(iy);
+    if (in == 0) continue;
     StreakPoint(canvas, full, _mm_cvtsd_f64(p), _mm_cvtsd_f64(_mm_unpackhi_pd(p, p)),
-                _mm_cvtsi128_si32(at), _mm_cvtsi128_si32(_mm_srli_si128(at, 4)), D, S, colour);
+                _mm_cvtsi128_si32(at), iy, D, S, colour, in);
   }
 #else
   double px = x;
   double py = y;
+  for (int32_t n = rows.band ? rows.Approach(y, sy, S) : 0; n > 0; --n) {
+    px = px + sx;
+    py = py + sy;
+  }
   for (;; px = px + sx, py = py + sy) {
     const double dxc = px - x;
     const double dyc = py - y;
     const int32_t D = int32_t(dxc * dxc + dyc * dyc);
     if (!(D < S)) break;
+    if (rows.Past(py, sy)) break;
     if (!(px > left && px < right && py > top && py < bottom)) continue;
-    StreakPoint(canvas, full, px, py, int32_t(px), int32_t(py), D, S, colour);
+    const int32_t in = rows.Of(int32_t(py));
+    if (in == 0) continue;
+    StreakPoint(canvas, full, px, py, int32_t(px), int32_t(py), D, S, colour, in);
   }
 #endif
 }
@@ -316,20 +382,13 @@ void SplatPoint(const RenderContext& context, double px, double py, int32_t c0, 
   Splat(Corners(canvas, canvas.planes, ix, iy), px, py, ix, iy, colour);
 }
 
-void DrawSparkle(RenderContext& context, int32_t x, int32_t y, int32_t red, int32_t green,
-                 int32_t blue, int32_t length, double angle, int32_t streaks) {
-  // No streaks means no directions: nothing to draw and no lengths to draw for.
-  if (streaks <= 0) return;
-  // More than 360 streaks would give a step of 0 and never end; one per degree is the most.
-  const int64_t step = streaks > 360 ? 1 : 360 / streaks;
-  // Far outside any angle in use the truncation would not fit; such an angle counts as 0.
-  const int64_t a0 = std::fabs(angle) < 1e15 ? int64_t(angle) : 0;
-  const int32_t colour[3] = {red & 0xFF, green & 0xFF, blue & 0xFF};
-  Directions& directions = context.directions;
-  const Frame& f = context.frame;
-  directions.Take(a0, step);
+namespace {
+
+// The streaks of one star whose lengths `random` draws, on `rows`.
+void StarStreaks(const Frame& f, const Directions& directions, int32_t x, int32_t y,
+                 Random& random, int32_t length, const int32_t colour[3], const StreakRows& rows) {
   for (int32_t n = 0; n < directions.count; ++n) {
-    const int32_t r = context.random.Next();
+    const int32_t r = random.Next();
     double L = (r * kInverseRandomMax) * double(length);
     L = L + L;
     const double S = L * L;
@@ -337,11 +396,341 @@ void DrawSparkle(RenderContext& context, int32_t x, int32_t y, int32_t red, int3
     const double sy = directions.sine[n];
     // Sparkle draws on three or four samples per pixel.
     if (f.planes == 4) {
-      WalkStreak<4>(f, x, y, sx, sy, S, colour);
-      WalkStreak<4>(f, x, y, -sx, -sy, S, colour);
+      WalkStreak<4>(f, x, y, sx, sy, S, colour, rows);
+      WalkStreak<4>(f, x, y, -sx, -sy, S, colour, rows);
     } else {
-      WalkStreak<3>(f, x, y, sx, sy, S, colour);
-      WalkStreak<3>(f, x, y, -sx, -sy, S, colour);
+      WalkStreak<3>(f, x, y, sx, sy, S, colour, rows);
+      WalkStreak<3>(f, x, y, -sx, -sy, S, colour, rows);
     }
+  }
+}
+
+// The directions of a render's stars, or false for none (no streaks: nothing drawn, no
+// lengths drawn for).
+bool TakeDirections(Directions& directions, double angle, int32_t streaks) {
+  if (streaks <= 0) return false;
+  // More than 360 streaks would give a step of 0 and never end; one per degree is the most.
+  const int64_t step = streaks > 360 ? 1 : 360 / streaks;
+  // Far outside any angle in use the truncation would not fit; such an angle counts as 0.
+  const int64_t a0 = std::fabs(angle) < 1e15 ? int64_t(angle) : 0;
+  directions.Take(a0, step);
+  return true;
+}
+
+}  // namespace
+
+void DrawSparkle(RenderContext& context, int32_t x, int32_t y, int32_t red, int32_t green,
+                 int32_t blue, int32_t length, double angle, int32_t streaks) {
+  if (!TakeDirections(context.directions, angle, streaks)) return;
+  const int32_t colour[3] = {red & 0xFF, green & 0xFF, blue & 0xFF};
+  StarStreaks(context.frame, context.directions, x, y, context.random, length, colour,
+              {0, 0, false});
+}
+
+namespace {
+
+constexpr double kCentreChanceScale = 0.002;
+constexpr double kCentreDrawScale = 3.0518509447574615e-05;  // nearest float to 1/32767
+
+// Each matching pixel of output row y, in order, draws a random number and may start a star.
+// The output is tested: streaks drawn so far can move later pixels into or out of the window.
+template <int Planes, typename Star>
+void SparkleRow(RenderContext& context, const SparkleJob& job, int32_t y, const Star& star) {
+  const Frame& f = context.frame;
+  const uint8_t* line = f.output + size_t(y) * size_t(f.outRowBytes);
+  const double chance = job.threshold * kCentreChanceScale;
+  for (int32_t x = f.firstColumn; x < f.width; ++x) {
+    if (!Matches(job.window, line + size_t(x) * Planes)) continue;
+    const int32_t r = context.random.Next();
+    if (chance > r * kCentreDrawScale) star(x);
+  }
+}
+
+template <typename Star>
+void SparkleRowIn(RenderContext& context, const SparkleJob& job, int32_t y, const Star& star) {
+  if (context.frame.planes == 3)
+    SparkleRow<3>(context, job, y, star);
+  else
+    SparkleRow<4>(context, job, y, star);
+}
+
+// The rows whose stars the calling thread has decided, as idle members wait for more.
+class DecidedRows {
+ public:
+  void Advance(int32_t rows) {
+    rows_.store(rows);
+    if (waiters_.load()) Wake();
+  }
+  void Finish() {
+    over_.store(true);
+    Wake();
+  }
+  bool Over() const { return over_.load(); }
+  // Waits until `need` rows are decided or the decisions are over; the rows decided.
+  int32_t Wait(int32_t need) {
+    std::unique_lock lock(mutex_);
+    waiters_.fetch_add(1);  // before the rows are looked at: Advance looks in the other order
+    while (!over_.load() && rows_.load() < need) changed_.wait(lock);
+    waiters_.fetch_sub(1);
+    return rows_.load();
+  }
+
+ private:
+  void Wake() {
+    { std::lock_guard lock(mutex_); }
+    changed_.notify_all();
+  }
+  std::atomic<int32_t> rows_{0}, waiters_{0};
+  std::atomic<bool> over_{false};
+  std::mutex mutex_;
+  std::condition_variable changed_;
+};
+
+// A star the calling thread decided on: its centre and the random state its lengths are drawn
+// from.
+struct StarRecord {
+  int32_t x, y;
+  uint32_t state;
+};
+
+// The stars of a render in the order they were decided, written by the calling thread alone
+// and read by every thread below the count it published. Segments are had as they fill.
+class StarList {
+ public:
+  static constexpr int32_t kShift = 14;
+  explicit StarList(int64_t most) : size_(size_t(most >> kShift) + 1) {
+    segments_.reset(new (std::nothrow) StarRecord*[size_]());
+  }
+  ~StarList() {
+    for (size_t i = 0; segments_ && i < size_; ++i) delete[] segments_[i];
+  }
+  bool Usable() const { return bool(segments_); }
+  int32_t Count() const { return count_.load(std::memory_order_acquire); }
+  const StarRecord& operator[](int32_t i) const {
+    return segments_[size_t(i) >> kShift][size_t(i) & ((size_t(1) << kShift) - 1)];
+  }
+  // False when no memory for it could be had.
+  bool Append(const StarRecord& star) {
+    const int32_t n = count_.load(std::memory_order_relaxed);
+    StarRecord*& segment = segments_[size_t(n) >> kShift];
+    if (!segment) segment = new (std::nothrow) StarRecord[size_t(1) << kShift];
+    if (!segment) return false;
+    segment[size_t(n) & ((size_t(1) << kShift) - 1)] = star;
+    count_.store(n + 1, std::memory_order_release);
+    return true;
+  }
+
+ private:
+  size_t size_;
+  std::unique_ptr<StarRecord*[]> segments_;
+  std::atomic<int32_t> count_{0};
+};
+
+// Sparkle shared among the members. A star changes only pixels within its streaks' reach,
+// and each pixel must receive the stars' splats in the order the stars were decided. The
+// rows are cut into bands, each drawn by one member at a time with the stars in order: the
+// stars it has not drawn yet, walked from their centres but drawn on the band's rows only.
+// The calling thread decides every star in order, as the rules do, on rows whose band it
+// holds: before it tests a row, the band has every star decided before, and it draws each
+// new star on its band at once. The other members draw the stars on the other bands.
+class SharedSparkle {
+ public:
+  SharedSparkle(RenderContext& context, const SparkleJob& job, int32_t members)
+      : context_(context),
+        job_(job),
+        f_(context.frame),
+        rows_(f_.endRow),
+        reach_(2 * int64_t(std::max(job.length, 0)) + 2),
+        bandRows_(int32_t(std::clamp<int64_t>(reach_ / (2 * members), 8, 32))),
+        bands_((rows_ + bandRows_ - 1) / bandRows_),
+        stars_(int64_t(f_.width) * rows_ + 1),
+        drawn_(new (std::nothrow) std::atomic<int32_t>[size_t(bands_)]),
+        busy_(new (std::nothrow) std::atomic<bool>[size_t(bands_)]) {
+    for (int32_t b = 0; drawn_ && busy_ && b < bands_; ++b) {
+      drawn_[b].store(0);
+      busy_[b].store(false);
+    }
+    colour_[0] = job.colour.red & 0xFF;
+    colour_[1] = job.colour.green & 0xFF;
+    colour_[2] = job.colour.blue & 0xFF;
+  }
+
+  bool Usable() const { return stars_.Usable() && drawn_ && busy_; }
+
+  // The rows and the stars; member 0 is the calling thread.
+  void Run(RowLoop& loop, int32_t member) {
+    if (member == 0) Decide(loop);
+    Draw();
+  }
+
+ private:
+  int32_t First(int32_t band) const { return band * bandRows_; }
+  int32_t End(int32_t band) const { return std::min(rows_, (band + 1) * bandRows_); }
+
+  void Hold(int32_t band) {
+    wanted_.store(band);
+    for (bool idle = false; !busy_[band].compare_exchange_weak(idle, true); idle = false)
+      std::this_thread::yield();
+    wanted_.store(-1);
+    DrawPending(band, false);
+  }
+  void Release(int32_t band) { busy_[band].store(false, std::memory_order_release); }
+
+  // The stars of band `band` not drawn yet, in order; with `yielding`, stops after a star
+  // when the calling thread wants the band.
+  void DrawPending(int32_t band, bool yielding) {
+    const int32_t count = stars_.Count();
+    const StreakRows rows{First(band), End(band), true};
+    int32_t i = drawn_[band].load();
+    // Stars too far above to reach the band draw nothing on it: the first that may, found
+    // by halves (the stars lie in raster order).
+    for (int32_t hi = count; i < hi;) {
+      const int32_t mid = i + (hi - i) / 2;
+      if (stars_[mid].y + reach_ < rows.first)
+        i = mid + 1;
+      else
+        hi = mid;
+    }
+    for (; i < count; ++i) {
+      const StarRecord& s = stars_[i];
+      if (s.y >= rows.end + reach_) {  // this star and every later one lie below its reach
+        i = count;
+        break;
+      }
+      DrawStar(s, rows);
+      if (yielding && wanted_.load() == band) {
+        ++i;
+        break;
+      }
+    }
+    drawn_[band].store(i);
+  }
+
+  void DrawStar(const StarRecord& s, const StreakRows& rows) {
+    Random random;
+    random.Seed(s.state);
+    StarStreaks(f_, context_.directions, s.x, s.y, random, job_.length, colour_, rows);
+  }
+
+  // The calling thread: the polls and every star's decision, in order.
+  void Decide(RowLoop& loop) {
+    int32_t held = -1;
+    for (int32_t y = 0; y < rows_; ++y) {
+      if (!loop.Poll()) break;
+      const int32_t band = y / bandRows_;
+      if (band != held) {
+        if (held >= 0) Release(held);
+        Hold(band);
+        held = band;
+      }
+      const StreakRows rows{First(band), End(band), true};
+      const int32_t before = stars_.Count();
+      SparkleRowIn(context_, job_, y, [&](int32_t x) {
+        const StarRecord star{x, y, context_.random.state};
+        for (int32_t n = 0; n < context_.directions.count; ++n) context_.random.Next();
+        if (!alone_ && !stars_.Append(star)) GoAlone(held);
+        if (alone_) {
+          Random random;
+          random.Seed(star.state);
+          StarStreaks(f_, context_.directions, x, y, random, job_.length, colour_,
+                      {0, 0, false});
+        } else {
+          DrawStar(star, rows);
+        }
+      });
+      // The band has every star: said once a row, as the others only skip a band held.
+      if (stars_.Count() != before) {
+        drawn_[band].store(stars_.Count());
+        decided_.Advance(y + 1);
+      }
+    }
+    if (held >= 0) Release(held);
+    decided_.Finish();
+  }
+
+  // No memory for more stars: every band is brought up to date, after which the calling
+  // thread draws the rest of the stars alone, on every row (the others find nothing to do).
+  void GoAlone(int32_t held) {
+    for (int32_t b = 0; b < bands_; ++b)
+      if (b != held) {
+        Hold(b);
+        Release(b);
+      }
+    alone_ = true;
+  }
+
+  // Draws pending stars on bands until no band has any and the decisions are over. A member
+  // with nothing to draw waits for more rows to be decided; only at the end does it look
+  // again for bands that others were drawing on.
+  void Draw() {
+    int32_t seen = 0;
+    for (;;) {
+      const int32_t count = stars_.Count();
+      bool drew = false, busy = false;
+      for (int32_t b = 0; b < bands_; ++b) {
+        if (drawn_[b].load() >= count) continue;
+        bool idle = false;
+        if (wanted_.load() == b || !busy_[b].compare_exchange_strong(idle, true)) {
+          busy = true;
+          continue;
+        }
+        DrawPending(b, true);
+        Release(b);
+        drew = true;
+      }
+      if (drew) continue;
+      if (!decided_.Over()) {
+        seen = decided_.Wait(seen + 1);
+        continue;
+      }
+      if (!busy && stars_.Count() == count) return;
+      std::this_thread::yield();
+    }
+  }
+
+  RenderContext& context_;
+  const SparkleJob& job_;
+  const Frame& f_;
+  const int32_t rows_;
+  const int64_t reach_;  // rows from its centre beyond which no star draws
+  const int32_t bandRows_, bands_;
+  int32_t colour_[3];
+  StarList stars_;
+  std::unique_ptr<std::atomic<int32_t>[]> drawn_;  // stars drawn on each band
+  std::unique_ptr<std::atomic<bool>[]> busy_;      // a member draws on the band
+  std::atomic<int32_t> wanted_{-1};                // the band the calling thread waits for
+  bool alone_ = false;
+  DecidedRows decided_;
+};
+
+}  // namespace
+
+void RenderSparkle(RenderContext& context, const SparkleJob& job, const EngineTuning& tuning,
+                   RowLoop& loop) {
+  const Frame& f = context.frame;
+  const bool drawing = TakeDirections(context.directions, double(job.angle), job.streaks);
+  // The work of the stars if every pixel matched: the reach of each streak's steps.
+  const double chance = std::min(1.0, std::max(0.0, job.threshold * kCentreChanceScale));
+  const int64_t work =
+      drawing ? int64_t(double(f.width) * f.endRow * chance * context.directions.count * 4 *
+                        std::max(job.length, 1))
+              : 0;
+  Team* team = TeamOf(context);
+  // Stars without streaks draw nothing (and no lengths): nothing to share.
+  const int32_t members = drawing ? MembersFor(team, tuning, work) : 1;
+  if (members > 1) {
+    SharedSparkle shared(context, job, members);
+    if (shared.Usable()) {
+      auto work = [&](int32_t member) { shared.Run(loop, member); };
+      team->Run(members, work, tuning.shareAll);
+      return;
+    }
+  }
+  for (int32_t y = f.firstRow; y < f.endRow; ++y) {
+    if (!loop.Poll()) return;
+    SparkleRowIn(context, job, y, [&](int32_t x) {
+      DrawSparkle(context, x, y, job.colour.red, job.colour.green, job.colour.blue, job.length,
+                  double(job.angle), job.streaks);
+    });
   }
 }

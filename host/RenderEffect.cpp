@@ -1,8 +1,13 @@
 #include "host/RenderEffect.h"
 
 #include <cstdint>
+#include <cstdlib>
 
 #include "engine/Engine.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -53,7 +58,34 @@ bool RenderEffect(PluginGlobals* globals, RenderContext& context, const RenderOp
                           params->streaks,   params->mode,   params->scale};
   HostPolling polling{record, record->abortProc ? PollAbort : nullptr,
                       record->progressProc ? PollProgress : nullptr};
-  RenderPixels(context, buffers, settings, options, polling);
+  RenderOptions tuned = options;
+  tuned.tuning.threads = LoadedThreadCount();
+  RenderPixels(context, buffers, settings, tuned, polling);
   if (rendered) *rendered = buffers;
   return true;
+}
+
+RenderContext* LoadedRenderContext() {
+  static RenderContextPtr context;
+  if (!context) context = NewRenderContext();
+  return context.get();
+}
+
+int32_t LoadedThreadCount() {
+  char text[8] = {};
+#ifdef _WIN32
+  // The process's own environment, whichever C runtime set it.
+  const DWORD length = GetEnvironmentVariableA("CORVANEL_THREADS", text, sizeof text);
+  if (length == 0 || length >= sizeof text) return 0;
+#else
+  const char* value = std::getenv("CORVANEL_THREADS");
+  if (!value) return 0;
+  for (size_t i = 0; i + 1 < sizeof text && value[i]; ++i) text[i] = value[i];
+#endif
+  int32_t n = 0;
+  for (const char* c = text; *c; ++c) {
+    if (*c < '0' || *c > '9' || n > 64) return 0;
+    n = n * 10 + (*c - '0');
+  }
+  return n <= 64 ? n : 0;
 }

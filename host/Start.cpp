@@ -47,12 +47,14 @@ void RunStart(PluginGlobals* globals) {
     return;
   }
   if (!EnsureDefaultParameters(globals)) return;
-  // The tables of this run's renders, the dialog's previews and the final one.
-  const RenderContextPtr context = NewRenderContext();
+  // The tables of this run's renders, the dialog's previews and the final one, kept from Start
+  // to Start; the threads of the renders end before this call returns.
+  RenderContext* const context = LoadedRenderContext();
   if (!context) {
     globals->result = kMemFullErr;
     return;
   }
+  const RenderThreadScope renderThreads(*context);
 
   // A host that records and plays back hands its descriptor structure: a descriptor to play
   // back, and whether the user is to see the dialog for it.

@@ -2,6 +2,7 @@
 // (engine/Engine.h), handed down to every routine and thread of the render.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "engine/Engine.h"
@@ -86,8 +87,26 @@ struct Directions {
   void Take(int64_t a0, int64_t by);
 };
 
+class Team;
+
+// Memory a context keeps for its renders: from calloc, so that only the pages written are
+// ever touched, and grown when a render needs more. Its users leave it zero where they wrote.
+struct WorkMemory {
+  void* data = nullptr;
+  size_t bytes = 0;
+
+  // At least `size` bytes, all zero unless written since; null when they cannot be had.
+  void* Zeroed(size_t size);
+};
+
 struct RenderContext {
   Frame frame{};
+  // The render's threads (engine/internal/Team.h), made at the first render that shares its
+  // work; null until then.
+  Team* team;
+  // The Glow centre map, zero between renders; the centre pass's tables for each row; rows
+  // of the 16-bit render narrowed to 8 bits, one for each thread.
+  WorkMemory centreMap, rowTables, narrowRows;
   GlowKernelTable kernel;
   // Entries of the kernel at offsets from -kernelSpan to kernelSpan - 1 may be other than 0;
   // all others are 0.

@@ -11,3 +11,7 @@
 // Turns the first `samples` bytes of `row`, the 8-bit render of the words' nearest values,
 // into the 16-bit result of each word (SixteenBitResult), in place over 2 * samples bytes.
 void WidenRow(const uint8_t* words, uint8_t* row, size_t samples);
+
+// The same for samples first to end - 1 of the row only, from the right: the words of each
+// sample written over the 8-bit values after it, all of which were read before.
+void WidenSpan(const uint8_t* words, uint8_t* row, size_t first, size_t end);

@@ -25,6 +25,11 @@ void BuildGlowKernel(RenderContext& context, double radius, uint32_t colour);
 // e is limited to 0..100, the reach of the table.
 void StampGlow(RenderContext& context, int32_t x, int32_t y, int32_t e);
 
+// The same stamp on rows firstRow to endRow - 1 of the frame only, with the layout prepared
+// (GlowPaths.h): a band of rows that one thread draws.
+void StampGlowRows(const RenderContext& context, int32_t x, int32_t y, int32_t firstRow,
+                   int32_t endRow);
+
 // One star of `streaks` directions from `angle` degrees, each of a random length up to
 // twice `length`. A star with no streaks (0 or fewer) draws nothing and draws no random
 // numbers; more than 360 streaks draw one direction per degree.

@@ -64,12 +64,23 @@ constexpr int32_t kGroupMembers = 32;
 constexpr int32_t kGroupColumns = 25;
 
 // The stamps of `count` centres (columns xs, rows ys, in raster order, within kGroupColumns
-// columns), as StampGlow leaves them one after the other, in one pass over their rows. The
-// layout must be prepared.
+// columns), as StampGlow leaves them one after the other, in one pass over their rows, on
+// rows firstRow to endRow - 1 only. The layout must be prepared.
 void StampGlowGroup(const RenderContext& context, const int32_t* xs, const int32_t* ys,
-                    int32_t count);
+                    int32_t count, int32_t firstRow, int32_t endRow);
+
+// The columns of one row that stamps can change, in at most 64 tiles of `width` pixels (a
+// multiple of kColumnTileUnit): bit i for columns i * width to (i + 1) * width - 1.
+constexpr int32_t kColumnTileUnit = 32;
+struct ColumnTiles {
+  uint64_t bits = ~uint64_t(0);
+  int32_t width = 1 << 24;  // every column
+
+  bool Holds(int32_t x) const { return (bits >> (x / width)) & 1; }
+};
 
 // Computes output row y of the frame from its copied input and the centres of rows before
-// centreEnd, as their stamps in raster order would have left it.
+// centreEnd, as their stamps in raster order would have left it: in the tiles given, outside
+// which no stamp changes the row.
 void GatherGlowRow(const RenderContext& context, const CentreMap& centres, int32_t y,
-                   int32_t centreEnd);
+                   int32_t centreEnd, const ColumnTiles& tiles = {});

@@ -1,6 +1,7 @@
 // What the effects' row loops share: the host's polling.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "engine/Engine.h"
@@ -35,7 +36,37 @@ struct GlowJob {
   bool copy;
 };
 
+// The input of a 16-bit render whose 8-bit render Glow draws in the output's rows
+// (engine/Render.cpp): its rows of 16-bit words, and the samples of a row.
+struct DeepRows {
+  const uint8_t* input;
+  size_t inStride;
+  size_t samples;
+};
+
 // Glow over the frame's rows, carried out as `tuning` asks; polls the host before each row
-// when `poll` is set. The kernel is built only when some pixel is to be stamped.
-void RenderGlow(RenderContext& context, const GlowJob& job, const EngineTuning& tuning,
-                RowLoop& loop, bool poll);
+// when `poll` is set. The kernel is built only when some pixel is to be stamped. With `deep`
+// the frame's output rows hold 16-bit words: the output becomes the 16-bit input, narrowed to
+// 8 bits and widened again (SixteenBitResult) where stamps can change it; false, with nothing
+// done, when the work memory for that cannot be had.
+bool RenderGlow(RenderContext& context, const GlowJob& job, const EngineTuning& tuning,
+                RowLoop& loop, bool poll, const DeepRows* deep = nullptr);
+
+// What one Sparkle render draws: stars from the pixels that `window` selects in the output as
+// it is drawn, in `colour`, with streaks of up to twice `length`.
+struct EffectColour {
+  int32_t red, green, blue;
+};
+struct SparkleJob {
+  ColourWindow window;
+  EffectColour colour;
+  int32_t threshold;
+  int32_t length;
+  int32_t angle;
+  int32_t streaks;
+};
+
+// Sparkle over the frame's rows, polling the host before each row; on the render's threads
+// where its stars are worth sharing.
+void RenderSparkle(RenderContext& context, const SparkleJob& job, const EngineTuning& tuning,
+                   RowLoop& loop);

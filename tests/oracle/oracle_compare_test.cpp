@@ -10,6 +10,10 @@
 
 namespace {
 
+// The thread counts every render must give the same bytes with: one, two, a count that
+// shares rows unevenly, and more threads than the machine has cores.
+constexpr int32_t kThreadCounts[] = {1, 2, 3, 7, 16};
+
 struct Case {
   oracle::Image image;
   EffectSettings settings;
@@ -67,8 +71,9 @@ Case MakeCase(uint32_t seed, bool big) {
   c.abortAtCall = pick(0, 2) == 0 ? pick(0, height) : -1;
   const GlowPath paths[] = {GlowPath::Automatic, GlowPath::Stamps, GlowPath::Gather};
   c.tuning.glow = paths[pick(0, 2)];
-  c.tuning.threads = pick(1, 2);
+  c.tuning.threads = kThreadCounts[pick(0, 4)];
   c.tuning.noWorkMemory = pick(0, 9) == 0;
+  c.tuning.shareAll = c.tuning.threads > 1;
   return c;
 }
 
@@ -86,6 +91,8 @@ Case MakeDeepCase(uint32_t seed, bool big) {
 
 // Renders each case with the engine and the plain rules; returns how many drew something.
 int CompareCases(uint32_t firstSeed, uint32_t count, bool big, int depth = 8) {
+  // The threads are kept from render to render, as the plug-in keeps them through a Start.
+  const RenderThreadScope kept(ThreadContext());
   int drawn = 0;
   for (uint32_t seed = firstSeed; seed < firstSeed + count; ++seed) {
     const Case c = depth == 16 ? MakeDeepCase(seed, big) : MakeCase(seed, big);
@@ -96,7 +103,7 @@ int CompareCases(uint32_t firstSeed, uint32_t count, bool big, int depth = 8) {
                                            c.outPad, &paddingKept, c.tuning);
     EXPECT_TRUE(paddingKept) << "seed " << seed;
     const oracle::Image plain = oracle::Render(c.image, c.settings, c.flags, oracleHost);
-    EXPECT_EQ(out.samples, plain.samples) << "seed " << seed;
+    EXPECT_EQ(out.samples, plain.samples) << "seed " << seed << " mode " << c.settings.mode << " threads " << c.tuning.threads << " " << c.image.width << "x" << c.image.height << "x" << c.image.planes << " r " << c.settings.radius << " streaks " << c.settings.streaks << " abort " << c.abortAtCall << " scale " << c.settings.scale;
     EXPECT_EQ(engineHost.calls, oracleHost.calls) << "seed " << seed;
     if (out.samples != plain.samples || engineHost.calls != oracleHost.calls) break;
     drawn += out.samples != c.image.samples;
@@ -152,6 +159,7 @@ TEST(OracleComparison, SparkleAtTheEdgeOfSaturation) {
 // The same image drawn by each path and thread count, aborted at every row in turn: the
 // host sees the same calls and the output holds exactly the rows polled before the abort.
 TEST(OracleComparison, AbortAtEveryRowInEveryPath) {
+  const RenderThreadScope kept(ThreadContext());
   std::mt19937 rng(77);
   const oracle::Image in8 = SceneImage(rng, 70, 24, 3, 230, 220, 200, 60);
   const EffectSettings s = Settings(230, 220, 200, 30, 9, 0);
@@ -161,11 +169,11 @@ TEST(OracleComparison, AbortAtEveryRowInEveryPath) {
       plainHost.abortAtCall = call;
       const oracle::Image plain = oracle::Render(in, s, {}, plainHost);
       for (GlowPath path : {GlowPath::Stamps, GlowPath::Gather})
-        for (int32_t threads : {1, 2}) {
+        for (int32_t threads : kThreadCounts) {
           oracle::ScriptedHost host;
           host.abortAtCall = call;
-          const oracle::Image out =
-              EngineRender(in, s, {}, host, 0, 0, nullptr, EngineTuning{path, threads, false});
+          const oracle::Image out = EngineRender(in, s, {}, host, 0, 0, nullptr,
+                                                 EngineTuning{path, threads, false, true});
           ASSERT_EQ(out.samples, plain.samples)
               << in.depth << " " << call << " " << int(path) << " " << threads;
           ASSERT_EQ(host.calls, plainHost.calls) << call << " " << int(path) << " " << threads;
@@ -174,8 +182,8 @@ TEST(OracleComparison, AbortAtEveryRowInEveryPath) {
 }
 
 // Renders that find no centre, or a few small clusters of them over noise, where the engine
-// skips the kernel, the centre map or both: each path, with and without the map, on one and
-// two threads, run through and aborted halfway.
+// skips the kernel, the centre map or both: each path, with and without the map, on each
+// thread count, run through and aborted halfway.
 TEST(OracleComparison, NothingMatchingAndSmallClustersOverNoise) {
   struct Row {
     int width, height, planes, clusters, threshold, radius, mode;
@@ -191,6 +199,7 @@ TEST(OracleComparison, NothingMatchingAndSmallClustersOverNoise) {
       {5, 3, 3, 1, 5, 4, 0, 1.0f, false},  // clusters cut by the image's edges
   };
   const int colour[3] = {255, 200, 90};
+  const RenderThreadScope kept(ThreadContext());
   std::mt19937 rng(2024);
   for (const Row& row : rows) {
     oracle::Image scene = SceneImage(rng, row.width, row.height, row.planes, 0, 0, 0, 0);
@@ -221,12 +230,12 @@ TEST(OracleComparison, NothingMatchingAndSmallClustersOverNoise) {
           EXPECT_EQ(plain.samples != in.samples, row.clusters > 0) << row.width;
         }
         for (GlowPath path : {GlowPath::Automatic, GlowPath::Stamps, GlowPath::Gather})
-          for (int32_t threads : {1, 2})
+          for (int32_t threads : kThreadCounts)
             for (bool noMap : {false, true}) {
               oracle::ScriptedHost host;
               host.abortAtCall = abortAt;
               const oracle::Image out = EngineRender(in, s, flags, host, 0, 0, nullptr,
-                                                     EngineTuning{path, threads, noMap});
+                                                     EngineTuning{path, threads, noMap, true});
               ASSERT_EQ(out.samples, plain.samples)
                   << row.width << "x" << row.height << " " << in.depth << " " << int(path) << " "
                   << threads;
@@ -307,6 +316,58 @@ TEST(OracleComparison, TwoRendersAtOnceInTwoContexts) {
   for (int t = 0; t < 2; ++t)
     for (uint32_t n = 0; n < count; ++n)
       EXPECT_EQ(together[t][n].samples, alone[t][n].samples) << "seed " << firstSeed[t] + n;
+}
+
+// Every path on every thread count, each thread at work from the start however small the
+// image, run through and aborted before several rows: the same bytes and the same host calls
+// as the plain rules. The images are large enough for every thread to take rows of its own.
+TEST(OracleComparison, EveryThreadCountAndAbortGivesThePlainBytes) {
+  struct Row {
+    const char* name;
+    int width, height, planes, share, threshold, radius, mode;
+    float scale;
+    bool previewing;
+  };
+  const Row rows[] = {
+      {"glow dense", 96, 80, 3, 75, 30, 9, 0, 1.0f, false},
+      {"glow dense, 4 planes", 70, 90, 4, 75, 30, 14, 0, 1.0f, false},
+      {"glow sparse", 120, 90, 3, 2, 20, 12, 0, 1.0f, false},
+      {"glow sparse, 4 planes, preview", 120, 60, 4, 2, 20, 30, 0, 3.0f, true},
+      {"glow nothing", 90, 70, 3, 0, 0, 20, 0, 1.0f, false},
+      {"glow wide reach", 64, 120, 3, 10, 25, 100, 0, 1.0f, false},
+      {"sparkle dense", 80, 70, 3, 75, 90, 8, 1, 1.0f, false},
+      {"sparkle sparse, 4 planes", 90, 80, 4, 5, 60, 12, 1, 1.0f, false},
+  };
+  std::mt19937 rng(4242);
+  for (const Row& row : rows) {
+    const oracle::Image scene =
+        SceneImage(rng, row.width, row.height, row.planes, 230, 210, 120, row.share);
+    const EffectSettings s =
+        Settings(230, 210, 120, row.threshold, row.radius, row.mode, 30, 5, row.scale);
+    oracle::FrameFlags flags;
+    flags.previewing = row.previewing;
+    std::mt19937 deepRng(7);
+    for (const oracle::Image& in : {scene, Deepen(scene, deepRng)})
+      for (const int abortAt : {-1, 0, 1, row.height / 3, row.height / 2, row.height - 1}) {
+        oracle::ScriptedHost plainHost;
+        plainHost.abortAtCall = abortAt;
+        const oracle::Image plain = oracle::Render(in, s, flags, plainHost);
+        const GlowPath paths[] = {GlowPath::Automatic, GlowPath::Stamps, GlowPath::Gather};
+        for (const GlowPath path : paths) {
+          if (row.mode == 1 && path != GlowPath::Automatic) continue;
+          for (const int32_t threads : kThreadCounts) {
+            oracle::ScriptedHost host;
+            host.abortAtCall = abortAt;
+            EngineTuning tuning{path, threads, false, true};
+            const oracle::Image out = EngineRender(in, s, flags, host, 3, 1, nullptr, tuning);
+            ASSERT_EQ(out.samples, plain.samples)
+                << row.name << ", " << in.depth << " bits, abort " << abortAt << ", path "
+                << int(path) << ", " << threads << " threads";
+            ASSERT_EQ(host.calls, plainHost.calls) << row.name << ", " << threads << " threads";
+          }
+        }
+      }
+  }
 }
 
 }  // namespace

@@ -1,13 +1,9 @@
 #include "host/RenderEffect.h"
 
 #include <cstdint>
-#include <cstdlib>
 
 #include "engine/Engine.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#endif
+#include "platform/Environment.h"
 
 namespace {
 
@@ -73,15 +69,7 @@ RenderContext* LoadedRenderContext() {
 
 int32_t LoadedThreadCount() {
   char text[8] = {};
-#ifdef _WIN32
-  // The process's own environment, whichever C runtime set it.
-  const DWORD length = GetEnvironmentVariableA("CORVANEL_THREADS", text, sizeof text);
-  if (length == 0 || length >= sizeof text) return 0;
-#else
-  const char* value = std::getenv("CORVANEL_THREADS");
-  if (!value) return 0;
-  for (size_t i = 0; i + 1 < sizeof text && value[i]; ++i) text[i] = value[i];
-#endif
+  if (!platform::EnvironmentValue("CORVANEL_THREADS", text, sizeof text)) return 0;
   int32_t n = 0;
   for (const char* c = text; *c; ++c) {
     if (*c < '0' || *c > '9' || n > 64) return 0;

@@ -697,6 +697,41 @@ TEST_F(DialogTest, OkRendersTheChosenSettings) {
   EXPECT_EQ(host_->output().pixels, EngineOutput(chosen));
 }
 
+// At any resolution (the suite runs at 96, 144 and 192 dots per inch) every control lies
+// inside the dialog, no two boxes or sliders meet, and the text of every box fits its height.
+TEST_F(DialogTest, EveryControlFitsTheDialogAtThisResolution) {
+  Open(Stored());
+  RECT client{};
+  GetClientRect(dialog_, &client);
+  std::vector<RECT> rows;
+  for (const Row& row : kRows)
+    for (int id : {row.slider, row.edit}) {
+      const RECT r = ControlRect(dialog_, id);
+      EXPECT_TRUE(r.left >= 0 && r.top >= 0 && r.right <= client.right && r.bottom <= client.bottom)
+          << id;
+      for (const RECT& other : rows) {
+        RECT meet{};
+        EXPECT_FALSE(IntersectRect(&meet, &r, &other)) << id;
+      }
+      rows.push_back(r);
+    }
+  for (int id : {IDC_PREVIEW, IDC_SWATCH, IDC_SET_COLOR, IDC_USE_COLOR, IDOK, IDCANCEL}) {
+    const RECT r = ControlRect(dialog_, id);
+    EXPECT_TRUE(r.left >= 0 && r.top >= 0 && r.right <= client.right && r.bottom <= client.bottom)
+        << id;
+  }
+  HWND box = GetDlgItem(dialog_, IDC_EDIT_RADIUS);
+  HDC dc = GetDC(box);
+  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(box, WM_GETFONT, 0, 0)));
+  TEXTMETRICA metrics{};
+  GetTextMetricsA(dc, &metrics);
+  SelectObject(dc, old);
+  ReleaseDC(box, dc);
+  const RECT r = ControlRect(dialog_, IDC_EDIT_RADIUS);
+  EXPECT_GE(r.bottom - r.top, metrics.tmHeight) << "the box's text does not fit";
+  EXPECT_EQ(Close(IDCANCEL), kUserCancelled);
+}
+
 // A step recorded from the dialog, as an editor records an action: shown again it opens on
 // the step's settings, and played without the dialog into a fresh record it renders what was
 // chosen, and records it the same.
@@ -947,21 +982,23 @@ TEST_F(DialogTest, ReopensWhereItWasLastLeftInsideTheScreen) {
   const int screenHeight = GetSystemMetrics(SM_CYSCREEN);
   struct Move {
     int left, top;
-    int expectLeft, expectTop;
+    bool shown;  // on the screen, or left where no monitor shows it
   };
   const Move moves[] = {
-      {300, 200, 300, 200},
-      {screenWidth - width / 2, screenHeight - height / 2, screenWidth - width,
-       screenHeight - height},
-      {screenWidth + 4000, screenHeight + 4000, int(first.left), int(first.top)},
+      {300, 200, true},
+      {screenWidth - width / 2, screenHeight - height / 2, true},
+      {screenWidth + 4000, screenHeight + 4000, false},
   };
   for (const Move& m : moves) {
     SetWindowPos(dialog_, nullptr, m.left, m.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
     EXPECT_EQ(Close(IDCANCEL), kUserCancelled);
     Open(Stored());
     const RECT r = at();
-    EXPECT_LE(std::abs(r.left - m.expectLeft), 1) << m.left << "," << m.top;
-    EXPECT_LE(std::abs(r.top - m.expectTop), 1) << m.left << "," << m.top;
+    // Kept inside the screen where it was left; where it first opened otherwise.
+    const int left = m.shown ? std::clamp(m.left, 0, screenWidth - width) : int(first.left);
+    const int top = m.shown ? std::clamp(m.top, 0, screenHeight - height) : int(first.top);
+    EXPECT_LE(std::abs(r.left - left), 1) << m.left << "," << m.top;
+    EXPECT_LE(std::abs(r.top - top), 1) << m.left << "," << m.top;
   }
   EXPECT_EQ(Close(IDCANCEL), kUserCancelled);
 }
@@ -1275,12 +1312,15 @@ TEST_F(DialogTest, ThePointerIsAnEyedropperOverTheImageOnly) {
   ASSERT_NE(dropper, nullptr);
   ICONINFO info{};
   ASSERT_TRUE(GetIconInfo(dropper, &info));
-  EXPECT_EQ(info.xHotspot, 6u);
-  EXPECT_EQ(info.yHotspot, 19u);
+  // One 32 x 32 image with its hot spot at (6, 19), which the system scales to its cursor
+  // size at higher resolutions.
+  const int size = GetSystemMetrics(SM_CXCURSOR);
+  EXPECT_EQ(info.xHotspot, DWORD(6 * size / 32));
+  EXPECT_EQ(info.yHotspot, DWORD(19 * size / 32));
   BITMAP mask{};
   GetObjectA(info.hbmMask, sizeof mask, &mask);
-  EXPECT_EQ(mask.bmWidth, 32);
-  EXPECT_EQ(mask.bmHeight, 64) << "a monochrome cursor: AND and XOR masks";
+  EXPECT_EQ(mask.bmWidth, size);
+  EXPECT_EQ(mask.bmHeight, 2 * size) << "a monochrome cursor: AND and XOR masks";
   DeleteObject(info.hbmMask);
   if (info.hbmColor) DeleteObject(info.hbmColor);
 

@@ -11,9 +11,9 @@
 namespace {
 
 std::string Code(uint32_t c) {
-  std::string s = "'";
-  for (int shift = 24; shift >= 0; shift -= 8) s += char(c >> shift);
-  return s + "'";
+  std::string quoted = "'";
+  quoted.append(CodeText(c)).append("'");
+  return quoted;
 }
 
 std::string Number(double v) {

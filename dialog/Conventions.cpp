@@ -10,20 +10,14 @@
 
 #include <string>
 
+#include "dialog/EffectDialogRows.h"
 #include "dialog/ParseValue.h"
-#include "resources/ResourceIds.h"
 
 namespace {
 
 // The dialog whose modal loop runs on this thread; one at a time.
 thread_local CEffectDialog* t_open = nullptr;
 
-constexpr int kBoxes[kParamCount] = {IDC_EDIT_RED,       IDC_EDIT_GREEN,  IDC_EDIT_BLUE,
-                                     IDC_EDIT_THRESHOLD, IDC_EDIT_RADIUS, IDC_EDIT_STREAKS,
-                                     IDC_EDIT_ANGLE};
-constexpr int kSliders[kParamCount] = {IDC_SLIDER_RED,       IDC_SLIDER_GREEN,  IDC_SLIDER_BLUE,
-                                       IDC_SLIDER_THRESHOLD, IDC_SLIDER_RADIUS, IDC_SLIDER_STREAKS,
-                                       IDC_SLIDER_ANGLE};
 constexpr int kShiftStep = 10;
 
 bool ShiftHeld() {
@@ -32,10 +26,12 @@ bool ShiftHeld() {
 
 // The setting of a box or slider, or -1.
 int SettingOf(HWND dialog, HWND control) {
-  for (int i = 0; i < kParamCount; ++i)
+  for (int i = 0; i < kParamCount; ++i) {
+    const EffectDialogRows::Row& row = EffectDialogRows::kRows[i];
     if (control &&
-        (control == GetDlgItem(dialog, kBoxes[i]) || control == GetDlgItem(dialog, kSliders[i])))
+        (control == GetDlgItem(dialog, row.editId) || control == GetDlgItem(dialog, row.sliderId)))
       return i;
+  }
   return -1;
 }
 
@@ -68,7 +64,7 @@ void CEffectDialog::SetUpConventions() {
     ::SendMessageA(m_tooltips, TTM_SETMAXTIPWIDTH, 0, 320);
     for (int i = 0; i < kParamCount; ++i) {
       std::string text = TipText(kParamRanges[i]);
-      for (int id : {kSliders[i], kBoxes[i]}) {
+      for (int id : {EffectDialogRows::kRows[i].sliderId, EffectDialogRows::kRows[i].editId}) {
         TTTOOLINFOA tool{};
         tool.cbSize = sizeof tool;
         tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
@@ -93,7 +89,8 @@ void CEffectDialog::ResetToOpening() {
   if (!params) return;
   m_bSuspendPreview = 1;
   for (int i = 0; i < kParamCount; ++i) {
-    SetDlgItemInt(m_hWnd, kBoxes[i], UINT(m_opened.*kParamRanges[i].field), TRUE);
+    SetDlgItemInt(m_hWnd, EffectDialogRows::kRows[i].editId, UINT(m_opened.*kParamRanges[i].field),
+                  TRUE);
     CommitValue(i);
   }
   Colour() = m_openedColour;
@@ -127,10 +124,10 @@ bool CEffectDialog::StepSetting(HWND control, int steps) {
   if (param < 0 || !::IsWindowEnabled(control)) return param >= 0;
   const ParamRange& range = kParamRanges[param];
   char text[kValueTextSize] = {};
-  GetDlgItemTextA(m_hWnd, kBoxes[param], text, kValueTextSize);
+  GetDlgItemTextA(m_hWnd, EffectDialogRows::kRows[param].editId, text, kValueTextSize);
   // What the box holds, clamped as a commit would, then moved and clamped again.
   const int32_t value = ClampToRange(ValueFromText(text, range) + steps, range);
-  SetDlgItemInt(m_hWnd, kBoxes[param], UINT(value), TRUE);
+  SetDlgItemInt(m_hWnd, EffectDialogRows::kRows[param].editId, UINT(value), TRUE);
   CommitValue(param);
   return true;
 }
@@ -146,7 +143,8 @@ bool CEffectDialog::FilterMessage(const MSG& message) {
       if (message.wParam == VK_UP || message.wParam == VK_DOWN) {
         // The boxes only: a slider moves on its own arrows as it always has.
         const int param = SettingOf(m_hWnd, message.hwnd);
-        if (param < 0 || message.hwnd != GetDlgItem(kBoxes[param])) return false;
+        if (param < 0 || message.hwnd != GetDlgItem(EffectDialogRows::kRows[param].editId))
+          return false;
         const int step = ShiftHeld() ? kShiftStep : 1;
         return StepSetting(message.hwnd, message.wParam == VK_UP ? step : -step);
       }

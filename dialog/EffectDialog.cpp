@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <iterator>
 
+#include "dialog/EffectDialogRows.h"
 #include "dialog/ParseValue.h"
 #include "dialog/Preview.h"
 #include "resources/ResourceIds.h"
@@ -26,23 +27,8 @@ bool Inside(const RECT& r, int x, int y) {
 
 }  // namespace
 
-// The seven settings' controls, in the order of the ranges table, and the message map.
+// The message map.
 struct EffectDialogMap {
-  struct Row {
-    int sliderId;
-    int editId;
-    ui::CSliderCtrl CEffectDialog::*slider;
-  };
-  static constexpr Row kRows[kParamCount] = {
-      {IDC_SLIDER_RED, IDC_EDIT_RED, &CEffectDialog::m_sliderRed},
-      {IDC_SLIDER_GREEN, IDC_EDIT_GREEN, &CEffectDialog::m_sliderGreen},
-      {IDC_SLIDER_BLUE, IDC_EDIT_BLUE, &CEffectDialog::m_sliderBlue},
-      {IDC_SLIDER_THRESHOLD, IDC_EDIT_THRESHOLD, &CEffectDialog::m_sliderThreshold},
-      {IDC_SLIDER_RADIUS, IDC_EDIT_RADIUS, &CEffectDialog::m_sliderRadius},
-      {IDC_SLIDER_STREAKS, IDC_EDIT_STREAKS, &CEffectDialog::m_sliderStreaks},
-      {IDC_SLIDER_ANGLE, IDC_EDIT_ANGLE, &CEffectDialog::m_sliderAngle},
-  };
-
   using D = CEffectDialog;
   static constexpr ui::MessageMapEntry<D> kMap[] = {
       ui::OnMessage(WM_PAINT, &D::OnPaint),
@@ -116,7 +102,7 @@ BOOL CEffectDialog::OnInitDialog() {
 
   // Every slider takes its range from the table the clamps use, so the two never part.
   for (int i = 0; i < kParamCount; ++i) {
-    const ui::CSliderCtrl& slider = this->*EffectDialogMap::kRows[i].slider;
+    const ui::CSliderCtrl& slider = this->*EffectDialogRows::kRows[i].slider;
     slider.SetRangeMin(kParamRanges[i].min, FALSE);
     slider.SetRangeMax(kParamRanges[i].max, FALSE);
   }
@@ -145,7 +131,7 @@ BOOL CEffectDialog::OnInitDialog() {
     Colour().use = 0;
   }
   for (int i = 0; i < kParamCount; ++i) {
-    SetDlgItemInt(m_hWnd, EffectDialogMap::kRows[i].editId, UINT(params->*kParamRanges[i].field),
+    SetDlgItemInt(m_hWnd, EffectDialogRows::kRows[i].editId, UINT(params->*kParamRanges[i].field),
                   TRUE);
     CommitValue(i);
   }
@@ -190,7 +176,7 @@ LRESULT CEffectDialog::OnHScroll(WPARAM wParam, LPARAM lParam) {
   auto slider = reinterpret_cast<HWND>(lParam);
   if (slider) {
     int id = ::GetDlgCtrlID(slider);
-    for (const EffectDialogMap::Row& row : EffectDialogMap::kRows) {
+    for (const EffectDialogRows::Row& row : EffectDialogRows::kRows) {
       if (row.sliderId != id) continue;
       char text[16];
       std::snprintf(text, sizeof text, "%d", int(::SendMessageA(slider, TBM_GETPOS, 0, 0)));
@@ -204,7 +190,7 @@ LRESULT CEffectDialog::OnHScroll(WPARAM wParam, LPARAM lParam) {
 void CEffectDialog::CommitValue(int param) {
   EffectParams* params = Params();
   if (!params) return;
-  const EffectDialogMap::Row& row = EffectDialogMap::kRows[param];
+  const EffectDialogRows::Row& row = EffectDialogRows::kRows[param];
   const ParamRange& range = kParamRanges[param];
 
   char text[kValueTextSize] = {};

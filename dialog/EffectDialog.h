@@ -28,6 +28,7 @@ class CEffectDialog : public ui::CDialog {
 
  private:
   friend struct EffectDialogMap;
+  friend struct EffectDialogRows;
 
   LRESULT OnPaint(WPARAM wParam, LPARAM lParam);
   LRESULT OnQueryDragIcon(WPARAM wParam, LPARAM lParam);

@@ -44,8 +44,7 @@ bool ApplyEffect(RenderContext& context, const EffectSettings& s, const RenderOp
                       uint32_t(colour.red & 0xFF) | (uint32_t(colour.green & 0xFF) << 8) |
                           (uint32_t(colour.blue & 0xFF) << 16),
                       GlowCopies(s, planes)};
-    return RenderGlow(context, job, options.tuning, loop, planes == 3 || !options.previewing,
-                      deep);
+    return RenderGlow(context, job, options.tuning, loop, planes == 3 || !options.previewing, deep);
   }
   return true;
 }
@@ -136,8 +135,8 @@ void ForEachRow(RenderContext& context, const EngineTuning& tuning, int32_t heig
 
 // With `copied` the output holds the input already; with `deep` see ApplyEffect.
 bool RenderEightBit(RenderContext& context, const PixelBuffers& b, const EffectSettings& settings,
-                    const RenderOptions& options, const HostPolling& polling,
-                    bool copied = false, const DeepRows* deep = nullptr) {
+                    const RenderOptions& options, const HostPolling& polling, bool copied = false,
+                    const DeepRows* deep = nullptr) {
   const int32_t width = std::max(b.width, 0);
   const int32_t height = std::max(b.height, 0);
   const size_t rowSize = b.planes > 0 ? size_t(width) * size_t(b.planes) : 0;
@@ -175,14 +174,19 @@ void RenderSixteenBit(RenderContext& context, const PixelBuffers& b, size_t samp
   const size_t inStride = std::max<size_t>(size_t(std::max(b.inRowBytes, 0)), 2 * samples);
   const size_t outStride = std::max<size_t>(size_t(std::max(b.outRowBytes, 0)), 2 * samples);
   const int64_t work = 3 * int64_t(samples / size_t(b.planes)) * height;
-  const PixelBuffers output{samples > 0 ? b.output : nullptr,
-                            int32_t(outStride),
-                            b.output,
-                            int32_t(outStride),
-                            std::max(b.width, 0),
-                            height,
-                            b.planes,
-                            8};
+  // The 8-bit render's rows, drawn in the first half of each row's bytes and read from
+  // `inputOffset` bytes into it.
+  auto eightBit = [&](size_t inputOffset) {
+    return PixelBuffers{samples > 0 ? b.output + inputOffset : nullptr,
+                        int32_t(outStride),
+                        b.output,
+                        int32_t(outStride),
+                        std::max(b.width, 0),
+                        height,
+                        b.planes,
+                        8};
+  };
+  const PixelBuffers output = eightBit(0);
   auto widen = [&] {
     ForEachRow(context, options.tuning, height, work, [&](int32_t y) {
       WidenRow(b.input + size_t(y) * inStride, b.output + size_t(y) * outStride, samples);
@@ -204,15 +208,7 @@ void RenderSixteenBit(RenderContext& context, const PixelBuffers& b, size_t samp
     NarrowToEightBits(b.input + size_t(y) * inStride, b.output + size_t(y) * outStride + samples,
                       samples);
   });
-  const PixelBuffers eight{samples > 0 ? b.output + samples : nullptr,
-                           int32_t(outStride),
-                           b.output,
-                           int32_t(outStride),
-                           std::max(b.width, 0),
-                           height,
-                           b.planes,
-                           8};
-  RenderEightBit(context, eight, settings, options, polling);
+  RenderEightBit(context, eightBit(samples), settings, options, polling);
   widen();
 }
 

@@ -151,6 +151,12 @@ DescriptorItem DescriptorItem::Raw(DescriptorKeyID key, DescriptorTypeID type,
   return item;
 }
 
+std::string CodeText(uint32_t code) {
+  std::string text;
+  for (int shift = 24; shift >= 0; shift -= 8) text += char(code >> shift);
+  return text;
+}
+
 std::vector<uint8_t> EncodeDescriptor(const Descriptor& descriptor) {
   std::vector<uint8_t> out;
   Encode(descriptor, out);

@@ -35,6 +35,9 @@ struct DescriptorItem {
   bool operator==(const DescriptorItem&) const = default;
 };
 
+// A four-character code as its characters: "tsRy".
+std::string CodeText(uint32_t code);
+
 // The bytes a handle of this host holds for a descriptor, and back. Decoding refuses
 // anything malformed, and objects nested deeper than a few levels.
 std::vector<uint8_t> EncodeDescriptor(const Descriptor& descriptor);

@@ -11,19 +11,21 @@
 
 #include "filterhost/Descriptors.h"
 #include "filterhost/FilterHost.h"
+#include "host/EffectParams.h"
 #include "host/Entry.h"
 
 namespace {
 
+// The keys the plug-in knows, from its parameter table, and a colour's channels.
 DescriptorKeyID FuzzKey(FuzzedDataProvider& in) {
-  const DescriptorKeyID known[] = {FourCC('m', 't', 'C', 'h'),
-                                   FourCC('t', 'h', 'r', 'H'),
-                                   FourCC('r', 'a', 'D', 's'),
-                                   FourCC('s', 't', 'R', 'k'),
-                                   FourCC('a', 'n', 'G', 'l'),
-                                   FourCC('m', 'o', 'D', 'e'),
-                                   FourCC('e', 'f', 'C', 'l'),
-                                   FourCC('u', 's', 'C', 'l'),
+  const DescriptorKeyID known[] = {kMatchParam.key,
+                                   kParamRanges[kParamThreshold].key,
+                                   kParamRanges[kParamRadius].key,
+                                   kParamRanges[kParamStreaks].key,
+                                   kParamRanges[kParamAngle].key,
+                                   kModeParam.key,
+                                   kEffectColourParam.key,
+                                   kUseColourParam.key,
                                    kKeyRed,
                                    kKeyGreen,
                                    kKeyBlue};
@@ -46,10 +48,9 @@ Descriptor FuzzDescriptor(FuzzedDataProvider& in, int depth) {
         d.push_back(DescriptorItem::Bool(key, in.ConsumeBool()));
         break;
       case 3:
-        d.push_back(DescriptorItem::Enum(
-            key, in.ConsumeIntegral<uint32_t>(),
-            in.PickValueInArray({FourCC('g', 'l', 'O', 'w'), FourCC('s', 'p', 'K', 'l'),
-                                 in.ConsumeIntegral<uint32_t>()})));
+        d.push_back(DescriptorItem::Enum(key, in.ConsumeIntegral<uint32_t>(),
+                                         in.PickValueInArray({kModeValueKeys[0], kModeValueKeys[1],
+                                                              in.ConsumeIntegral<uint32_t>()})));
         break;
       case 4:
         if (depth < 3)

@@ -107,6 +107,11 @@ class SettingsReader {
   const ReadDescriptorProcs& procs_;
 };
 
+// Red, green or blue of the colour to match.
+int32_t EffectParams::*MatchField(int channel) {
+  return kParamRanges[kMatchParam.first + channel].field;
+}
+
 // The settings one descriptor holds, by key.
 std::vector<DescriptorKeyID> SettingKeys() {
   std::vector<DescriptorKeyID> keys{kMatchParam.key};
@@ -152,9 +157,9 @@ ScriptedSettings ReadScriptedSettings(FilterRecord& record, PIDescriptorParamete
       if (key == kMatchParam.key) {
         seenMatch = true;
         if (std::optional<Rgb> rgb = reader.Colour(token, kMatchParam.label)) {
-          params.*kParamRanges[kMatchParam.first].field = rgb->red;
-          params.*kParamRanges[kMatchParam.first + 1].field = rgb->green;
-          params.*kParamRanges[kMatchParam.first + 2].field = rgb->blue;
+          params.*MatchField(0) = rgb->red;
+          params.*MatchField(1) = rgb->green;
+          params.*MatchField(2) = rgb->blue;
         }
       } else if (key == kModeParam.key) {
         seenMode = true;
@@ -233,10 +238,8 @@ bool WriteScriptedSettings(FilterRecord& record, PIDescriptorParameters& scripti
 
   PIWriteDescriptor token = procs.openWriteDescriptorProc();
   if (!token) return false;
-  const ParamRange& first = kParamRanges[kMatchParam.first];
-  putColour(token, kMatchParam.key, params.*first.field,
-            params.*kParamRanges[kMatchParam.first + 1].field,
-            params.*kParamRanges[kMatchParam.first + 2].field);
+  putColour(token, kMatchParam.key, params.*MatchField(0), params.*MatchField(1),
+            params.*MatchField(2));
   for (const ParamRange& range : kParamRanges)
     if (range.key) keep(procs.putIntegerProc(token, range.key, params.*range.field));
   const int32_t mode = params.*kModeParam.field;

@@ -28,12 +28,6 @@
 #include "dialog/NoDialog.h"
 #endif
 
-std::string CodeText(uint32_t c) {
-  std::string s;
-  for (int shift = 24; shift >= 0; shift -= 8) s += char(c >> shift);
-  return s;
-}
-
 // Descriptors as a test failure shows them.
 void PrintTo(const DescriptorItem& item, std::ostream* out) {
   *out << "'" << CodeText(item.key) << "' " << CodeText(item.type) << " ";
@@ -107,7 +101,9 @@ class Dialogs {
     stop_ = true;
     watcher_.join();
   }
-  int Shown() { return shown_; }
+  int Shown() {
+    return shown_;
+  }
 
  private:
   std::atomic<bool> stop_{false};

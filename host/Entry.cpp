@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "host/KnownHosts.h"
 #include "host/PseudoHandle.h"
 #include "host/Selectors.h"
 
@@ -56,14 +57,17 @@ void Dispatch(int16_t selector, void* record, intptr_t* data, int16_t* result) {
 // with the user's documents. It ends the call with a result code instead; a host that loops
 // on the request rectangles is stopped by emptying them.
 extern "C" void ENTRYPOINT(int16_t selector, void* record, intptr_t* data, int16_t* result) {
+  bool thrown = true;
   try {
     Dispatch(selector, record, data, result);
-    return;
+    thrown = false;
   } catch (const std::bad_alloc&) {
     *result = kMemFullErr;
   } catch (...) {
     *result = kInternalErr;
   }
-  if ((selector == kSelectorStart || selector == kSelectorContinue) && record)
+  if (thrown && (selector == kSelectorStart || selector == kSelectorContinue) && record)
     EmptyRequests(static_cast<FilterRecord*>(record));
+  if (selector != kSelectorAbout && record)
+    TellWhereTheHostWouldNot(*static_cast<const FilterRecord*>(record), result);
 }

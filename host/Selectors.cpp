@@ -1,6 +1,9 @@
 #include "host/Selectors.h"
 
+#include "host/KnownHosts.h"
+#include "host/PluginGlobals.h"
 #include "host/PseudoHandle.h"
+#include "host/RememberedSettings.h"
 #include "platform/MessageBox.h"
 
 const char kAboutText[] = "Corvanel\nCopyright (c) 2026 Tessory. All rights reserved.";
@@ -17,7 +20,11 @@ bool EnsureDefaultParameters(PluginGlobals* globals) {
     globals->result = kMemFullErr;
     return false;
   }
-  *ParamsFromHandle(record->parameters) = DefaultEffectParams();
+  EffectParams* params = ParamsFromHandle(record->parameters);
+  *params = DefaultEffectParams();
+  // A host that forgot the record of its last run: its settings come from the plug-in's file.
+  if (!TraitsOfHost(record->hostSig).keepsParameters)
+    RecallSettings(params, &LoadedDialogState().customColour);
   return true;
 }
 

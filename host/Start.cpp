@@ -1,5 +1,7 @@
 #include "dialog/ParametersDialog.h"
+#include "host/KnownHosts.h"
 #include "host/PseudoHandle.h"
+#include "host/RememberedSettings.h"
 #include "host/RenderEffect.h"
 #include "host/Scripting.h"
 #include "host/ScriptingTypes.h"
@@ -124,6 +126,9 @@ void RunStart(PluginGlobals* globals) {
   if (scripting && globals->result == kNoErr)
     WriteScriptedSettings(*record, *scripting, *ParamsOf(*globals),
                           LoadedDialogState().customColour);
+  // A host that will forget the record: the plug-in keeps what this run drew for its next.
+  if (globals->result == kNoErr && !TraitsOfHost(record->hostSig).keepsParameters)
+    RememberSettings(*ParamsOf(*globals), LoadedDialogState().customColour);
 }
 
 }  // namespace

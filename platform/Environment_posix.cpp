@@ -12,4 +12,16 @@ bool EnvironmentValue(const char* name, char* text, size_t size) {
   return true;
 }
 
+bool UserSettingsFolder(std::filesystem::path* folder) {
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  if (config && *config) {
+    *folder = std::filesystem::path(config) / "corvanel";
+    return true;
+  }
+  const char* home = std::getenv("HOME");
+  if (!home || !*home) return false;
+  *folder = std::filesystem::path(home) / ".config" / "corvanel";
+  return true;
+}
+
 }  // namespace platform

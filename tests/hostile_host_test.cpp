@@ -7,18 +7,25 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 
 #include "filterhost/PluginModule.h"
 #include "host/EffectParams.h"
+#include "host/KnownHosts.h"
 #include "tests/EngineTestSupport.h"
 #include "tests/support/TestHost.h"
 #ifdef _WIN32
+#include <windows.h>
+
 #include "tests/support/MessageBoxWatcher.h"
 #include "tests/support/PluginPath_win.h"
 #else
 #include "platform/NativeStandIns.h"
+#include "tests/support/EntryCall.h"
 #endif
 
 namespace {
@@ -83,14 +90,17 @@ bool Unchanged(const TestHost& host) {
   return host.output().pixels == host.source().pixels;
 }
 
-// Messages the plug-in showed, each dismissed at once.
+// Messages the plug-in showed, each dismissed at once: title and text.
 class ShownBoxes {
  public:
+  struct Box {
+    std::string title, text;
+  };
 #ifdef _WIN32
-  std::vector<std::string> Titles() {
-    std::vector<std::string> titles;
-    for (const SeenMessageBox& box : watcher_.Seen()) titles.push_back(box.title);
-    return titles;
+  std::vector<Box> Seen() {
+    std::vector<Box> boxes;
+    for (const SeenMessageBox& box : watcher_.Seen()) boxes.push_back({box.title, box.text});
+    return boxes;
   }
 
  private:
@@ -99,12 +109,54 @@ class ShownBoxes {
   ShownBoxes() {
     platform::ShownMessages().clear();
   }
-  std::vector<std::string> Titles() {
-    std::vector<std::string> titles;
-    for (const platform::ShownMessage& m : platform::ShownMessages()) titles.push_back(m.title);
-    return titles;
+  std::vector<Box> Seen() {
+    std::vector<Box> boxes;
+    for (const platform::ShownMessage& m : platform::ShownMessages())
+      boxes.push_back({m.title, m.text});
+    return boxes;
   }
 #endif
+ public:
+  std::vector<std::string> Titles() {
+    std::vector<std::string> titles;
+    for (const Box& box : Seen()) titles.push_back(box.title);
+    return titles;
+  }
+};
+
+// Points the plug-in's settings folder at a fresh folder of the test's while it lives.
+class ScratchSettingsFolder {
+ public:
+  ScratchSettingsFolder() {
+    root_ = std::filesystem::temp_directory_path() /
+            ("corvanel-settings-" + std::to_string(reinterpret_cast<uintptr_t>(this)));
+    std::filesystem::remove_all(root_);
+#ifdef _WIN32
+    SetEnvironmentVariableW(L"APPDATA", root_.wstring().c_str());
+    file_ = root_ / "Tessory" / "Corvanel" / "last-run.settings";
+#else
+    setenv("XDG_CONFIG_HOME", root_.string().c_str(), 1);
+    file_ = root_ / "corvanel" / "last-run.settings";
+#endif
+  }
+  ~ScratchSettingsFolder() {
+#ifdef _WIN32
+    SetEnvironmentVariableW(L"APPDATA", nullptr);
+#else
+    unsetenv("XDG_CONFIG_HOME");
+#endif
+    std::filesystem::remove_all(root_);
+  }
+  const std::filesystem::path& File() const {
+    return file_;
+  }
+  void Write(const std::string& bytes) const {
+    std::filesystem::create_directories(file_.parent_path());
+    std::ofstream(file_, std::ios::binary) << bytes;
+  }
+
+ private:
+  std::filesystem::path root_, file_;
 };
 
 // Runs that must come out exactly as the plain rules render them: result 0, two
@@ -180,6 +232,46 @@ const ExactCase kExactCases[] = {
      [](TestHost& h, int run) {
        if (run == 1) h.polling.abortAtCall = -1;
      }},
+    // What third-party hosts are reported to do.
+    {"a host that fills only the fields it knows: the rest zero, no padding, no suites",
+     [](TestHost& h) {
+       h.quirks.hostSig = kGimpPspiHostSig;
+       h.quirks.edgePadding = 0;
+       h.quirks.adjust = [](FilterRecord& r) {
+         std::memset(r.opaqueAfterImageMode, 0, sizeof r.opaqueAfterImageMode);
+         std::memset(r.opaqueAfterMaskPadding, 0, sizeof r.opaqueAfterMaskPadding);
+         std::memset(r.opaqueBeforeDescriptorParameters, 0,
+                     sizeof r.opaqueBeforeDescriptorParameters);
+         r.opaqueAfterHostSig = r.opaqueAfterMaskRate = nullptr;
+         r.opaqueAfterTransparencyMask[0] = r.opaqueAfterTransparencyMask[1] = nullptr;
+         r.inLayerPlanes = r.inTransparencyMask = 0;
+         r.handleProcs = nullptr;
+         r.descriptorParameters = nullptr;
+         r.errorString = nullptr;
+         r.platformData = nullptr;
+       };
+     },
+     1, nullptr},
+    {"a selection's mask handed with its bounds, for the host to clip to (Paint.NET)",
+     [](TestHost& h) {
+       InsideWithStaleRequest(h, 4, 0, Sparkle());
+       h.quirks.hostSig = FourCC('N', 'D', 'P', '.');
+       h.quirks.adjust = [](FilterRecord& r) {
+         static std::vector<uint8_t> ellipse;
+         const int32_t w = r.filterRect.right - r.filterRect.left;
+         const int32_t rows = r.filterRect.bottom - r.filterRect.top;
+         ellipse.assign(size_t(w) * rows, 0);
+         for (int32_t y = 0; y < rows; ++y)
+           for (int32_t x = 0; x < w; ++x) {
+             const double dx = (x + 0.5) / w - 0.5, dy = (y + 0.5) / rows - 0.5;
+             ellipse[size_t(y) * w + x] = dx * dx + dy * dy < 0.25 ? 255 : 0;
+           }
+         r.haveMask = 1;
+         r.maskData = ellipse.data();
+         r.maskRowBytes = w;
+       };
+     },
+     1, nullptr},
     {"an abort at the first row, any nonzero byte under garbage",
      [](TestHost& h) {
        h.SetDocument(Scene(19, 13, 4, 6));
@@ -199,6 +291,7 @@ class ExactRuns : public ::testing::TestWithParam<ExactCase> {};
 
 // Each case in an 8-bit document, or in the same document at 16 bits.
 void RunExactCase(const ExactCase& c, int depth) {
+  const ScratchSettingsFolder settings;  // what hosts that forget records leave stays here
   std::unique_ptr<PluginModule> plugin = LoadPlugin();
   ASSERT_NE(plugin, nullptr);
   TestHost host(*plugin);
@@ -377,6 +470,126 @@ TEST(HostileHost, ImagesOfDifferentSizesInARowOnOneLoadedPlugin) {
     const oracle::Image expected = Expected(host, s.params, &calls);
     EXPECT_EQ(host.Run(), kNoErr);
     EXPECT_TRUE(host.Output().samples == expected.samples);
+  }
+}
+
+// Hosts that drop the plug-in's error codes without a word (IrfanView): the plug-in tells
+// the user itself and returns 1 (the user was told). Every other host gets the code and
+// shows its own message; a cancel the user chose in the host needs no message.
+TEST(HostileHost, AFailureIsToldWhereTheHostWouldStaySilent) {
+  std::unique_ptr<PluginModule> plugin = LoadPlugin();
+  ASSERT_NE(plugin, nullptr);
+  struct Case {
+    const char* name;
+    OSType hostSig;
+    std::vector<OSErr> advanceResults;
+    OSErr result;
+    const char* told;  // part of the message's text; null: no message
+  };
+  const Case cases[] = {
+      {"IrfanView, no memory for the image",
+       kIrfanViewHostSig,
+       {kMemFullErr},
+       kUserCancelled,
+       "not enough memory"},
+      {"IrfanView, the output refused",
+       kIrfanViewHostSig,
+       {0, -4},
+       kUserCancelled,
+       "the editor reported error -4"},
+      {"IrfanView, the user cancelled in the host", kIrfanViewHostSig, {-128}, -128, nullptr},
+      {"Photoshop, no memory", FourCC('8', 'B', 'I', 'M'), {kMemFullErr}, kMemFullErr, nullptr},
+      {"GIMP's pspi, the output refused", kGimpPspiHostSig, {0, -4}, -4, nullptr},
+      {"a host nobody knows", FourCC('N', 'O', 'N', 'E'), {0, -30000}, -30000, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TestHost host(*plugin);
+    host.SetDocument(Scene(20, 14, 3, 2));
+    host.SetParams(Glow());
+    host.quirks.hostSig = c.hostSig;
+    host.quirks.advanceResults = c.advanceResults;
+    ShownBoxes boxes;
+    EXPECT_EQ(host.Run(), c.result);
+    EXPECT_TRUE(Unchanged(host));
+    EXPECT_TRUE(host.RequestsWithdrawn());
+    const std::vector<ShownBoxes::Box> seen = boxes.Seen();
+    if (!c.told) {
+      EXPECT_TRUE(seen.empty());
+      continue;
+    }
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].title, "Corvanel");
+    EXPECT_NE(seen[0].text.find(c.told), std::string::npos) << seen[0].text;
+  }
+#ifndef _WIN32
+  // The plug-in's own allocation failing is told the same way.
+  EntryCall call;
+  call.record.hostSig = kIrfanViewHostSig;
+  ShownBoxes boxes;
+  platform::FailNextAllocations(1);
+  EXPECT_EQ(call.Call(kSelectorParameters), kUserCancelled);
+  platform::FailNextAllocations(0);
+  ASSERT_EQ(boxes.Titles(), std::vector<std::string>{"Corvanel"});
+#endif
+}
+
+// Hosts that hand no record back at the next run (GIMP's pspi, IrfanView) start it on the
+// settings of the last run that went through on such a host, kept in the plug-in's file;
+// hosts that keep the record never read or write the file.
+TEST(HostileHost, HostsThatForgetTheRecordGetTheLastRunsSettings) {
+  EffectParams last = Sparkle();
+  last.threshold = 44, last.radius = 17, last.angle = 120, last.streaks = 9;
+  struct Case {
+    const char* name;
+    OSType hostSig;
+    std::vector<OSErr> firstRunAdvance;  // the run that would leave its settings
+    std::string planted;                 // a file there before; empty: none
+    bool recalled;                       // the second run draws `last`, else the defaults
+  };
+  // Our mark, the right size, every value out of range.
+  const std::string foreign = "CVL1" + std::string(48, 'x');
+  const Case cases[] = {
+      {"GIMP's pspi", kGimpPspiHostSig, {}, "", true},
+      {"IrfanView", kIrfanViewHostSig, {}, "", true},
+      {"GIMP's pspi over a file not ours", kGimpPspiHostSig, {}, foreign, true},
+      {"GIMP's pspi, a first run that failed", kGimpPspiHostSig, {kMemFullErr}, "", false},
+      {"GIMP's pspi, a file not ours and nothing since",
+       kGimpPspiHostSig,
+       {kMemFullErr},
+       foreign,
+       false},
+      {"a host that keeps the record", FourCC('N', 'O', 'N', 'E'), {}, "", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const ScratchSettingsFolder folder;
+    if (!c.planted.empty()) folder.Write(c.planted);
+    std::unique_ptr<PluginModule> plugin = LoadPlugin();
+    ASSERT_NE(plugin, nullptr);
+    {
+      TestHost host(*plugin);
+      host.SetDocument(Scene(24, 18, 3, 5));
+      host.SetParams(last);
+      host.quirks.hostSig = c.hostSig;
+      host.quirks.advanceResults = c.firstRunAdvance;
+      ShownBoxes boxes;  // IrfanView's failures are told
+      host.Run();
+    }
+    EXPECT_EQ(std::filesystem::exists(folder.File()), c.recalled || !c.planted.empty());
+    // The next run starts without a record, as from a new process.
+    TestHost host(*plugin);
+    host.SetDocument(Scene(24, 18, 3, 6));
+    host.quirks.hostSig = c.hostSig;
+    host.quirks.dropParameters = true;
+    EffectParams expectedParams = c.recalled ? last : DefaultEffectParams();
+    oracle::ScriptedHost calls;
+    const oracle::Image expected = Expected(host, expectedParams, &calls);
+    EXPECT_EQ(host.Run(), kNoErr);
+    EXPECT_TRUE(host.Output().samples == expected.samples);
+    ASSERT_NE(host.params(), nullptr);
+    EXPECT_EQ(host.params()->radius, expectedParams.radius);
+    EXPECT_EQ(host.params()->mode, expectedParams.mode);
   }
 }
 

@@ -39,6 +39,9 @@ class DialogHost {
   // colour. False when nothing was rendered; otherwise `rendered` holds the buffers drawn.
   virtual bool RenderPreview(PixelBuffers& rendered) = 0;
   virtual DialogState& State() = 0;
+  // False for a host known to ignore inputRate: it would hand the corner of the image at full
+  // size for a reduced request, so the preview asks it for an unreduced part instead.
+  virtual bool ReducesPreview() { return true; }
 
  protected:
   ~DialogHost() = default;

@@ -327,22 +327,24 @@ Rect& CEffectDialog::GetPreviewFrame(Rect& out) const {
 void CEffectDialog::AcquirePreview() {
   FilterRecord* record = Record();
   int32_t factor = 1;
-  FitPreview(record->filterRect, m_pHost->PreviewRect(), factor);
+  // The part of the image asked for, in the coordinates of the reduced image.
+  Rect part = record->filterRect;
+  if (m_pHost->ReducesPreview()) {
+    FitPreview(record->filterRect, m_pHost->PreviewRect(), factor);
+    RectScale(part, 1, int16_t(factor));
+  } else {
+    CropPreview(record->filterRect, m_pHost->PreviewRect());
+    part = m_pHost->PreviewRect();
+  }
   Params()->scale = float(factor);
-  const int16_t den = int16_t(factor);
-  RectCopy(record->inRect, record->filterRect);
-  RectScale(record->inRect, 1, den);
-  RectCopy(record->outRect, record->filterRect);
-  RectScale(record->outRect, 1, den);
+  RectCopy(record->inRect, part);
+  RectCopy(record->outRect, part);
   record->outLoPlane = 0;
   record->inLoPlane = 0;
   record->outHiPlane = int16_t(record->planes - 1);
   record->inHiPlane = record->outHiPlane;
   const bool floatingMask = record->haveMask && record->isFloating;
-  if (floatingMask) {
-    RectCopy(record->maskRect, record->filterRect);
-    RectScale(record->maskRect, 1, den);
-  }
+  if (floatingMask) RectCopy(record->maskRect, part);
   record->inputRate = IntToFixed(factor);
   if (record->haveMask) record->maskRate = IntToFixed(factor);
   record->inputPadding = kWantsEdgeReplication;

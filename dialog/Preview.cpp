@@ -46,6 +46,18 @@ void FitPreview(const Rect& filterRect, Rect& frame, int32_t& factor) {
   RectScale(frame, 1, int16_t(factor));
 }
 
+void CropPreview(const Rect& filterRect, Rect& frame) {
+  RectInset(frame, 1, 1);
+  const int32_t imageW = int32_t(filterRect.right) - filterRect.left;
+  const int32_t imageH = int32_t(filterRect.bottom) - filterRect.top;
+  const int32_t w = std::clamp(int32_t(frame.right) - frame.left, 0, std::max(imageW, 0));
+  const int32_t h = std::clamp(int32_t(frame.bottom) - frame.top, 0, std::max(imageH, 0));
+  frame.left = int16_t(filterRect.left + (imageW - w) / 2);
+  frame.top = int16_t(filterRect.top + (imageH - h) / 2);
+  frame.right = int16_t(frame.left + w);
+  frame.bottom = int16_t(frame.top + h);
+}
+
 PreviewSpot CentreInFrame(const VRect& frame, int32_t originX, int32_t originY, int32_t w,
                           int32_t h) {
   return {(frame.left + frame.right - w) / 2 - originX,

@@ -19,6 +19,10 @@ void RectScale(Rect& r, int16_t num, int16_t den);
 // reduced by that factor.
 void FitPreview(const Rect& filterRect, Rect& frame, int32_t& factor);
 
+// For a host that cannot reduce the image: the middle of the filter rectangle at full size,
+// as much of it as fits the frame less its border. frame is left holding that part.
+void CropPreview(const Rect& filterRect, Rect& frame);
+
 // Where an image of width w and height h is drawn centred on the frame: frame in screen
 // coordinates, origin the screen position of the client area's corner; the result in
 // client coordinates.

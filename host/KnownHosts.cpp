@@ -18,6 +18,7 @@ HostTraits TraitsOfHost(OSType hostSig) {
     traits.keepsParameters = false;
   } else if (hostSig == kGimpPspiHostSig) {
     traits.keepsParameters = false;
+    traits.reducesPreview = false;
   }
   return traits;
 }

@@ -11,6 +11,8 @@ struct HostTraits {
   // The host hands the parameter record back at its next run. Some start each run without
   // one (and unload the plug-in in between), so every dialog would open on the defaults.
   bool keepsParameters = true;
+  // The host reduces the image for a request at an inputRate above 1.
+  bool reducesPreview = true;
 };
 
 inline constexpr OSType kIrfanViewHostSig = FourCC('U', 'P', '2', '0');

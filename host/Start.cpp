@@ -30,6 +30,9 @@ class StartDialogHost final : public DialogHost {
     return RenderEffect(globals_, context_, options, &rendered);
   }
   DialogState& State() override { return LoadedDialogState(); }
+  bool ReducesPreview() override {
+    return TraitsOfHost(globals_->filterRecord->hostSig).reducesPreview;
+  }
 
  private:
   PluginGlobals* globals_;

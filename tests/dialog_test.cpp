@@ -22,6 +22,7 @@
 #include "filterhost/FilterHost.h"
 #include "filterhost/PluginModule.h"
 #include "host/EffectParams.h"
+#include "host/KnownHosts.h"
 #include "imagefile/ImageFile.h"
 #include "resources/ResourceIds.h"
 #include "tests/oracle/Oracle.h"
@@ -1025,6 +1026,7 @@ TEST_F(DialogTest, ThePreviewIsTheFilterRectangleReducedToFitTheFrameAndCentredO
     const char* name;
     int width, height, planes;
     Rect filter;  // all zero: the whole image
+    OSType hostSig = FourCC('8', 'B', 'I', 'M');
   } cases[] = {
       {"1000 x 600", 1000, 600, 3, {}},
       {"fits", 200, 100, 3, {}},
@@ -1033,6 +1035,10 @@ TEST_F(DialogTest, ThePreviewIsTheFilterRectangleReducedToFitTheFrameAndCentredO
       {"one pixel higher", insetW, insetH + 1, 3, {}},
       {"offset filter rectangle", 1010, 610, 3, {7, 5, 607, 1005}},
       {"four planes", 300, 200, 4, {}},
+      // A host that ignores inputRate: the middle of the image at full size instead.
+      {"GIMP's pspi", 1000, 600, 3, {}, kGimpPspiHostSig},
+      {"GIMP's pspi, offset filter rectangle", 1010, 611, 4, {7, 5, 608, 1005}, kGimpPspiHostSig},
+      {"GIMP's pspi, fits", 200, 100, 3, {}, kGimpPspiHostSig},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -1044,6 +1050,7 @@ TEST_F(DialogTest, ThePreviewIsTheFilterRectangleReducedToFitTheFrameAndCentredO
     const Rect sentinel{-3, -4, -5, -6};
     setup.adjust = [&](FilterRecord& r) {
       r.filterRect = filter;
+      r.hostSig = c.hostSig;
       r.maskRect = sentinel;  // no mask: these must stay as the host left them
       r.maskRate = 0x12345;
       r.maskPadding = 77;
@@ -1052,10 +1059,17 @@ TEST_F(DialogTest, ThePreviewIsTheFilterRectangleReducedToFitTheFrameAndCentredO
 
     const int imageW = filter.right - filter.left, imageH = filter.bottom - filter.top;
     auto ceilDiv = [](int a, int b) { return (a + b - 1) / b; };
-    const int factor = std::max(ceilDiv(imageW, std::min(insetW, imageW)),
-                                ceilDiv(imageH, std::min(insetH, imageH)));
-    const Rect reduced{int16_t(filter.top / factor), int16_t(filter.left / factor),
-                       int16_t(filter.bottom / factor), int16_t(filter.right / factor)};
+    const bool reducing = c.hostSig != kGimpPspiHostSig;
+    const int factor = reducing ? std::max(ceilDiv(imageW, std::min(insetW, imageW)),
+                                           ceilDiv(imageH, std::min(insetH, imageH)))
+                                : 1;
+    const int cropW = std::min(insetW, imageW), cropH = std::min(insetH, imageH);
+    const int16_t cropTop = int16_t(filter.top + (imageH - cropH) / 2);
+    const int16_t cropLeft = int16_t(filter.left + (imageW - cropW) / 2);
+    const Rect reduced =
+        reducing ? Rect{int16_t(filter.top / factor), int16_t(filter.left / factor),
+                        int16_t(filter.bottom / factor), int16_t(filter.right / factor)}
+                 : Rect{cropTop, cropLeft, int16_t(cropTop + cropH), int16_t(cropLeft + cropW)};
     const std::vector<Request> requests = Requests();
     ASSERT_EQ(requests.size(), 1u);
     const Request& q = requests[0];

@@ -1,13 +1,14 @@
 // The conventions users of Photoshop-compatible editors know from every filter dialog: Alt
 // turns Cancel into Reset, Up and Down (Shift: by 10) and the mouse wheel step a setting,
-// each setting's controls explain it in a tooltip, and the dialog opens where it was last
-// left. None of them changes what a control stores or when the preview renders: a step
-// is a value typed into the box and committed.
+// each setting's controls explain it in a tooltip, the dialog opens where it was last left
+// and follows a change of resolution while it is open. None of them changes what a control stores
+// or when the preview renders: a step is a value typed into the box and committed.
 #include "dialog/EffectDialog.h"
 
 #include <commctrl.h>
 #include <windowsx.h>
 
+#include <algorithm>
 #include <string>
 
 #include "dialog/EffectDialogRows.h"
@@ -50,10 +51,33 @@ LRESULT CALLBACK MessageFilter(int code, WPARAM wParam, LPARAM lParam) {
   return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
+// The resolution of the monitor the window is on, for a host aware of each monitor's; the
+// system's otherwise.
+UINT WindowDpi(HWND window) {
+  using GetDpiForWindowProc = UINT(WINAPI*)(HWND);
+  // Only from Windows 10 on: looked up, so that the plug-in still loads on older systems.
+  static const auto getDpi = reinterpret_cast<GetDpiForWindowProc>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "GetDpiForWindow")));
+  if (getDpi)
+    if (const UINT dpi = getDpi(window)) return dpi;
+  HDC dc = GetDC(window);
+  const int dpi = GetDeviceCaps(dc, LOGPIXELSY);
+  ReleaseDC(window, dc);
+  return dpi > 0 ? UINT(dpi) : 96;
+}
+
+RECT RectInParent(HWND parent, HWND child) {
+  RECT r{};
+  GetWindowRect(child, &r);
+  MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
+  return r;
+}
+
 }  // namespace
 
 void CEffectDialog::SetUpConventions() {
   t_open = this;
+  m_dpi = WindowDpi(m_hWnd);
   // Every message of the modal loop passes here before the dialog manager sees it.
   m_messageFilter = SetWindowsHookExA(WH_MSGFILTER, MessageFilter, nullptr, GetCurrentThreadId());
 
@@ -213,9 +237,73 @@ LRESULT CEffectDialog::OnMove(WPARAM wParam, LPARAM lParam) {
   return Default(WM_MOVE, wParam, lParam);
 }
 
+// A host aware of each monitor's resolution moves the dialog to a monitor of another. Where
+// the system scales dialogs itself, the controls have their new size once the default
+// handling is done; elsewhere the dialog scales them. Either way the preview is asked for
+// again, reduced to fit its new frame, and drawn at the new size.
+LRESULT CEffectDialog::OnDpiChanged(WPARAM wParam, LPARAM lParam) {
+  const UINT dpi = HIWORD(wParam);
+  RECT client{};
+  ::GetClientRect(m_hWnd, &client);
+  HWND frame = GetDlgItem(IDC_PREVIEW);
+  const RECT before = RectInParent(m_hWnd, frame);
+  const LRESULT result = Default(WM_DPICHANGED, wParam, lParam);
+  const RECT after = RectInParent(m_hWnd, frame);
+  const bool scaled = after.right - after.left != before.right - before.left ||
+                      after.bottom - after.top != before.bottom - before.top;
+  const UINT from = m_dpi;
+  if (dpi && dpi != from && !scaled) ScaleControls(from, dpi);
+  if (dpi) m_dpi = dpi;
+  if (const RECT* suggested = reinterpret_cast<const RECT*>(lParam)) {
+    LONG width = suggested->right - suggested->left, height = suggested->bottom - suggested->top;
+    SetWindowPos(m_hWnd, nullptr, suggested->left, suggested->top, width, height,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    // A frame that keeps its old thickness (a system that does not scale it) leaves less
+    // room inside than the controls now take: the window grows by what is missing.
+    RECT now{};
+    ::GetClientRect(m_hWnd, &now);
+    const LONG needW = MulDiv(client.right, int(m_dpi), int(from));
+    const LONG needH = MulDiv(client.bottom, int(m_dpi), int(from));
+    if (now.right < needW || now.bottom < needH) {
+      width += std::max(needW - now.right, 0L);
+      height += std::max(needH - now.bottom, 0L);
+      SetWindowPos(m_hWnd, nullptr, 0, 0, width, height,
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+  }
+  GetPreviewFrame(m_pHost->PreviewRect());
+  AcquirePreview();
+  UpdatePreview();
+  InvalidateRect(m_hWnd, nullptr, TRUE);
+  return result;
+}
+
+void CEffectDialog::ScaleControls(UINT from, UINT to) {
+  // The labels' font is the controls' font: the dialog's own stays as the template made it.
+  HFONT font = reinterpret_cast<HFONT>(::SendMessageA(GetDlgItem(IDC_LABEL_RED), WM_GETFONT, 0, 0));
+  LOGFONTA face{};
+  HFONT scaledFont = nullptr;
+  if (font && GetObjectA(font, sizeof face, &face)) {
+    face.lfHeight = MulDiv(face.lfHeight, int(to), int(from));
+    scaledFont = CreateFontIndirectA(&face);
+  }
+  for (HWND child = ::GetWindow(m_hWnd, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+    const RECT r = RectInParent(m_hWnd, child);
+    auto scale = [&](LONG v) { return MulDiv(v, int(to), int(from)); };
+    MoveWindow(child, scale(r.left), scale(r.top), scale(r.right) - scale(r.left),
+               scale(r.bottom) - scale(r.top), FALSE);
+    if (scaledFont) ::SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(scaledFont), FALSE);
+  }
+  if (scaledFont) {
+    if (m_scaledFont) DeleteObject(m_scaledFont);
+    m_scaledFont = scaledFont;
+  }
+}
+
 // The modal loop has ended by now: nothing of the dialog's may stay behind in the host's
 // thread.
 CEffectDialog::~CEffectDialog() {
   if (m_messageFilter) UnhookWindowsHookEx(m_messageFilter);
+  if (m_scaledFont) DeleteObject(m_scaledFont);
   if (t_open == this) t_open = nullptr;
 }

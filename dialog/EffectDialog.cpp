@@ -38,6 +38,7 @@ struct EffectDialogMap {
       ui::OnMessage(WM_LBUTTONDOWN, &D::OnLButtonDown),
       ui::OnMessage(WM_MOVE, &D::OnMove),
       ui::OnMessage(WM_ACTIVATE, &D::OnActivate),
+      ui::OnMessage(WM_DPICHANGED, &D::OnDpiChanged),
       ui::OnCommand(IDC_EDIT_RED, EN_KILLFOCUS, &D::OnKillFocusRed),
       ui::OnCommand(IDC_EDIT_GREEN, EN_KILLFOCUS, &D::OnKillFocusGreen),
       ui::OnCommand(IDC_EDIT_BLUE, EN_KILLFOCUS, &D::OnKillFocusBlue),

@@ -58,10 +58,11 @@ class CEffectDialog : public ui::CDialog {
   void OnUseColor();
   LRESULT OnMove(WPARAM wParam, LPARAM lParam);
   LRESULT OnActivate(WPARAM wParam, LPARAM lParam);
+  LRESULT OnDpiChanged(WPARAM wParam, LPARAM lParam);
 
   // What users of such dialogs expect (Conventions.cpp): Alt turns Cancel into Reset, the
-  // arrow keys and the wheel step a setting, each box and slider has a tooltip, and the
-  // dialog opens where it was last left.
+  // arrow keys and the wheel step a setting, each box and slider has a tooltip, the dialog
+  // opens where it was last left and is laid out again when the resolution changes.
   void OnCancel() override;
   void SetUpConventions();
   void RememberOpening();
@@ -71,6 +72,9 @@ class CEffectDialog : public ui::CDialog {
   // for any other control.
   bool StepSetting(HWND control, int steps);
   void PlaceAsLastLeft();
+  // Moves and sizes every control, and sets their font, for a resolution of `to` dots per
+  // inch where they were laid out for `from`.
+  void ScaleControls(UINT from, UINT to);
   void RememberPlace();
   void ShowMode(int32_t mode);
   // Reads the box of one setting, clamps, stores, moves the slider, rewrites the box in
@@ -144,4 +148,6 @@ class CEffectDialog : public ui::CDialog {
   uint8_t m_bEscape = 0;   // the Cancel under way came from Esc, which always cancels
   HWND m_tooltips = nullptr;
   HHOOK m_messageFilter = nullptr;
+  UINT m_dpi = 96;               // the resolution the controls are laid out for
+  HFONT m_scaledFont = nullptr;  // the controls' font at that resolution, once scaled
 };

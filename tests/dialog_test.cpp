@@ -102,7 +102,7 @@ struct Spy {
   DisplayPixelsProc hostDisplay = nullptr;
   ProgressProc hostProgress = nullptr;
   std::vector<Request> requests;
-  std::vector<uint8_t> previewInput;  // delivered by the first advanceState
+  std::vector<uint8_t> previewInput;  // delivered for the dialog's latest request
   std::vector<Shown> shown;
   int renders = 0;
   int rendersUnderWaitCursor = 0;
@@ -122,7 +122,9 @@ OSErr SpyAdvanceState() {
     return g_spy.failAcquisition;
   }
   const OSErr err = g_spy.hostAdvance();
-  if (g_spy.requests.size() == 1 && err == kNoErr && r.inData) {
+  // The dialog asks again after a change of resolution; the run's own request comes only
+  // after the dialog has closed.
+  if (err == kNoErr && r.inData) {
     const auto* in = static_cast<const uint8_t*>(r.inData);
     g_spy.previewInput.assign(in,
                               in + size_t(r.inRowBytes) * size_t(r.inRect.bottom - r.inRect.top));
@@ -440,12 +442,12 @@ class DialogTest : public ::testing::Test {
     return RECT{left, top, left + w, top + h};
   }
 
-  // The preview the dialog must show now, from the host's reduced input.
+  // The preview the dialog must show now, from the host's reduced input to its latest request.
   std::vector<uint8_t> ExpectedPreview(const oracle::FrameFlags& flags = {}) {
-    const Request first = Requests().at(0);
-    const int w = first.outRect.right - first.outRect.left;
-    const int h = first.outRect.bottom - first.outRect.top;
-    return OraclePreview(PreviewInput(), w, h, first.outHiPlane + 1, Record(), first.scale, flags,
+    const Request last = Requests().back();
+    const int w = last.outRect.right - last.outRect.left;
+    const int h = last.outRect.bottom - last.outRect.top;
+    return OraclePreview(PreviewInput(), w, h, last.outHiPlane + 1, Record(), last.scale, flags,
                          depth_);
   }
 
@@ -700,14 +702,13 @@ TEST_F(DialogTest, OkRendersTheChosenSettings) {
 
 // At any resolution (the suite runs at 96, 144 and 192 dots per inch) every control lies
 // inside the dialog, no two boxes or sliders meet, and the text of every box fits its height.
-TEST_F(DialogTest, EveryControlFitsTheDialogAtThisResolution) {
-  Open(Stored());
+void ExpectEveryControlFits(HWND dialog) {
   RECT client{};
-  GetClientRect(dialog_, &client);
+  GetClientRect(dialog, &client);
   std::vector<RECT> rows;
   for (const Row& row : kRows)
     for (int id : {row.slider, row.edit}) {
-      const RECT r = ControlRect(dialog_, id);
+      const RECT r = ControlRect(dialog, id);
       EXPECT_TRUE(r.left >= 0 && r.top >= 0 && r.right <= client.right && r.bottom <= client.bottom)
           << id;
       for (const RECT& other : rows) {
@@ -717,20 +718,74 @@ TEST_F(DialogTest, EveryControlFitsTheDialogAtThisResolution) {
       rows.push_back(r);
     }
   for (int id : {IDC_PREVIEW, IDC_SWATCH, IDC_SET_COLOR, IDC_USE_COLOR, IDOK, IDCANCEL}) {
-    const RECT r = ControlRect(dialog_, id);
+    const RECT r = ControlRect(dialog, id);
     EXPECT_TRUE(r.left >= 0 && r.top >= 0 && r.right <= client.right && r.bottom <= client.bottom)
         << id;
   }
-  HWND box = GetDlgItem(dialog_, IDC_EDIT_RADIUS);
+  HWND box = GetDlgItem(dialog, IDC_EDIT_RADIUS);
   HDC dc = GetDC(box);
   HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(box, WM_GETFONT, 0, 0)));
   TEXTMETRICA metrics{};
   GetTextMetricsA(dc, &metrics);
   SelectObject(dc, old);
   ReleaseDC(box, dc);
-  const RECT r = ControlRect(dialog_, IDC_EDIT_RADIUS);
+  const RECT r = ControlRect(dialog, IDC_EDIT_RADIUS);
   EXPECT_GE(r.bottom - r.top, metrics.tmHeight) << "the box's text does not fit";
+}
+
+TEST_F(DialogTest, EveryControlFitsTheDialogAtThisResolution) {
+  Open(Stored());
+  ExpectEveryControlFits(dialog_);
   EXPECT_EQ(Close(IDCANCEL), kUserCancelled);
+}
+
+// A host aware of each monitor's resolution moves the open dialog to a monitor of another
+// and back (Wine never does: the message is sent as Windows sends it): the controls are laid
+// out for each and still fit, and the preview is asked for again, reduced to fit its frame.
+TEST_F(DialogTest, AChangeOfResolutionWhileOpenLaysTheDialogOutAgain) {
+  RunSetup setup;
+  setup.width = 1000;
+  setup.height = 600;
+  Open(Glowing(), setup);
+  HDC dc = GetDC(dialog_);
+  const int dpi = GetDeviceCaps(dc, LOGPIXELSY);
+  ReleaseDC(dialog_, dc);
+  const RECT opened = ControlRect(dialog_, IDC_PREVIEW);
+  const int other = dpi == 96 ? 144 : 96;
+  int from = dpi;
+  for (int to : {other, dpi}) {
+    SCOPED_TRACE(::testing::Message() << from << " to " << to << " dots per inch");
+    RECT window{};
+    GetWindowRect(dialog_, &window);
+    RECT suggested{window.left, window.top,
+                   window.left + MulDiv(window.right - window.left, to, from),
+                   window.top + MulDiv(window.bottom - window.top, to, from)};
+    SendMessageA(dialog_, WM_DPICHANGED, MAKEWPARAM(to, to), reinterpret_cast<LPARAM>(&suggested));
+    Settle();
+    from = to;
+    const RECT frame = ControlRect(dialog_, IDC_PREVIEW);
+    const int frameW = frame.right - frame.left, frameH = frame.bottom - frame.top;
+    EXPECT_NEAR(frameW, MulDiv(opened.right - opened.left, to, dpi), 2);
+    EXPECT_NEAR(frameH, MulDiv(opened.bottom - opened.top, to, dpi), 2);
+    ExpectEveryControlFits(dialog_);
+
+    const Request q = Requests().back();
+    auto ceilDiv = [](int a, int b) { return (a + b - 1) / b; };
+    const int insetW = frameW - 2, insetH = frameH - 2;
+    const int factor =
+        std::max(ceilDiv(1000, std::min(insetW, 1000)), ceilDiv(600, std::min(insetH, 600)));
+    EXPECT_EQ(q.inputRate, factor << 16);
+    EXPECT_EQ(q.outRect.right, 1000 / factor);
+    EXPECT_EQ(q.outRect.bottom, 600 / factor);
+    const Shown shown = FreshPaint();
+    const RECT image = ImageRect(q.outRect);
+    EXPECT_EQ(shown.dstCol, image.left);
+    EXPECT_EQ(shown.dstRow, image.top);
+    EXPECT_TRUE(shown.pixels == ExpectedPreview());
+  }
+  EXPECT_EQ(Requests().size(), 3u) << "one request when opened and one for each change";
+  EXPECT_EQ(Close(IDOK), kNoErr);
+  EXPECT_EQ(host_->output().pixels, EngineOutput(Record()));
 }
 
 // A step recorded from the dialog, as an editor records an action: shown again it opens on

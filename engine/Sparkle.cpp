@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
@@ -283,6 +284,15 @@ struct StreakRows {
     const double steps = std::min(gap / std::fabs(sy), std::sqrt(S) + 2) - 2;
     return steps > 0 ? int32_t(steps) : 0;
   }
+  // Whether a half streak of squared length S from row y along sy stays short of the band:
+  // its points lie less than sqrt(S) + 1 steps from the centre (the squared distance,
+  // truncated, below S), and Approach's steps surely stay short.
+  bool Short(int32_t y, double sy, double S) const {
+    if (!band) return false;
+    const double gap = sy > 0 ? first - 2 - y : sy < 0 ? y - end - 1 : 0;
+    return gap > 0 && gap / std::fabs(sy) - 2 > std::sqrt(S) + 1;
+  }
+  bool Away(int32_t y, double sy, double S) const { return !Reached(y, sy) || Short(y, sy, S); }
   // Whether the points from one at height py on, along sy, all lie past the band.
   bool Past(double py, double sy) const {
     return band && ((sy > 0 && py >= end) || (sy < 0 && py < first - 1));
@@ -294,7 +304,7 @@ struct StreakRows {
 template <int32_t kPlanes>
 void WalkStreak(const Frame& f, int32_t x, int32_t y, double sx, double sy, double S,
                 const int32_t colour[3], const StreakRows& rows = {0, 0, false}) {
-  if (!rows.Reached(y, sy)) return;
+  if (rows.Away(y, sy, S)) return;
   // The frame in locals: the splats' byte stores could otherwise alias it.
   const double left = f.firstColumn, right = f.width - 1, top = f.firstRow, bottom = f.endRow - 1;
   const Canvas canvas = Canvas::Of(f);
@@ -309,10 +319,11 @@ void WalkStreak(const Frame& f, int32_t x, int32_t y, double sx, double sy, doub
   const __m128d low = _mm_set_pd(top, left), high = _mm_set_pd(bottom, right);
   __m128d p = origin;
   if (rows.band) {
-    // Up to the band by additions alone: the same points, only not looked at. The squared
+    // Up to the band without looking at the points: the same points (AfterSteps). The squared
     // distance never falls along a streak, so a streak that ended before the band is found
     // to have ended at its first point looked at.
-    for (int32_t n = rows.Approach(y, sy, S); n > 0; --n) p = _mm_add_pd(p, step);
+    const int32_t n = rows.Approach(y, sy, S);
+    if (n > 0) p = _mm_set_pd(AfterSteps(double(y), sy, n), AfterSteps(double(x), sx, n));
   }
   for (;; p = _mm_add_pd(p, step)) {
     const __m128d d = _mm_sub_pd(p, origin);
@@ -331,9 +342,9 @@ void WalkStreak(const Frame& f, int32_t x, int32_t y, double sx, double sy, doub
 #else
   double px = x;
   double py = y;
-  for (int32_t n = rows.band ? rows.Approach(y, sy, S) : 0; n > 0; --n) {
-    px = px + sx;
-    py = py + sy;
+  if (const int32_t n = rows.band ? rows.Approach(y, sy, S) : 0; n > 0) {
+    px = AfterSteps(px, sx, n);
+    py = AfterSteps(py, sy, n);
   }
   for (;; px = px + sx, py = py + sy) {
     const double dxc = px - x;
@@ -350,6 +361,38 @@ void WalkStreak(const Frame& f, int32_t x, int32_t y, double sx, double sy, doub
 }
 
 }  // namespace
+
+double AfterSteps(double v, double s, int32_t n) {
+  while (n > 0) {
+    const double a = std::fabs(v);
+    int32_t k = 0;
+    double r = 0;
+    if (n > 1 && a >= 1.0 && a < 0x1p52) {
+      // Every double of a's binade [lo, 2 lo) is a multiple of its unit u, so while the exact
+      // sums stay inside it, each addition adds s rounded to a multiple of u: the same r at
+      // every step, unless s lies halfway between two multiples (then the rounding goes to
+      // the even one and alternates). The multiples of r then add exactly.
+      const double lo = std::bit_cast<double>(std::bit_cast<uint64_t>(a) & (uint64_t(0x7FF) << 52));
+      const double u = lo * 0x1p-52;
+      r = (v + s) - v;
+      const double tail = std::fabs(s - r);
+      if (tail < 0.5 * u) {
+        if (r == 0) return v;  // s below half a unit: v never moves again
+        const bool growing = (v > 0) == (r > 0);
+        const double room = growing ? 2 * lo - u - a : a - lo - u;
+        if (room > 0) k = std::min(int32_t(room / std::fabs(r)) - 1, n);
+      }
+    }
+    if (k < 1) {
+      v = v + s;
+      --n;
+    } else {
+      v = v + k * r;
+      n -= k;
+    }
+  }
+  return v;
+}
 
 void Directions::Take(int64_t a0, int64_t by) {
   if (count >= 0 && first == a0 && step == by) return;
@@ -394,6 +437,8 @@ void StarStreaks(const Frame& f, const Directions& directions, int32_t x, int32_
     const double S = L * L;
     const double sx = directions.cosine[n];
     const double sy = directions.sine[n];
+    // Most halves of a star drawn on a band far from it never reach it.
+    if (rows.band && rows.Away(y, sy, S) && rows.Away(y, -sy, S)) continue;
     // Sparkle draws on three or four samples per pixel.
     if (f.planes == 4) {
       WalkStreak<4>(f, x, y, sx, sy, S, colour, rows);
@@ -543,6 +588,7 @@ class SharedSparkle {
         reach_(2 * int64_t(std::max(job.length, 0)) + 2),
         bandRows_(int32_t(std::clamp<int64_t>(reach_ / (2 * members), 8, 32))),
         bands_((rows_ + bandRows_ - 1) / bandRows_),
+        runBands_(std::max(1, (bands_ + members - 2) / std::max(1, members - 1))),
         stars_(int64_t(f_.width) * rows_ + 1),
         drawn_(new (std::nothrow) std::atomic<int32_t>[size_t(bands_)]),
         busy_(new (std::nothrow) std::atomic<bool>[size_t(bands_)]) {
@@ -572,17 +618,23 @@ class SharedSparkle {
     for (bool idle = false; !busy_[band].compare_exchange_weak(idle, true); idle = false)
       std::this_thread::yield();
     wanted_.store(-1);
-    DrawPending(band, false);
+    DrawPending(band, band + 1, false);
+  }
+  // The band for a member other than the calling thread, unless that thread wants it.
+  bool Claim(int32_t band) {
+    bool idle = false;
+    return wanted_.load() != band && busy_[band].compare_exchange_strong(idle, true);
   }
   void Release(int32_t band) { busy_[band].store(false, std::memory_order_release); }
 
-  // The stars of band `band` not drawn yet, in order; with `yielding`, stops after a star
-  // when the calling thread wants the band.
-  void DrawPending(int32_t band, bool yielding) {
+  // The stars not drawn yet on bands first to end - 1, which have all drawn as many, in
+  // order and in one walk over their rows; with `yielding`, stops after a star when the
+  // calling thread wants one of the bands.
+  void DrawPending(int32_t first, int32_t end, bool yielding) {
     const int32_t count = stars_.Count();
-    const StreakRows rows{First(band), End(band), true};
-    int32_t i = drawn_[band].load();
-    // Stars too far above to reach the band draw nothing on it: the first that may, found
+    const StreakRows rows{First(first), End(end - 1), true};
+    int32_t i = drawn_[first].load();
+    // Stars too far above to reach the bands draw nothing on them: the first that may, found
     // by halves (the stars lie in raster order).
     for (int32_t hi = count; i < hi;) {
       const int32_t mid = i + (hi - i) / 2;
@@ -598,12 +650,15 @@ class SharedSparkle {
         break;
       }
       DrawStar(s, rows);
-      if (yielding && wanted_.load() == band) {
-        ++i;
-        break;
+      if (yielding) {
+        const int32_t wanted = wanted_.load();
+        if (wanted >= first && wanted < end) {
+          ++i;
+          break;
+        }
       }
     }
-    drawn_[band].store(i);
+    for (int32_t b = first; b < end; ++b) drawn_[b].store(i);
   }
 
   void DrawStar(const StarRecord& s, const StreakRows& rows) {
@@ -668,14 +723,25 @@ class SharedSparkle {
       const int32_t count = stars_.Count();
       bool drew = false, busy = false;
       for (int32_t b = 0; b < bands_; ++b) {
-        if (drawn_[b].load() >= count) continue;
-        bool idle = false;
-        if (wanted_.load() == b || !busy_[b].compare_exchange_strong(idle, true)) {
+        const int32_t drawn = drawn_[b].load();
+        if (drawn >= count) continue;
+        if (!Claim(b)) {
           busy = true;
           continue;
         }
-        DrawPending(b, true);
-        Release(b);
+        // The bands after it that have drawn as many stars join it, up to a share of the
+        // bands: each star walked once for all of them.
+        int32_t end = b + 1;
+        while (end < bands_ && end - b < runBands_ && drawn_[end].load() == drawn && Claim(end)) {
+          if (drawn_[end].load() != drawn) {
+            Release(end);
+            break;
+          }
+          ++end;
+        }
+        DrawPending(b, end, true);
+        for (int32_t e = b; e < end; ++e) Release(e);
+        b = end - 1;
         drew = true;
       }
       if (drew) continue;
@@ -694,6 +760,7 @@ class SharedSparkle {
   const int32_t rows_;
   const int64_t reach_;  // rows from its centre beyond which no star draws
   const int32_t bandRows_, bands_;
+  const int32_t runBands_;  // the most bands a member draws in one walk
   int32_t colour_[3];
   StarList stars_;
   std::unique_ptr<std::atomic<int32_t>[]> drawn_;  // stars drawn on each band

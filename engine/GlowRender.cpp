@@ -523,7 +523,8 @@ void WidenDeepRows(RenderContext& context, const DeepRows& deep, const CentreTab
           };
           for (int32_t i = 0; i < n; ++i) {
             int32_t from = int32_t((int64_t(width) + runs[i][0]) / 2);
-            const int32_t to = int32_t(std::min<int64_t>(width, (int64_t(width) + runs[i][1] + 1) / 2));
+            const int32_t to =
+                int32_t(std::min<int64_t>(width, (int64_t(width) + runs[i][1] + 1) / 2));
             for (int32_t j = 0; j < n && from < to; ++j) {
               if (runs[j][1] <= from) continue;
               if (runs[j][0] >= to) break;

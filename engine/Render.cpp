@@ -201,8 +201,7 @@ void RenderSixteenBit(RenderContext& context, const PixelBuffers& b, size_t samp
     return;
   }
   const DeepRows deep{b.input, inStride, samples, b.output, outStride};
-  if (RenderEightBit(context, eightBit(samples, samples), settings, options, polling, false,
-                     &deep))
+  if (RenderEightBit(context, eightBit(samples, samples), settings, options, polling, false, &deep))
     return;
   // Without the work memory of the centre pass, the 8-bit render reads its input from the
   // second half of each row's bytes (the two halves never overlap) and draws in the first.

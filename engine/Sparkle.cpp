@@ -674,6 +674,7 @@ class SharedSparkle {
       if (!loop.Poll()) break;
       const int32_t band = y / bandRows_;
       if (band != held) {
+        deciding_.store(band, std::memory_order_relaxed);
         if (held >= 0) Release(held);
         Hold(band);
         held = band;
@@ -722,7 +723,11 @@ class SharedSparkle {
     for (;;) {
       const int32_t count = stars_.Count();
       bool drew = false, busy = false;
-      for (int32_t b = 0; b < bands_; ++b) {
+      // The bands the calling thread comes to next first: it brings each up to date itself
+      // before it tests a row in it, a band at a time. Those it has left after.
+      const int32_t next = deciding_.load(std::memory_order_relaxed) + 1;
+      for (int32_t i = 0; i < bands_; ++i) {
+        const int32_t b = i < bands_ - next ? next + i : i - (bands_ - next);
         const int32_t drawn = drawn_[b].load();
         if (drawn >= count) continue;
         if (!Claim(b)) {
@@ -732,7 +737,8 @@ class SharedSparkle {
         // The bands after it that have drawn as many stars join it, up to a share of the
         // bands: each star walked once for all of them.
         int32_t end = b + 1;
-        while (end < bands_ && end - b < runBands_ && drawn_[end].load() == drawn && Claim(end)) {
+        const int32_t last = b < next ? next - 1 : bands_;  // a run does not wrap round
+        while (end < last && end - b < runBands_ && drawn_[end].load() == drawn && Claim(end)) {
           if (drawn_[end].load() != drawn) {
             Release(end);
             break;
@@ -741,7 +747,7 @@ class SharedSparkle {
         }
         DrawPending(b, end, true);
         for (int32_t e = b; e < end; ++e) Release(e);
-        b = end - 1;
+        i += end - b - 1;
         drew = true;
       }
       if (drew) continue;
@@ -766,6 +772,7 @@ class SharedSparkle {
   std::unique_ptr<std::atomic<int32_t>[]> drawn_;  // stars drawn on each band
   std::unique_ptr<std::atomic<bool>[]> busy_;      // a member draws on the band
   std::atomic<int32_t> wanted_{-1};                // the band the calling thread waits for
+  std::atomic<int32_t> deciding_{-1};              // the band of the row it decides
   bool alone_ = false;
   DecidedRows decided_;
 };

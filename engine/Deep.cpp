@@ -109,7 +109,8 @@ void NarrowAndCopy(const uint8_t* words, uint8_t* narrow, uint8_t* copy, size_t 
   }
 }
 
-void WidenSpanAfter(const uint8_t* words, uint8_t* row, size_t offset, size_t from, size_t end) {
+void WidenSpanAfter(const uint8_t* words, uint8_t* row, size_t offset, size_t from, size_t end,
+                    bool kept) {
   const uint8_t* const eight = row + offset;
   size_t i = from;
 #if defined(CORVANEL_SSE2)
@@ -121,8 +122,11 @@ void WidenSpanAfter(const uint8_t* words, uint8_t* row, size_t offset, size_t fr
     const __m128i same =
         _mm_cmpeq_epi8(rendered, _mm_packus_epi16(NearestEight(low), NearestEight(high)));
     if (_mm_movemask_epi8(same) == 0xFFFF) {
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(row + 2 * i), low);
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(row + 2 * i + 16), high);
+      // Words wholly before the 8-bit values are the input's still, when the row has them.
+      if (!kept || 2 * i + 32 > offset) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(row + 2 * i), low);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(row + 2 * i + 16), high);
+      }
       continue;
     }
     const __m128i zero = _mm_setzero_si128();

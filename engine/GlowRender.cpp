@@ -509,7 +509,7 @@ void WidenDeepRows(RenderContext& context, const DeepRows& deep, const CentreTab
           int32_t runs[64][2];
           int32_t n = 0;
           ForEachTileRun(tiles, width, false, [&](int32_t x0, int32_t x1) {
-            WidenSpanAfter(in, out, deep.samples, planes * size_t(x0), planes * size_t(x1));
+            WidenSpanAfter(in, out, deep.samples, planes * size_t(x0), planes * size_t(x1), true);
             runs[n][0] = x0;
             runs[n++][1] = x1;
           });

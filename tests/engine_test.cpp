@@ -502,8 +502,8 @@ TEST(SixteenBits, TheFusedNarrowingAndTheWideningFromTheLeftMatchTheRules) {
       ASSERT_EQ(narrow[i], NearestEightBit(value[i])) << row.samples << " " << i;
       ASSERT_EQ(copy[2 * i] | copy[2 * i + 1] << 8, value[i]) << row.samples << " " << i;
     }
-    // A row of 16-bit words whose second half holds the rendered 8-bit values.
-    std::vector<uint8_t> out(2 * row.samples + 1, 0xEE);
+    // A row whose second half holds the rendered 8-bit values, and (as the centre pass left
+    // it) the words in its first half, which are written again only where they change.
     std::vector<uint8_t> rendered(row.samples);
     for (size_t i = 0; i < row.samples; ++i) {
       const int k = kind(rng);
@@ -511,13 +511,17 @@ TEST(SixteenBits, TheFusedNarrowingAndTheWideningFromTheLeftMatchTheRules) {
       rendered[i] = uint8_t(k == 0   ? std::max(0, n - 1)
                             : k == 1 ? n
                                      : std::min(255, n + lift(rng)));
-      out[row.samples + i] = rendered[i];
     }
-    WidenSpanAfter(words.data(), out.data(), row.samples, row.first, row.end);
-    EXPECT_EQ(out.back(), 0xEE);
-    for (size_t i = row.first; i < row.end; ++i)
-      ASSERT_EQ(out[2 * i] | out[2 * i + 1] << 8, SixteenBitResult(value[i], rendered[i]))
-          << row.samples << " " << i;
+    for (const bool kept : {false, true}) {
+      std::vector<uint8_t> out(2 * row.samples + 1, 0xEE);
+      std::memcpy(out.data(), words.data(), row.samples);
+      std::memcpy(out.data() + row.samples, rendered.data(), row.samples);
+      WidenSpanAfter(words.data(), out.data(), row.samples, row.first, row.end, kept);
+      EXPECT_EQ(out.back(), 0xEE);
+      for (size_t i = row.first; i < row.end; ++i)
+        ASSERT_EQ(out[2 * i] | out[2 * i + 1] << 8, SixteenBitResult(value[i], rendered[i]))
+            << row.samples << " " << i << " " << kept;
+    }
   }
 }
 

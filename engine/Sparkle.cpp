@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
+#include <climits>
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
@@ -276,40 +277,49 @@ struct StreakRows {
     if (sy < 0) return first <= y + 1;
     return first <= y + 1 && end > y;
   }
-  // Steps from row y along sy that surely stay short of the band (at most the streak's
-  // length, sqrt(S) steps of length 1): the band's nearest row less two, over |sy|.
-  int32_t Approach(int32_t y, double sy, double S) const {
+  // The steps from row y along sy that surely stay short of the band, for a half streak of
+  // squared length S = root^2, or -1 where it cannot reach the band. Points lie less than
+  // root + 1 steps from the centre (the squared distance, truncated, below S); the band's
+  // nearest row less two over |sy| steps surely stay short of it.
+  int32_t Lead(int32_t y, double sy, double root) const {
+    if (!band) return 0;
+    if (!Reached(y, sy)) return -1;
     const double gap = sy > 0 ? first - 2 - y : sy < 0 ? y - end - 1 : 0;
     if (!(gap > 0)) return 0;
-    const double steps = std::min(gap / std::fabs(sy), std::sqrt(S) + 2) - 2;
-    return steps > 0 ? int32_t(steps) : 0;
+    const double steps = gap / std::fabs(sy) - 2;
+    if (steps > root + 1) return -1;
+    const double lead = std::min(steps, root);
+    return lead > 0 ? int32_t(lead) : 0;
   }
-  // Whether a half streak of squared length S from row y along sy stays short of the band:
-  // its points lie less than sqrt(S) + 1 steps from the centre (the squared distance,
-  // truncated, below S), and Approach's steps surely stay short.
-  bool Short(int32_t y, double sy, double S) const {
-    if (!band) return false;
-    const double gap = sy > 0 ? first - 2 - y : sy < 0 ? y - end - 1 : 0;
-    return gap > 0 && gap / std::fabs(sy) - 2 > std::sqrt(S) + 1;
+  // The last step from row y along sy that may still lie on the band (its points' heights
+  // move by sy a step, and by far less than a step's rounding from one to the next).
+  int32_t LastStep(int32_t y, double sy) const {
+    if (!band || sy == 0) return INT32_MAX;
+    const double steps = (sy > 0 ? end - y : y - first + 1) / std::fabs(sy) + 2;
+    return steps < 2e9 ? int32_t(steps) : INT32_MAX;
   }
-  bool Away(int32_t y, double sy, double S) const { return !Reached(y, sy) || Short(y, sy, S); }
-  // Whether the points from one at height py on, along sy, all lie past the band.
-  bool Past(double py, double sy) const {
-    return band && ((sy > 0 && py >= end) || (sy < 0 && py < first - 1));
+  // The heights a point may have to draw on the band inside the frame's (top, bottom): at or
+  // below first - 1, whose row below is the band's first, and above end.
+  double Top(double top) const {
+    return band && first - 1 > top ? std::nextafter(double(first - 1), -1.0) : top;
   }
+  double Bottom(double bottom) const { return band && end < bottom ? double(end) : bottom; }
 };
 
 // One half of a streak: from the centre along (sx, sy) until the squared distance reaches S,
-// on an output of kPlanes samples per pixel.
+// on an output of kPlanes samples per pixel, its first `lead` points (StreakRows::Lead) not
+// looked at. `full` is the gate of the colour itself: faded colours never exceed it, so where
+// it can change nothing, neither can they.
 template <int32_t kPlanes>
-void WalkStreak(const Frame& f, int32_t x, int32_t y, double sx, double sy, double S,
-                const int32_t colour[3], const StreakRows& rows = {0, 0, false}) {
-  if (rows.Away(y, sy, S)) return;
-  // The frame in locals: the splats' byte stores could otherwise alias it.
-  const double left = f.firstColumn, right = f.width - 1, top = f.firstRow, bottom = f.endRow - 1;
+void WalkStreak(const Frame& f, const Gate<kPlanes>& full, int32_t x, int32_t y, double sx,
+                double sy, double S, const int32_t colour[3], const StreakRows& rows,
+                int32_t lead) {
+  // The frame in locals, its rows cut to the band's: the splats' byte stores could otherwise
+  // alias it.
+  const double left = f.firstColumn, right = f.width - 1;
+  const double top = rows.Top(f.firstRow), bottom = rows.Bottom(f.endRow - 1);
   const Canvas canvas = Canvas::Of(f);
-  // Faded colours never exceed the full one, so where it can change nothing, neither can they.
-  const Gate<kPlanes> full(colour);
+  const int32_t last = rows.LastStep(y, sy);
 #if defined(CORVANEL_SSE2)
   // Both coordinates in one register: each lane's sums, differences and products are the
   // scalar ones, and the frame's four bounds take one test. Most points of a dense image end
@@ -318,19 +328,15 @@ void WalkStreak(const Frame& f, int32_t x, int32_t y, double sx, double sy, doub
   const __m128d origin = _mm_set_pd(double(y), double(x));
   const __m128d low = _mm_set_pd(top, left), high = _mm_set_pd(bottom, right);
   __m128d p = origin;
-  if (rows.band) {
-    // Up to the band without looking at the points: the same points (AfterSteps). The squared
-    // distance never falls along a streak, so a streak that ended before the band is found
-    // to have ended at its first point looked at.
-    const int32_t n = rows.Approach(y, sy, S);
-    if (n > 0) p = _mm_set_pd(AfterSteps(double(y), sy, n), AfterSteps(double(x), sx, n));
-  }
-  for (;; p = _mm_add_pd(p, step)) {
+  // Up to the band without looking at the points: the same points (AfterSteps). The squared
+  // distance never falls along a streak, so a streak that ended before the band is found to
+  // have ended at its first point looked at.
+  if (lead > 0) p = _mm_set_pd(AfterSteps(double(y), sy, lead), AfterSteps(double(x), sx, lead));
+  for (int32_t n = lead;; ++n, p = _mm_add_pd(p, step)) {
     const __m128d d = _mm_sub_pd(p, origin);
     const __m128d squares = _mm_mul_pd(d, d);
     const int32_t D = _mm_cvttsd_si32(_mm_add_sd(squares, _mm_unpackhi_pd(squares, squares)));
-    if (!(D < S)) break;
-    if (rows.band && rows.Past(_mm_cvtsd_f64(_mm_unpackhi_pd(p, p)), sy)) break;
+    if (!(D < S) || n > last) break;
     if (_mm_movemask_pd(_mm_and_pd(_mm_cmpgt_pd(p, low), _mm_cmplt_pd(p, high))) != 3) continue;
     const __m128i at = _mm_cvttpd_epi32(p);
     const int32_t iy = _mm_cvtsi128_si32(_mm_srli_si128(at, 4));
@@ -342,16 +348,15 @@ void WalkStreak(const Frame& f, int32_t x, int32_t y, double sx, double sy, doub
 #else
   double px = x;
   double py = y;
-  if (const int32_t n = rows.band ? rows.Approach(y, sy, S) : 0; n > 0) {
-    px = AfterSteps(px, sx, n);
-    py = AfterSteps(py, sy, n);
+  if (lead > 0) {
+    px = AfterSteps(px, sx, lead);
+    py = AfterSteps(py, sy, lead);
   }
-  for (;; px = px + sx, py = py + sy) {
+  for (int32_t n = lead;; ++n, px = px + sx, py = py + sy) {
     const double dxc = px - x;
     const double dyc = py - y;
     const int32_t D = int32_t(dxc * dxc + dyc * dyc);
-    if (!(D < S)) break;
-    if (rows.Past(py, sy)) break;
+    if (!(D < S) || n > last) break;
     if (!(px > left && px < right && py > top && py < bottom)) continue;
     const int32_t in = rows.Of(int32_t(py));
     if (in == 0) continue;
@@ -427,9 +432,10 @@ void SplatPoint(const RenderContext& context, double px, double py, int32_t c0, 
 
 namespace {
 
-// The streaks of one star whose lengths `random` draws, on `rows`.
-void StarStreaks(const Frame& f, const Directions& directions, int32_t x, int32_t y,
-                 Random& random, int32_t length, const int32_t colour[3], const StreakRows& rows) {
+template <int32_t kPlanes>
+void StarStreaksOn(const Frame& f, const Gate<kPlanes>& full, const Directions& directions,
+                   int32_t x, int32_t y, Random& random, int32_t length, const int32_t colour[3],
+                   const StreakRows& rows) {
   for (int32_t n = 0; n < directions.count; ++n) {
     const int32_t r = random.Next();
     double L = (r * kInverseRandomMax) * double(length);
@@ -438,16 +444,21 @@ void StarStreaks(const Frame& f, const Directions& directions, int32_t x, int32_
     const double sx = directions.cosine[n];
     const double sy = directions.sine[n];
     // Most halves of a star drawn on a band far from it never reach it.
-    if (rows.band && rows.Away(y, sy, S) && rows.Away(y, -sy, S)) continue;
-    // Sparkle draws on three or four samples per pixel.
-    if (f.planes == 4) {
-      WalkStreak<4>(f, x, y, sx, sy, S, colour, rows);
-      WalkStreak<4>(f, x, y, -sx, -sy, S, colour, rows);
-    } else {
-      WalkStreak<3>(f, x, y, sx, sy, S, colour, rows);
-      WalkStreak<3>(f, x, y, -sx, -sy, S, colour, rows);
-    }
+    const double root = rows.band ? std::sqrt(S) : 0;
+    const int32_t forward = rows.Lead(y, sy, root), back = rows.Lead(y, -sy, root);
+    if (forward >= 0) WalkStreak(f, full, x, y, sx, sy, S, colour, rows, forward);
+    if (back >= 0) WalkStreak(f, full, x, y, -sx, -sy, S, colour, rows, back);
   }
+}
+
+// The streaks of one star whose lengths `random` draws, on `rows`.
+void StarStreaks(const Frame& f, const Directions& directions, int32_t x, int32_t y,
+                 Random& random, int32_t length, const int32_t colour[3], const StreakRows& rows) {
+  // Sparkle draws on three or four samples per pixel.
+  if (f.planes == 4)
+    StarStreaksOn(f, Gate<4>(colour), directions, x, y, random, length, colour, rows);
+  else
+    StarStreaksOn(f, Gate<3>(colour), directions, x, y, random, length, colour, rows);
 }
 
 // The directions of a render's stars, or false for none (no streaks: nothing drawn, no

@@ -110,7 +110,7 @@ void NarrowAndCopy(const uint8_t* words, uint8_t* narrow, uint8_t* copy, size_t 
 }
 
 void WidenSpanAfter(const uint8_t* words, uint8_t* row, size_t offset, size_t from, size_t end,
-                    bool kept) {
+                    [[maybe_unused]] bool kept) {
   const uint8_t* const eight = row + offset;
   size_t i = from;
 #if defined(CORVANEL_SSE2)

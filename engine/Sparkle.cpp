@@ -385,7 +385,8 @@ double AfterSteps(double v, double s, int32_t n) {
         if (r == 0) return v;  // s below half a unit: v never moves again
         const bool growing = (v > 0) == (r > 0);
         const double room = growing ? 2 * lo - u - a : a - lo - u;
-        if (room > 0) k = std::min(int32_t(room / std::fabs(r)) - 1, n);
+        const double fit = room > 0 ? room / std::fabs(r) : 0;  // may be far beyond n
+        k = fit - 1 >= n ? n : int32_t(fit) - 1;
       }
     }
     if (k < 1) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -514,8 +515,8 @@ TEST(SixteenBits, TheFusedNarrowingAndTheWideningFromTheLeftMatchTheRules) {
     }
     for (const bool kept : {false, true}) {
       std::vector<uint8_t> out(2 * row.samples + 1, 0xEE);
-      std::memcpy(out.data(), words.data(), row.samples);
-      std::memcpy(out.data() + row.samples, rendered.data(), row.samples);
+      std::copy(words.begin(), words.begin() + ptrdiff_t(row.samples), out.begin());
+      std::copy(rendered.begin(), rendered.end(), out.begin() + ptrdiff_t(row.samples));
       WidenSpanAfter(words.data(), out.data(), row.samples, row.first, row.end, kept);
       EXPECT_EQ(out.back(), 0xEE);
       for (size_t i = row.first; i < row.end; ++i)

@@ -90,6 +90,55 @@ void NarrowToEightBits(const uint8_t* words, uint8_t* narrow, size_t samples) {
   for (; i < samples; ++i) narrow[i] = NearestEightBit(LoadWord(words + 2 * i));
 }
 
+void NarrowAndCopy(const uint8_t* words, uint8_t* narrow, uint8_t* copy, size_t samples) {
+  size_t i = 0;
+#if defined(CORVANEL_SSE2)
+  for (; i + 16 <= samples; i += 16) {
+    const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(words + 2 * i));
+    const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(words + 2 * i + 16));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(copy + 2 * i), low);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(copy + 2 * i + 16), high);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(narrow + i),
+                     _mm_packus_epi16(NearestEight(low), NearestEight(high)));
+  }
+#endif
+  for (; i < samples; ++i) {
+    const uint16_t v = LoadWord(words + 2 * i);
+    StoreWord(copy + 2 * i, v);
+    narrow[i] = NearestEightBit(v);
+  }
+}
+
+void WidenSpanAfter(const uint8_t* words, uint8_t* row, size_t offset, size_t from, size_t end,
+                    [[maybe_unused]] bool kept) {
+  const uint8_t* const eight = row + offset;
+  size_t i = from;
+#if defined(CORVANEL_SSE2)
+  // A block's words end at most where its own 8-bit values do (i + 16 <= end <= offset).
+  for (; i + 16 <= end; i += 16) {
+    const __m128i rendered = _mm_loadu_si128(reinterpret_cast<const __m128i*>(eight + i));
+    const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(words + 2 * i));
+    const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(words + 2 * i + 16));
+    const __m128i same =
+        _mm_cmpeq_epi8(rendered, _mm_packus_epi16(NearestEight(low), NearestEight(high)));
+    if (_mm_movemask_epi8(same) == 0xFFFF) {
+      // Words wholly before the 8-bit values are the input's still, when the row has them.
+      if (!kept || 2 * i + 32 > offset) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(row + 2 * i), low);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(row + 2 * i + 16), high);
+      }
+      continue;
+    }
+    const __m128i zero = _mm_setzero_si128();
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(row + 2 * i),
+                     SixteenResults(low, _mm_unpacklo_epi8(rendered, zero)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(row + 2 * i + 16),
+                     SixteenResults(high, _mm_unpackhi_epi8(rendered, zero)));
+  }
+#endif
+  for (; i < end; ++i) StoreWord(row + 2 * i, SixteenBitResult(LoadWord(words + 2 * i), eight[i]));
+}
+
 void WidenRow(const uint8_t* words, uint8_t* row, size_t samples) {
   WidenSpan(words, row, 0, samples);
 }

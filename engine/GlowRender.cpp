@@ -378,26 +378,30 @@ void CopyRow(const Frame& f, int32_t y) {
 }
 
 // The 8-bit row the centre pass reads, and the copy it makes of it: the input row at 8 bits;
-// at 16 bits the input row narrowed into the member's own row, the copy in 16-bit words.
+// at 16 bits the input row narrowed into the member's own row as its words are copied, in one
+// pass over them.
 class PassRows {
  public:
   PassRows(RenderContext& context, const GlowJob& job, const DeepRows* deep, uint8_t* narrow)
       : f_(context.frame), job_(job), deep_(deep), narrow_(narrow) {}
 
+  // The row, copied.
+  const uint8_t* CopiedRow(int32_t y, int32_t member) const {
+    if (!deep_) {
+      if (job_.copy) CopyRow(f_, y);
+      return InputRow(f_, y);
+    }
+    uint8_t* row = narrow_ + size_t(member) * deep_->samples;
+    NarrowAndCopy(deep_->input + size_t(y) * deep_->inStride, row,
+                  deep_->output + size_t(y) * deep_->outStride, deep_->samples);
+    return row;
+  }
+  // The row again, copied already.
   const uint8_t* Row(int32_t y, int32_t member) const {
     if (!deep_) return InputRow(f_, y);
     uint8_t* row = narrow_ + size_t(member) * deep_->samples;
     NarrowToEightBits(deep_->input + size_t(y) * deep_->inStride, row, deep_->samples);
     return row;
-  }
-  void Copy(int32_t y) const {
-    if (!deep_) {
-      if (job_.copy) CopyRow(f_, y);
-      return;
-    }
-    if (deep_->samples > 0)
-      std::memcpy(f_.output + size_t(y) * size_t(f_.outRowBytes),
-                  deep_->input + size_t(y) * deep_->inStride, 2 * deep_->samples);
   }
 
  private:
@@ -463,8 +467,9 @@ void ForEachTileRun(const ColumnTiles& tiles, int32_t width, bool rightToLeft, c
 }
 
 // At 16 bits the centre pass left the input's words in the output. Where stamps can change a
-// row, its tiles get their 8-bit values, in the first half of the row's bytes as the 8-bit
-// render draws them; that overwrites the words of other pixels, which the widening puts back.
+// row, its tiles get their 8-bit values in the second half of the row's bytes (the frame's
+// row), as the 8-bit render draws them; that overwrites the words of the pixels about half a
+// row to the right of them, which the widening puts back.
 void PrepareDeepRows(RenderContext& context, const DeepRows& deep, const CentreTables& tables,
                      Team* team, const EngineTuning& tuning, int64_t work) {
   const Frame& f = context.frame;
@@ -483,13 +488,15 @@ void PrepareDeepRows(RenderContext& context, const DeepRows& deep, const CentreT
                });
 }
 
-// The 16-bit result of the rows PrepareDeepRows narrowed, from the right of each row so that
-// every 8-bit value is read before words are written over it: the tiles drawn in widened,
-// and the words of the others that the 8-bit values overwrote copied from the input again.
+// The 16-bit result of the rows PrepareDeepRows narrowed, from the left of each row so that
+// every 8-bit value is read before words are written over it (the words of pixel x lie
+// before the 8-bit values of every pixel from x on): the tiles drawn in widened, then the
+// words of the other pixels that the 8-bit values overwrote copied from the input again.
 void WidenDeepRows(RenderContext& context, const DeepRows& deep, const CentreTables& tables,
                    Team* team, const EngineTuning& tuning, int64_t work) {
   const Frame& f = context.frame;
   const size_t planes = size_t(f.planes);
+  const int32_t width = f.width;
   const int32_t members = MembersFor(team, tuning, work);
   ShareRowRuns(
       team, members, tuning.shareAll, f.endRow, RunRowsFor(f.endRow, members),
@@ -498,24 +505,34 @@ void WidenDeepRows(RenderContext& context, const DeepRows& deep, const CentreTab
           const ColumnTiles tiles = tables.Tiles(y);
           if (!tiles.bits) continue;
           const uint8_t* in = deep.input + size_t(y) * deep.inStride;
-          uint8_t* out = f.output + size_t(y) * size_t(f.outRowBytes);
-          // Pixels whose words begin before the end of the 8-bit values may have lost them.
-          int32_t narrowed = 0;
-          ForEachTileRun(tiles, f.width, false, [&](int32_t, int32_t x1) { narrowed = x1; });
-          const int32_t lost = (narrowed + 1) / 2;
-          int32_t x = f.width;  // pixels from x on are done
-          auto restore = [&](int32_t x0) {  // the words of pixels x0 to x - 1 that were lost
-            const int32_t upto = std::min(x, lost);
-            if (x0 < upto)
-              std::memcpy(out + 2 * planes * size_t(x0), in + 2 * planes * size_t(x0),
-                          2 * planes * size_t(upto - x0));
-          };
-          ForEachTileRun(tiles, f.width, true, [&](int32_t x0, int32_t x1) {
-            restore(x1);
-            WidenSpan(in, out, planes * size_t(x0), planes * size_t(x1));
-            x = x0;
+          uint8_t* out = deep.output + size_t(y) * deep.outStride;
+          int32_t runs[64][2];
+          int32_t n = 0;
+          ForEachTileRun(tiles, width, false, [&](int32_t x0, int32_t x1) {
+            WidenSpanAfter(in, out, deep.samples, planes * size_t(x0), planes * size_t(x1), true);
+            runs[n][0] = x0;
+            runs[n++][1] = x1;
           });
-          restore(0);
+          // The 8-bit values of pixels x0 to x1 - 1 lay over the words of pixels
+          // (width + x0) / 2 to (width + x1 + 1) / 2 - 1; those outside every run get theirs
+          // back.
+          auto restore = [&](int32_t a, int32_t b) {
+            if (a < b)
+              std::memcpy(out + 2 * planes * size_t(a), in + 2 * planes * size_t(a),
+                          2 * planes * size_t(b - a));
+          };
+          for (int32_t i = 0; i < n; ++i) {
+            int32_t from = int32_t((int64_t(width) + runs[i][0]) / 2);
+            const int32_t to =
+                int32_t(std::min<int64_t>(width, (int64_t(width) + runs[i][1] + 1) / 2));
+            for (int32_t j = 0; j < n && from < to; ++j) {
+              if (runs[j][1] <= from) continue;
+              if (runs[j][0] >= to) break;
+              restore(from, runs[j][0]);
+              from = std::max(from, runs[j][1]);
+            }
+            restore(from, to);
+          }
         }
       });
 }
@@ -586,8 +603,7 @@ bool RenderGlow(RenderContext& context, const GlowJob& job, const EngineTuning& 
                [&](int32_t first, int32_t end, int32_t member) {
                  bool skip = false;
                  for (int32_t y = first; y < end; ++y) {
-                   const uint8_t* line = pass.Row(y, member);
-                   pass.Copy(y);
+                   const uint8_t* line = pass.CopiedRow(y, member);
                    counts[y] = MapRow(f, block, job.window, line, y, skip, bits, wordsPerRow,
                                       tables.tileShift, tables.tiles);
                    tables.skipAfter[y] = skip;

@@ -165,7 +165,7 @@ bool RenderEightBit(RenderContext& context, const PixelBuffers& b, const EffectS
 // moved up by what its 8-bit value gained. It is carried out in the output buffer, whose rows
 // hold twice the bytes of an 8-bit row. Glow copies the input's words and narrows each row as
 // it looks for centres in it; only where stamps can change a row do its 8-bit values go into
-// the first half of its bytes to be drawn on and widened again. Sparkle, whose stars change
+// the second half of its bytes to be drawn on and widened again. Sparkle, whose stars change
 // what later rows select, draws on every row narrowed into the first half of its bytes.
 void RenderSixteenBit(RenderContext& context, const PixelBuffers& b, size_t samples,
                       const EffectSettings& settings, const RenderOptions& options,
@@ -174,12 +174,12 @@ void RenderSixteenBit(RenderContext& context, const PixelBuffers& b, size_t samp
   const size_t inStride = std::max<size_t>(size_t(std::max(b.inRowBytes, 0)), 2 * samples);
   const size_t outStride = std::max<size_t>(size_t(std::max(b.outRowBytes, 0)), 2 * samples);
   const int64_t work = 3 * int64_t(samples / size_t(b.planes)) * height;
-  // The 8-bit render's rows, drawn in the first half of each row's bytes and read from
+  // The 8-bit render's rows, drawn `outputOffset` bytes into each row's bytes and read from
   // `inputOffset` bytes into it.
-  auto eightBit = [&](size_t inputOffset) {
+  auto eightBit = [&](size_t inputOffset, size_t outputOffset = 0) {
     return PixelBuffers{samples > 0 ? b.output + inputOffset : nullptr,
                         int32_t(outStride),
-                        b.output,
+                        b.output + outputOffset,
                         int32_t(outStride),
                         std::max(b.width, 0),
                         height,
@@ -200,8 +200,9 @@ void RenderSixteenBit(RenderContext& context, const PixelBuffers& b, size_t samp
     widen();
     return;
   }
-  const DeepRows deep{b.input, inStride, samples};
-  if (RenderEightBit(context, output, settings, options, polling, false, &deep)) return;
+  const DeepRows deep{b.input, inStride, samples, b.output, outStride};
+  if (RenderEightBit(context, eightBit(samples, samples), settings, options, polling, false, &deep))
+    return;
   // Without the work memory of the centre pass, the 8-bit render reads its input from the
   // second half of each row's bytes (the two halves never overlap) and draws in the first.
   ForEachRow(context, options.tuning, height, work, [&](int32_t y) {

@@ -1,5 +1,7 @@
 #include <algorithm>
 #include <atomic>
+#include <bit>
+#include <climits>
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
@@ -275,31 +277,49 @@ struct StreakRows {
     if (sy < 0) return first <= y + 1;
     return first <= y + 1 && end > y;
   }
-  // Steps from row y along sy that surely stay short of the band (at most the streak's
-  // length, sqrt(S) steps of length 1): the band's nearest row less two, over |sy|.
-  int32_t Approach(int32_t y, double sy, double S) const {
+  // The steps from row y along sy that surely stay short of the band, for a half streak of
+  // squared length S = root^2, or -1 where it cannot reach the band. Points lie less than
+  // root + 1 steps from the centre (the squared distance, truncated, below S); the band's
+  // nearest row less two over |sy| steps surely stay short of it.
+  int32_t Lead(int32_t y, double sy, double root) const {
+    if (!band) return 0;
+    if (!Reached(y, sy)) return -1;
     const double gap = sy > 0 ? first - 2 - y : sy < 0 ? y - end - 1 : 0;
     if (!(gap > 0)) return 0;
-    const double steps = std::min(gap / std::fabs(sy), std::sqrt(S) + 2) - 2;
-    return steps > 0 ? int32_t(steps) : 0;
+    const double steps = gap / std::fabs(sy) - 2;
+    if (steps > root + 1) return -1;
+    const double lead = std::min(steps, root);
+    return lead > 0 ? int32_t(lead) : 0;
   }
-  // Whether the points from one at height py on, along sy, all lie past the band.
-  bool Past(double py, double sy) const {
-    return band && ((sy > 0 && py >= end) || (sy < 0 && py < first - 1));
+  // The last step from row y along sy that may still lie on the band (its points' heights
+  // move by sy a step, and by far less than a step's rounding from one to the next).
+  int32_t LastStep(int32_t y, double sy) const {
+    if (!band || sy == 0) return INT32_MAX;
+    const double steps = (sy > 0 ? end - y : y - first + 1) / std::fabs(sy) + 2;
+    return steps < 2e9 ? int32_t(steps) : INT32_MAX;
   }
+  // The heights a point may have to draw on the band inside the frame's (top, bottom): at or
+  // below first - 1, whose row below is the band's first, and above end.
+  double Top(double top) const {
+    return band && first - 1 > top ? std::nextafter(double(first - 1), -1.0) : top;
+  }
+  double Bottom(double bottom) const { return band && end < bottom ? double(end) : bottom; }
 };
 
 // One half of a streak: from the centre along (sx, sy) until the squared distance reaches S,
-// on an output of kPlanes samples per pixel.
+// on an output of kPlanes samples per pixel, its first `lead` points (StreakRows::Lead) not
+// looked at. `full` is the gate of the colour itself: faded colours never exceed it, so where
+// it can change nothing, neither can they.
 template <int32_t kPlanes>
-void WalkStreak(const Frame& f, int32_t x, int32_t y, double sx, double sy, double S,
-                const int32_t colour[3], const StreakRows& rows = {0, 0, false}) {
-  if (!rows.Reached(y, sy)) return;
-  // The frame in locals: the splats' byte stores could otherwise alias it.
-  const double left = f.firstColumn, right = f.width - 1, top = f.firstRow, bottom = f.endRow - 1;
+void WalkStreak(const Frame& f, const Gate<kPlanes>& full, int32_t x, int32_t y, double sx,
+                double sy, double S, const int32_t colour[3], const StreakRows& rows,
+                int32_t lead) {
+  // The frame in locals, its rows cut to the band's: the splats' byte stores could otherwise
+  // alias it.
+  const double left = f.firstColumn, right = f.width - 1;
+  const double top = rows.Top(f.firstRow), bottom = rows.Bottom(f.endRow - 1);
   const Canvas canvas = Canvas::Of(f);
-  // Faded colours never exceed the full one, so where it can change nothing, neither can they.
-  const Gate<kPlanes> full(colour);
+  const int32_t last = rows.LastStep(y, sy);
 #if defined(CORVANEL_SSE2)
   // Both coordinates in one register: each lane's sums, differences and products are the
   // scalar ones, and the frame's four bounds take one test. Most points of a dense image end
@@ -308,18 +328,15 @@ void WalkStreak(const Frame& f, int32_t x, int32_t y, double sx, double sy, doub
   const __m128d origin = _mm_set_pd(double(y), double(x));
   const __m128d low = _mm_set_pd(top, left), high = _mm_set_pd(bottom, right);
   __m128d p = origin;
-  if (rows.band) {
-    // Up to the band by additions alone: the same points, only not looked at. The squared
-    // distance never falls along a streak, so a streak that ended before the band is found
-    // to have ended at its first point looked at.
-    for (int32_t n = rows.Approach(y, sy, S); n > 0; --n) p = _mm_add_pd(p, step);
-  }
-  for (;; p = _mm_add_pd(p, step)) {
+  // Up to the band without looking at the points: the same points (AfterSteps). The squared
+  // distance never falls along a streak, so a streak that ended before the band is found to
+  // have ended at its first point looked at.
+  if (lead > 0) p = _mm_set_pd(AfterSteps(double(y), sy, lead), AfterSteps(double(x), sx, lead));
+  for (int32_t n = lead;; ++n, p = _mm_add_pd(p, step)) {
     const __m128d d = _mm_sub_pd(p, origin);
     const __m128d squares = _mm_mul_pd(d, d);
     const int32_t D = _mm_cvttsd_si32(_mm_add_sd(squares, _mm_unpackhi_pd(squares, squares)));
-    if (!(D < S)) break;
-    if (rows.band && rows.Past(_mm_cvtsd_f64(_mm_unpackhi_pd(p, p)), sy)) break;
+    if (!(D < S) || n > last) break;
     if (_mm_movemask_pd(_mm_and_pd(_mm_cmpgt_pd(p, low), _mm_cmplt_pd(p, high))) != 3) continue;
     const __m128i at = _mm_cvttpd_epi32(p);
     const int32_t iy = _mm_cvtsi128_si32(_mm_srli_si128(at, 4));
@@ -331,16 +348,15 @@ void WalkStreak(const Frame& f, int32_t x, int32_t y, double sx, double sy, doub
 #else
   double px = x;
   double py = y;
-  for (int32_t n = rows.band ? rows.Approach(y, sy, S) : 0; n > 0; --n) {
-    px = px + sx;
-    py = py + sy;
+  if (lead > 0) {
+    px = AfterSteps(px, sx, lead);
+    py = AfterSteps(py, sy, lead);
   }
-  for (;; px = px + sx, py = py + sy) {
+  for (int32_t n = lead;; ++n, px = px + sx, py = py + sy) {
     const double dxc = px - x;
     const double dyc = py - y;
     const int32_t D = int32_t(dxc * dxc + dyc * dyc);
-    if (!(D < S)) break;
-    if (rows.Past(py, sy)) break;
+    if (!(D < S) || n > last) break;
     if (!(px > left && px < right && py > top && py < bottom)) continue;
     const int32_t in = rows.Of(int32_t(py));
     if (in == 0) continue;
@@ -350,6 +366,39 @@ void WalkStreak(const Frame& f, int32_t x, int32_t y, double sx, double sy, doub
 }
 
 }  // namespace
+
+double AfterSteps(double v, double s, int32_t n) {
+  while (n > 0) {
+    const double a = std::fabs(v);
+    int32_t k = 0;
+    double r = 0;
+    if (n > 1 && a >= 1.0 && a < 0x1p52) {
+      // Every double of a's binade [lo, 2 lo) is a multiple of its unit u, so while the exact
+      // sums stay inside it, each addition adds s rounded to a multiple of u: the same r at
+      // every step, unless s lies halfway between two multiples (then the rounding goes to
+      // the even one and alternates). The multiples of r then add exactly.
+      const double lo = std::bit_cast<double>(std::bit_cast<uint64_t>(a) & (uint64_t(0x7FF) << 52));
+      const double u = lo * 0x1p-52;
+      r = (v + s) - v;
+      const double tail = std::fabs(s - r);
+      if (tail < 0.5 * u) {
+        if (r == 0) return v;  // s below half a unit: v never moves again
+        const bool growing = (v > 0) == (r > 0);
+        const double room = growing ? 2 * lo - u - a : a - lo - u;
+        const double fit = room > 0 ? room / std::fabs(r) : 0;  // may be far beyond n
+        k = fit - 1 >= n ? n : int32_t(fit) - 1;
+      }
+    }
+    if (k < 1) {
+      v = v + s;
+      --n;
+    } else {
+      v = v + k * r;
+      n -= k;
+    }
+  }
+  return v;
+}
 
 void Directions::Take(int64_t a0, int64_t by) {
   if (count >= 0 && first == a0 && step == by) return;
@@ -384,9 +433,10 @@ void SplatPoint(const RenderContext& context, double px, double py, int32_t c0, 
 
 namespace {
 
-// The streaks of one star whose lengths `random` draws, on `rows`.
-void StarStreaks(const Frame& f, const Directions& directions, int32_t x, int32_t y,
-                 Random& random, int32_t length, const int32_t colour[3], const StreakRows& rows) {
+template <int32_t kPlanes>
+void StarStreaksOn(const Frame& f, const Gate<kPlanes>& full, const Directions& directions,
+                   int32_t x, int32_t y, Random& random, int32_t length, const int32_t colour[3],
+                   const StreakRows& rows) {
   for (int32_t n = 0; n < directions.count; ++n) {
     const int32_t r = random.Next();
     double L = (r * kInverseRandomMax) * double(length);
@@ -394,15 +444,22 @@ void StarStreaks(const Frame& f, const Directions& directions, int32_t x, int32_
     const double S = L * L;
     const double sx = directions.cosine[n];
     const double sy = directions.sine[n];
-    // Sparkle draws on three or four samples per pixel.
-    if (f.planes == 4) {
-      WalkStreak<4>(f, x, y, sx, sy, S, colour, rows);
-      WalkStreak<4>(f, x, y, -sx, -sy, S, colour, rows);
-    } else {
-      WalkStreak<3>(f, x, y, sx, sy, S, colour, rows);
-      WalkStreak<3>(f, x, y, -sx, -sy, S, colour, rows);
-    }
+    // Most halves of a star drawn on a band far from it never reach it.
+    const double root = rows.band ? std::sqrt(S) : 0;
+    const int32_t forward = rows.Lead(y, sy, root), back = rows.Lead(y, -sy, root);
+    if (forward >= 0) WalkStreak(f, full, x, y, sx, sy, S, colour, rows, forward);
+    if (back >= 0) WalkStreak(f, full, x, y, -sx, -sy, S, colour, rows, back);
   }
+}
+
+// The streaks of one star whose lengths `random` draws, on `rows`.
+void StarStreaks(const Frame& f, const Directions& directions, int32_t x, int32_t y,
+                 Random& random, int32_t length, const int32_t colour[3], const StreakRows& rows) {
+  // Sparkle draws on three or four samples per pixel.
+  if (f.planes == 4)
+    StarStreaksOn(f, Gate<4>(colour), directions, x, y, random, length, colour, rows);
+  else
+    StarStreaksOn(f, Gate<3>(colour), directions, x, y, random, length, colour, rows);
 }
 
 // The directions of a render's stars, or false for none (no streaks: nothing drawn, no
@@ -543,6 +600,7 @@ class SharedSparkle {
         reach_(2 * int64_t(std::max(job.length, 0)) + 2),
         bandRows_(int32_t(std::clamp<int64_t>(reach_ / (2 * members), 8, 32))),
         bands_((rows_ + bandRows_ - 1) / bandRows_),
+        runBands_(std::max(1, (bands_ + members - 2) / std::max(1, members - 1))),
         stars_(int64_t(f_.width) * rows_ + 1),
         drawn_(new (std::nothrow) std::atomic<int32_t>[size_t(bands_)]),
         busy_(new (std::nothrow) std::atomic<bool>[size_t(bands_)]) {
@@ -572,17 +630,23 @@ class SharedSparkle {
     for (bool idle = false; !busy_[band].compare_exchange_weak(idle, true); idle = false)
       std::this_thread::yield();
     wanted_.store(-1);
-    DrawPending(band, false);
+    DrawPending(band, band + 1, false);
+  }
+  // The band for a member other than the calling thread, unless that thread wants it.
+  bool Claim(int32_t band) {
+    bool idle = false;
+    return wanted_.load() != band && busy_[band].compare_exchange_strong(idle, true);
   }
   void Release(int32_t band) { busy_[band].store(false, std::memory_order_release); }
 
-  // The stars of band `band` not drawn yet, in order; with `yielding`, stops after a star
-  // when the calling thread wants the band.
-  void DrawPending(int32_t band, bool yielding) {
+  // The stars not drawn yet on bands first to end - 1, which have all drawn as many, in
+  // order and in one walk over their rows; with `yielding`, stops after a star when the
+  // calling thread wants one of the bands.
+  void DrawPending(int32_t first, int32_t end, bool yielding) {
     const int32_t count = stars_.Count();
-    const StreakRows rows{First(band), End(band), true};
-    int32_t i = drawn_[band].load();
-    // Stars too far above to reach the band draw nothing on it: the first that may, found
+    const StreakRows rows{First(first), End(end - 1), true};
+    int32_t i = drawn_[first].load();
+    // Stars too far above to reach the bands draw nothing on them: the first that may, found
     // by halves (the stars lie in raster order).
     for (int32_t hi = count; i < hi;) {
       const int32_t mid = i + (hi - i) / 2;
@@ -598,12 +662,15 @@ class SharedSparkle {
         break;
       }
       DrawStar(s, rows);
-      if (yielding && wanted_.load() == band) {
-        ++i;
-        break;
+      if (yielding) {
+        const int32_t wanted = wanted_.load();
+        if (wanted >= first && wanted < end) {
+          ++i;
+          break;
+        }
       }
     }
-    drawn_[band].store(i);
+    for (int32_t b = first; b < end; ++b) drawn_[b].store(i);
   }
 
   void DrawStar(const StarRecord& s, const StreakRows& rows) {
@@ -619,6 +686,7 @@ class SharedSparkle {
       if (!loop.Poll()) break;
       const int32_t band = y / bandRows_;
       if (band != held) {
+        deciding_.store(band, std::memory_order_relaxed);
         if (held >= 0) Release(held);
         Hold(band);
         held = band;
@@ -667,15 +735,31 @@ class SharedSparkle {
     for (;;) {
       const int32_t count = stars_.Count();
       bool drew = false, busy = false;
-      for (int32_t b = 0; b < bands_; ++b) {
-        if (drawn_[b].load() >= count) continue;
-        bool idle = false;
-        if (wanted_.load() == b || !busy_[b].compare_exchange_strong(idle, true)) {
+      // The bands the calling thread comes to next first: it brings each up to date itself
+      // before it tests a row in it, a band at a time. Those it has left after.
+      const int32_t next = deciding_.load(std::memory_order_relaxed) + 1;
+      for (int32_t i = 0; i < bands_; ++i) {
+        const int32_t b = i < bands_ - next ? next + i : i - (bands_ - next);
+        const int32_t drawn = drawn_[b].load();
+        if (drawn >= count) continue;
+        if (!Claim(b)) {
           busy = true;
           continue;
         }
-        DrawPending(b, true);
-        Release(b);
+        // The bands after it that have drawn as many stars join it, up to a share of the
+        // bands: each star walked once for all of them.
+        int32_t end = b + 1;
+        const int32_t last = b < next ? next - 1 : bands_;  // a run does not wrap round
+        while (end < last && end - b < runBands_ && drawn_[end].load() == drawn && Claim(end)) {
+          if (drawn_[end].load() != drawn) {
+            Release(end);
+            break;
+          }
+          ++end;
+        }
+        DrawPending(b, end, true);
+        for (int32_t e = b; e < end; ++e) Release(e);
+        i += end - b - 1;
         drew = true;
       }
       if (drew) continue;
@@ -694,11 +778,13 @@ class SharedSparkle {
   const int32_t rows_;
   const int64_t reach_;  // rows from its centre beyond which no star draws
   const int32_t bandRows_, bands_;
+  const int32_t runBands_;  // the most bands a member draws in one walk
   int32_t colour_[3];
   StarList stars_;
   std::unique_ptr<std::atomic<int32_t>[]> drawn_;  // stars drawn on each band
   std::unique_ptr<std::atomic<bool>[]> busy_;      // a member draws on the band
   std::atomic<int32_t> wanted_{-1};                // the band the calling thread waits for
+  std::atomic<int32_t> deciding_{-1};              // the band of the row it decides
   bool alone_ = false;
   DecidedRows decided_;
 };

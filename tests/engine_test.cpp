@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <random>
 
 #include "engine/internal/Context.h"
+#include "engine/internal/Deep.h"
 #include "engine/internal/Effects.h"
 #include "tests/EngineTestSupport.h"
 
@@ -440,6 +443,184 @@ TEST(Render, StoredValuesOutOfRangeAreSafe) {
   EXPECT_EQ(EffectiveRadius(30, 0.0f), 30);
   EXPECT_EQ(EffectiveRadius(60, 0.25f), 100);
   EXPECT_EQ(EffectiveRadius(60, inf), 0);
+}
+
+// A walk reaches a far band by AfterSteps instead of one addition a step: the same doubles,
+// across powers of two, on both sides of 0, for steps that round halfway (to even, so not the
+// same every step) and steps below half a unit.
+TEST(Sparkle, AfterStepsGivesTheAdditionsOneByOne) {
+  const double kPi = 3.14159265358979323846;
+  struct Row {
+    double start, step;
+  };
+  std::vector<Row> rows = {
+      {0, 0.5},         {1, -0.25},           {1023, 0.866025403784438},
+      {2047, 0.75},     {4096, -0.5},         {511, std::cos(90 * 0.0174533)},
+      {3, -0.999},      {1024, 0x1p-43},      {1024, 0.25 + 0x1p-43},
+      {2048, -0x1p-42}, {7.5, 1e-17},         {-600, 0.7071067811865476},
+      {1e6, -0.3},      {0x1p52 - 40, 0.375}, {-1, 1},
+  };
+  for (int a = 0; a < 360; a += 7)
+    for (double start : {0.0, 1.0, 15.0, 64.0, 255.0, 799.0, 1200.0, 5999.0})
+      for (double sign : {1.0, -1.0}) {
+        rows.push_back({start, sign * std::cos(a * kPi / 180)});
+        rows.push_back({start, sign * std::sin(a * 0.0174533)});
+      }
+  for (const Row& row : rows) {
+    double v = row.start;
+    for (int32_t n = 0; n <= 300; ++n) {
+      ASSERT_EQ(AfterSteps(row.start, row.step, n), v)
+          << row.start << " + " << row.step << " x " << n;
+      v = v + row.step;
+    }
+  }
+}
+
+// The fused narrowing and copy, and the widening with the 8-bit values further into the row,
+// against the sample-by-sample rules, for lengths around the 16-sample blocks and every kind
+// of word (above full intensity too) and rendered value (below, at and above the nearest).
+TEST(SixteenBits, TheFusedNarrowingAndTheWideningFromTheLeftMatchTheRules) {
+  struct Row {
+    size_t samples, first, end;
+  };
+  const Row rows[] = {{0, 0, 0},      {1, 0, 1},     {15, 0, 15},  {16, 0, 16},
+                      {17, 0, 17},    {48, 0, 48},   {100, 3, 97}, {100, 0, 33},
+                      {100, 64, 100}, {257, 5, 250}, {33, 32, 33}};
+  std::mt19937 rng(26);
+  std::uniform_int_distribution<int> word(0, 65535), near(0, 32768), kind(0, 3), lift(0, 9);
+  for (const Row& row : rows) {
+    std::vector<uint8_t> words(2 * row.samples + 1), copy(2 * row.samples + 1, 0xEE),
+        narrow(row.samples + 1, 0xEE);
+    std::vector<uint16_t> value(row.samples);
+    for (size_t i = 0; i < row.samples; ++i) {
+      value[i] = uint16_t(kind(rng) == 0 ? word(rng) : near(rng));
+      std::memcpy(&words[2 * i], &value[i], 2);
+    }
+    NarrowAndCopy(words.data(), narrow.data(), copy.data(), row.samples);
+    EXPECT_EQ(copy.back(), 0xEE);
+    EXPECT_EQ(narrow.back(), 0xEE);
+    for (size_t i = 0; i < row.samples; ++i) {
+      ASSERT_EQ(narrow[i], NearestEightBit(value[i])) << row.samples << " " << i;
+      ASSERT_EQ(copy[2 * i] | copy[2 * i + 1] << 8, value[i]) << row.samples << " " << i;
+    }
+    // A row whose second half holds the rendered 8-bit values, and (as the centre pass left
+    // it) the words in its first half, which are written again only where they change.
+    std::vector<uint8_t> rendered(row.samples);
+    for (size_t i = 0; i < row.samples; ++i) {
+      const int k = kind(rng);
+      const int n = NearestEightBit(value[i]);
+      rendered[i] = uint8_t(k == 0   ? std::max(0, n - 1)
+                            : k == 1 ? n
+                                     : std::min(255, n + lift(rng)));
+    }
+    for (const bool kept : {false, true}) {
+      std::vector<uint8_t> out(2 * row.samples + 1, 0xEE);
+      std::copy(words.begin(), words.begin() + ptrdiff_t(row.samples), out.begin());
+      std::copy(rendered.begin(), rendered.end(), out.begin() + ptrdiff_t(row.samples));
+      WidenSpanAfter(words.data(), out.data(), row.samples, row.first, row.end, kept);
+      EXPECT_EQ(out.back(), 0xEE);
+      for (size_t i = row.first; i < row.end; ++i)
+        ASSERT_EQ(out[2 * i] | out[2 * i + 1] << 8, SixteenBitResult(value[i], rendered[i]))
+            << row.samples << " " << i << " " << kept;
+    }
+  }
+}
+
+// At 16 bits the 8-bit values of the tiles that stamps change lie over the words of pixels
+// half a row further on, which are widened or put back: lights at the row's ends, in its
+// middle and in several runs of tiles a row, on odd and even widths, each thread count, run
+// through and aborted, give the plain rules' words and host calls.
+TEST(SixteenBits, LightsAcrossTheRowOnEveryThreadCount) {
+  struct Row {
+    int width, height, planes, radius;
+    std::vector<int> columns;  // of the lights, each on a few rows
+  };
+  const Row rows[] = {
+      {301, 40, 3, 12, {0, 150, 300}},
+      {300, 36, 4, 20, {299, 1, 160}},
+      {257, 30, 3, 5, {40, 100, 130, 200, 250}},
+      {640, 24, 3, 30, {20, 330, 600}},
+      {97, 20, 3, 40, {48}},
+  };
+  const int32_t threadCounts[] = {1, 2, 3, 7, 16};
+  const RenderThreadScope kept(ThreadContext());
+  std::mt19937 rng(2603);
+  for (const Row& row : rows) {
+    Image scene = SceneImage(rng, row.width, row.height, row.planes, 0, 0, 0, 0);
+    for (size_t i = 0; i < row.columns.size(); ++i) {
+      const int y0 = int(i * 7) % row.height;
+      for (int y = y0; y < std::min(y0 + 2, row.height); ++y)
+        for (int x = row.columns[i]; x < std::min(row.columns[i] + 2, row.width); ++x)
+          for (int k = 0; k < 3; ++k) scene.At(x, y, k) = 250;
+    }
+    std::mt19937 deepRng(row.width);
+    Image deep = oracle::Widen(scene);
+    std::uniform_int_distribution<int> jitter(-100, 100);
+    for (int y = 0; y < deep.height; ++y)
+      for (int x = 0; x < deep.width; ++x)
+        for (int k = 0; k < deep.planes; ++k)
+          deep.SetSample(
+              x, y, k,
+              uint32_t(std::clamp(int(deep.Sample(x, y, k)) + jitter(deepRng), 0, kFullSixteen)));
+    const EffectSettings s = Settings(250, 250, 250, 6, row.radius, 0, 30, 4);
+    for (const int abortAt : {-1, row.height / 2}) {
+      ScriptedHost plainHost;
+      plainHost.abortAtCall = abortAt;
+      const Image plain = oracle::Render(deep, s, {}, plainHost);
+      if (abortAt < 0) {
+        EXPECT_NE(plain.samples, deep.samples) << row.width;
+      }
+      for (const GlowPath path : {GlowPath::Stamps, GlowPath::Gather})
+        for (const int32_t threads : threadCounts) {
+          ScriptedHost host;
+          host.abortAtCall = abortAt;
+          const Image out = EngineRender(deep, s, {}, host, 2, 5, nullptr,
+                                         EngineTuning{path, threads, false, true});
+          ASSERT_EQ(out.samples, plain.samples)
+              << row.width << "x" << row.height << " abort " << abortAt << " path " << int(path)
+              << " " << threads << " threads";
+          ASSERT_EQ(host.calls, plainHost.calls) << row.width << " " << threads;
+        }
+    }
+  }
+}
+
+// Long streaks over many bands of rows: each member draws runs of bands in one walk and skips
+// the halves that cannot reach them, and the calling thread decides on its own band. Every
+// thread count, run through and aborted before several rows, gives the plain rules' bytes.
+TEST(Sparkle, LongStreaksOverManyBandsOnEveryThreadCount) {
+  struct Row {
+    int width, height, planes, share, threshold, radius, streaks, angle;
+  };
+  const Row rows[] = {
+      {120, 150, 3, 75, 100, 40, 4, 30},  // bands of 32 rows, streaks reaching three of them
+      {90, 130, 4, 40, 60, 25, 6, 0},     // horizontal streaks stay on their own band
+      {100, 110, 3, 75, 90, 12, 5, 45},
+      {60, 200, 3, 10, 100, 60, 2, 90},  // vertical streaks only
+  };
+  const int32_t threadCounts[] = {1, 2, 3, 7, 16};
+  const RenderThreadScope kept(ThreadContext());
+  std::mt19937 rng(2604);
+  for (const Row& row : rows) {
+    const Image scene =
+        SceneImage(rng, row.width, row.height, row.planes, 230, 220, 200, row.share);
+    const EffectSettings s =
+        Settings(230, 220, 200, row.threshold, row.radius, 1, row.angle, row.streaks);
+    for (const int abortAt : {-1, 0, row.height / 3, row.height - 1}) {
+      ScriptedHost plainHost;
+      plainHost.abortAtCall = abortAt;
+      const Image plain = oracle::Render(scene, s, {}, plainHost);
+      for (const int32_t threads : threadCounts) {
+        ScriptedHost host;
+        host.abortAtCall = abortAt;
+        const Image out = EngineRender(scene, s, {}, host, 1, 3, nullptr,
+                                       EngineTuning{GlowPath::Automatic, threads, false, true});
+        ASSERT_EQ(out.samples, plain.samples) << row.width << "x" << row.height << " abort "
+                                              << abortAt << " " << threads << " threads";
+        ASSERT_EQ(host.calls, plainHost.calls) << row.width << " " << threads;
+      }
+    }
+  }
 }
 
 }  // namespace

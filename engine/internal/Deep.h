@@ -15,3 +15,13 @@ void WidenRow(const uint8_t* words, uint8_t* row, size_t samples);
 // The same for samples first to end - 1 of the row only, from the right: the words of each
 // sample written over the 8-bit values after it, all of which were read before.
 void WidenSpan(const uint8_t* words, uint8_t* row, size_t first, size_t end);
+
+// The same for samples first to end - 1 with their 8-bit values `offset` bytes into the row
+// (at least `end`), from the left: the words of each sample written over 8-bit values before
+// it, all of which were read before. With `kept` the row's bytes before `offset` hold the
+// words already, and are written only where the result differs.
+void WidenSpanAfter(const uint8_t* words, uint8_t* row, size_t offset, size_t first, size_t end,
+                    bool kept = false);
+
+// NarrowToEightBits of a row that is also copied as it is read, its words to `copy`.
+void NarrowAndCopy(const uint8_t* words, uint8_t* narrow, uint8_t* copy, size_t samples);

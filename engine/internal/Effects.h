@@ -45,6 +45,10 @@ void SplatPoint(const RenderContext& context, double px, double py, int32_t c0, 
 // library's exp.
 double SplatExp(double x);
 
+// v after n additions of s, each rounded to the nearest double, as a streak's walk steps its
+// coordinates; found in a few operations for each power of two that v passes.
+double AfterSteps(double v, double s, int32_t n);
+
 // (low + high) / 2 of one component's clamped window: the effect colour when no custom
 // colour is set.
 int32_t WindowMidpoint(int32_t c, int32_t threshold);

@@ -36,19 +36,21 @@ struct GlowJob {
   bool copy;
 };
 
-// The input of a 16-bit render whose 8-bit render Glow draws in the output's rows
-// (engine/Render.cpp): its rows of 16-bit words, and the samples of a row.
+// The input and output of a 16-bit render whose 8-bit render Glow draws in the second half of
+// each output row (engine/Render.cpp): their rows of 16-bit words, and the samples of a row.
 struct DeepRows {
   const uint8_t* input;
   size_t inStride;
   size_t samples;
+  uint8_t* output;
+  size_t outStride;
 };
 
 // Glow over the frame's rows, carried out as `tuning` asks; polls the host before each row
 // when `poll` is set. The kernel is built only when some pixel is to be stamped. With `deep`
-// the frame's output rows hold 16-bit words: the output becomes the 16-bit input, narrowed to
-// 8 bits and widened again (SixteenBitResult) where stamps can change it; false, with nothing
-// done, when the work memory for that cannot be had.
+// the frame's rows are the second halves of the 16-bit output rows: the output becomes the
+// 16-bit input, narrowed to 8 bits there and widened again (SixteenBitResult) where stamps
+// can change it; false, with nothing done, when the work memory for that cannot be had.
 bool RenderGlow(RenderContext& context, const GlowJob& job, const EngineTuning& tuning,
                 RowLoop& loop, bool poll, const DeepRows* deep = nullptr);
 

@@ -287,9 +287,9 @@ void CEffectDialog::ScaleControls(UINT from, UINT to) {
     face.lfHeight = MulDiv(face.lfHeight, int(to), int(from));
     scaledFont = CreateFontIndirectA(&face);
   }
+  auto scale = [&](LONG v) { return MulDiv(v, int(to), int(from)); };
   for (HWND child = ::GetWindow(m_hWnd, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
     const RECT r = RectInParent(m_hWnd, child);
-    auto scale = [&](LONG v) { return MulDiv(v, int(to), int(from)); };
     MoveWindow(child, scale(r.left), scale(r.top), scale(r.right) - scale(r.left),
                scale(r.bottom) - scale(r.top), FALSE);
     if (scaledFont) ::SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(scaledFont), FALSE);

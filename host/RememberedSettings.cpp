@@ -10,8 +10,8 @@
 namespace {
 
 constexpr char kMagic[4] = {'C', 'V', 'L', '1'};
-// Each number setting in table order, the mode, then Use Color and the effect colour.
-constexpr size_t kValues = kParamCount + 5;
+// Each number setting in table order, then these.
+enum : size_t { kMode = kParamCount, kUse, kEffectRed, kEffectGreen, kEffectBlue, kValues };
 using Values = std::array<int32_t, kValues>;
 constexpr size_t kFileSize = sizeof kMagic + sizeof(Values);
 
@@ -39,16 +39,14 @@ bool RecallSettings(EffectParams* params, CustomColour* colour) {
   std::memcpy(v.data(), bytes + sizeof kMagic, sizeof v);
   for (size_t i = 0; i < kParamCount; ++i)
     if (!InRange(v[i], kParamRanges[i].min, kParamRanges[i].max)) return false;
-  const int32_t mode = v[kParamCount], use = v[kParamCount + 1];
-  if (!InRange(mode, 0, kModeParam.count - 1) || !InRange(use, 0, 1)) return false;
-  for (size_t i = kParamCount + 2; i < kValues; ++i)
+  if (!InRange(v[kMode], 0, kModeParam.count - 1) || !InRange(v[kUse], 0, 1)) return false;
+  for (size_t i = kEffectRed; i < kValues; ++i)
     if (!InRange(v[i], 0, 255)) return false;
 
   for (size_t i = 0; i < kParamCount; ++i) params->*kParamRanges[i].field = v[i];
-  params->*kModeParam.field = mode;
-  colour->use = uint8_t(use);
-  colour->red = v[kParamCount + 2], colour->green = v[kParamCount + 3];
-  colour->blue = v[kParamCount + 4];
+  params->*kModeParam.field = v[kMode];
+  colour->use = uint8_t(v[kUse]);
+  colour->red = v[kEffectRed], colour->green = v[kEffectGreen], colour->blue = v[kEffectBlue];
   return true;
 }
 
@@ -57,10 +55,9 @@ void RememberSettings(const EffectParams& params, const CustomColour& colour) {
   if (!SettingsFile(&file)) return;
   Values v;
   for (size_t i = 0; i < kParamCount; ++i) v[i] = params.*kParamRanges[i].field;
-  v[kParamCount] = params.*kModeParam.field == kModeSparkle ? kModeSparkle : kModeGlow;
-  v[kParamCount + 1] = colour.use ? 1 : 0;
-  v[kParamCount + 2] = colour.red, v[kParamCount + 3] = colour.green;
-  v[kParamCount + 4] = colour.blue;
+  v[kMode] = params.*kModeParam.field == kModeSparkle ? kModeSparkle : kModeGlow;
+  v[kUse] = colour.use ? 1 : 0;
+  v[kEffectRed] = colour.red, v[kEffectGreen] = colour.green, v[kEffectBlue] = colour.blue;
 
   std::error_code error;
   std::filesystem::create_directories(file.parent_path(), error);

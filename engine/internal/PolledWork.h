@@ -1,9 +1,11 @@
 // Work that follows the host's polls: units taken in order by the render's threads, each
 // ready once enough rows have been polled. Only the calling thread polls the host, once
-// before each row and in order; it polls the next row only when no unit is ready for it, so
-// that the polls keep just ahead of the work and an abort is seen while the work goes on.
+// before each row and in order; it polls the next row only when no unit is ready for it and
+// for the units the other members take next, so that the polls keep just ahead of the work
+// and an abort is seen while the work goes on.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <climits>
 #include <condition_variable>
@@ -85,9 +87,12 @@ int32_t RunPolledUnits(Team* team, int32_t members, bool together, RowLoop& loop
     int32_t polled = poll ? 0 : rows;
     bool finished = polled == rows;
     if (finished) front.Finish(rows);
+    // The polls keep ahead of the units the other members take next as well, so that they
+    // do not wait for this one to finish its unit before it polls again.
+    const int32_t ahead = members > 1 && team ? members - 1 : 0;
     for (;;) {
       int32_t u = next.load();
-      if (u < units && (finished || need(u) <= polled)) {
+      if (u < units && (finished || need(std::min(u + ahead, units - 1)) <= polled)) {
         if (next.compare_exchange_weak(u, u + 1)) unit(u, finished ? end : rows);
         continue;
       }

@@ -22,13 +22,12 @@ void StoreWord(uint8_t* at, uint16_t v) {
 }
 
 #if defined(CORVANEL_SSE2)
-// NearestEightBit of eight words: (v * 255 + 16384) >> 15 is the high half of v * 510 plus
-// the carry of 32768 into its low half, and every v above 32768 gives more than 255.
+// NearestEightBit of eight words: (v * 255 + 16384) >> 15 is ((2v * 65280) >> 16 + 128) >> 8
+// (taking the floor inside changes no quotient by 256), and 2v saturated at 65535 gives 255
+// for every v from full intensity on.
 __m128i NearestEight(__m128i v) {
-  const __m128i factor = _mm_set1_epi16(510);
-  const __m128i high = _mm_mulhi_epu16(v, factor);
-  const __m128i carry = _mm_srli_epi16(_mm_mullo_epi16(v, factor), 15);
-  return _mm_min_epi16(_mm_add_epi16(high, carry), _mm_set1_epi16(255));
+  const __m128i scaled = _mm_mulhi_epu16(_mm_adds_epu16(v, v), _mm_set1_epi16(int16_t(65280)));
+  return _mm_srli_epi16(_mm_add_epi16(scaled, _mm_set1_epi16(128)), 8);
 }
 
 // The nearest 8-bit values of sixteen words.
@@ -38,40 +37,61 @@ __m128i NearestSixteen(const uint8_t* words) {
   return _mm_packus_epi16(NearestEight(low), NearestEight(high));
 }
 
-// SixteenOfEightBit of eight 8-bit values in 16-bit lanes: v * 32768 / 255 is v * 128 plus
-// (v * 128) / 255, and the rounded quotient (v * 128 + 127) / 255, at most 128, is the high
-// half of (v * 128 + 128) * 257.
-__m128i SixteenOfEight(__m128i v) {
-  const __m128i v128 = _mm_slli_epi16(v, 7);
-  return _mm_add_epi16(
-      v128, _mm_mulhi_epu16(_mm_add_epi16(v128, _mm_set1_epi16(128)), _mm_set1_epi16(257)));
+// SixteenOfEightBit of the 8-bit values in the high bytes of eight 16-bit lanes whose low
+// bytes are 1: round(v * 32768 / 255) is the high half of (256 v + 1) * 32896 for every v.
+__m128i SixteenOfHighBytes(__m128i lanes) {
+  return _mm_mulhi_epu16(lanes, _mm_set1_epi16(int16_t(32896)));
 }
 
-constexpr bool SixteenOfEightMatches() {
+constexpr bool SixteenOfHighBytesMatches() {
   for (uint32_t v = 0; v < 256; ++v)
-    if (v * 128 + (((v * 128 + 128) * 257) >> 16) != SixteenOfEightBit(uint8_t(v))) return false;
+    if (((256 * v + 1) * 32896) >> 16 != SixteenOfEightBit(uint8_t(v))) return false;
   return true;
 }
-static_assert(SixteenOfEightMatches());
+static_assert(SixteenOfHighBytesMatches());
 
-// SixteenBitResult of eight words and the 8-bit values rendered for them (in 16-bit lanes):
-// a word moves only where its rendered value lies above its nearest one, by the difference
-// of their 16-bit sizes, to at most full intensity. The sum stays below 65536: a word that
-// moves lies below full intensity, and the size of its nearest value within 64 of it.
-__m128i SixteenResults(__m128i words, __m128i rendered) {
-  const __m128i nearest = NearestEight(words);
-  const __m128i moved = _mm_sub_epi16(_mm_add_epi16(words, SixteenOfEight(rendered)),
-                                      SixteenOfEight(nearest));
-  // The unsigned minimum with full intensity, without SSE4.1.
-  const __m128i capped = _mm_sub_epi16(moved, _mm_subs_epu16(moved, _mm_set1_epi16(int16_t(uint16_t(kFullSixteen)))));
-  const __m128i up = _mm_cmpgt_epi16(rendered, nearest);  // both 0..255
-  return _mm_or_si128(_mm_and_si128(up, capped), _mm_andnot_si128(up, words));
+// SixteenBitResult of eight words, given their rendered and nearest 8-bit values as
+// SixteenOfHighBytes takes them: the word moved by the difference of the two values' 16-bit
+// sizes, at most to full intensity, and never below itself. Where the rendered value lies
+// above the nearest, the word lies below full intensity and the sum and difference are exact;
+// elsewhere, saturated, they do not exceed the word.
+__m128i SixteenResults(__m128i words, __m128i rendered, __m128i nearest) {
+  const __m128i moved = _mm_subs_epu16(_mm_adds_epu16(words, SixteenOfHighBytes(rendered)),
+                                       SixteenOfHighBytes(nearest));
+  // Unsigned minimum and maximum without SSE4.1: a - (a -sat b), b + (a -sat b).
+  const __m128i full = _mm_set1_epi16(int16_t(uint16_t(kFullSixteen)));
+  const __m128i capped = _mm_sub_epi16(moved, _mm_subs_epu16(moved, full));
+  return _mm_add_epi16(words, _mm_subs_epu16(capped, words));
+}
+
+// Sixteen samples from their words and the 8-bit values rendered for them, to `to` (which
+// may overlap the 8-bit values: all are read first). Where the render left every value as it
+// was, the results are the words themselves, written only with `writeSame`.
+void WidenBlock(const uint8_t* words, const uint8_t* eight, uint8_t* to, bool writeSame) {
+  const __m128i rendered = _mm_loadu_si128(reinterpret_cast<const __m128i*>(eight));
+  const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(words));
+  const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(words + 16));
+  const __m128i nearest = _mm_packus_epi16(NearestEight(low), NearestEight(high));
+  if (_mm_movemask_epi8(_mm_cmpeq_epi8(rendered, nearest)) == 0xFFFF) {
+    if (writeSame) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(to), low);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 16), high);
+    }
+    return;
+  }
+  const __m128i ones = _mm_set1_epi8(1);
+  _mm_storeu_si128(
+      reinterpret_cast<__m128i*>(to),
+      SixteenResults(low, _mm_unpacklo_epi8(ones, rendered), _mm_unpacklo_epi8(ones, nearest)));
+  _mm_storeu_si128(
+      reinterpret_cast<__m128i*>(to + 16),
+      SixteenResults(high, _mm_unpackhi_epi8(ones, rendered), _mm_unpackhi_epi8(ones, nearest)));
 }
 
 constexpr bool NearestEightMatches() {
   for (uint32_t v = 0; v < 65536; ++v) {
-    const uint32_t mixed = ((v * 510) >> 16) + (((v * 510) & 0xFFFF) >> 15);
-    if ((mixed < 255 ? mixed : 255) != NearestEightBit(v)) return false;
+    const uint32_t doubled = 2 * v < 65535 ? 2 * v : 65535;
+    if (((((doubled * 65280) >> 16) + 128) >> 8) != NearestEightBit(v)) return false;
   }
   return true;
 }
@@ -115,26 +135,9 @@ void WidenSpanAfter(const uint8_t* words, uint8_t* row, size_t offset, size_t fr
   size_t i = from;
 #if defined(CORVANEL_SSE2)
   // A block's words end at most where its own 8-bit values do (i + 16 <= end <= offset).
-  for (; i + 16 <= end; i += 16) {
-    const __m128i rendered = _mm_loadu_si128(reinterpret_cast<const __m128i*>(eight + i));
-    const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(words + 2 * i));
-    const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(words + 2 * i + 16));
-    const __m128i same =
-        _mm_cmpeq_epi8(rendered, _mm_packus_epi16(NearestEight(low), NearestEight(high)));
-    if (_mm_movemask_epi8(same) == 0xFFFF) {
-      // Words wholly before the 8-bit values are the input's still, when the row has them.
-      if (!kept || 2 * i + 32 > offset) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(row + 2 * i), low);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(row + 2 * i + 16), high);
-      }
-      continue;
-    }
-    const __m128i zero = _mm_setzero_si128();
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(row + 2 * i),
-                     SixteenResults(low, _mm_unpacklo_epi8(rendered, zero)));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(row + 2 * i + 16),
-                     SixteenResults(high, _mm_unpackhi_epi8(rendered, zero)));
-  }
+  // Words wholly before the 8-bit values are the input's still, when the row has them.
+  for (; i + 16 <= end; i += 16)
+    WidenBlock(words + 2 * i, eight + i, row + 2 * i, !kept || 2 * i + 32 > offset);
 #endif
   for (; i < end; ++i) StoreWord(row + 2 * i, SixteenBitResult(LoadWord(words + 2 * i), eight[i]));
 }
@@ -147,24 +150,9 @@ void WidenSpan(const uint8_t* words, uint8_t* row, size_t from, size_t end) {
   size_t i = end;
 #if defined(CORVANEL_SSE2)
   // Blocks whose 8-bit values the render left as they were are the input's words again.
-  for (; i >= from + 16; i -= 16) {
-    const size_t first = i - 16;
-    const __m128i rendered = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + first));
-    const __m128i same = _mm_cmpeq_epi8(rendered, NearestSixteen(words + 2 * first));
-    if (_mm_movemask_epi8(same) == 0xFFFF) {
-      // Its 8-bit values, read above, lie in the bytes written now when it is near the start.
-      std::memcpy(row + 2 * first, words + 2 * first, 32);
-      continue;
-    }
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(words + 2 * first));
-    const __m128i high =
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(words + 2 * first + 16));
-    const __m128i resultLow = SixteenResults(low, _mm_unpacklo_epi8(rendered, zero));
-    const __m128i resultHigh = SixteenResults(high, _mm_unpackhi_epi8(rendered, zero));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(row + 2 * first), resultLow);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(row + 2 * first + 16), resultHigh);
-  }
+  // A block's 8-bit values lie in the bytes written over when it is near the start.
+  for (; i >= from + 16; i -= 16)
+    WidenBlock(words + 2 * (i - 16), row + i - 16, row + 2 * (i - 16), true);
 #endif
   // From the right: sample i takes the bytes of 8-bit values 2i and 2i + 1, read already.
   for (; i-- > from;) StoreWord(row + 2 * i, SixteenBitResult(LoadWord(words + 2 * i), row[i]));

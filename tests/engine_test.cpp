@@ -526,6 +526,32 @@ TEST(SixteenBits, TheFusedNarrowingAndTheWideningFromTheLeftMatchTheRules) {
   }
 }
 
+// Every word, each with rendered values below, at and above its nearest and at the top, through
+// the narrowing and both widenings.
+TEST(SixteenBits, EveryWordNarrowsAndWidensByTheRules) {
+  const size_t samples = 65536;
+  std::vector<uint8_t> words(2 * samples), narrow(samples);
+  for (size_t v = 0; v < samples; ++v) std::memcpy(&words[2 * v], &v, 2);
+  NarrowToEightBits(words.data(), narrow.data(), samples);
+  for (size_t v = 0; v < samples; ++v) ASSERT_EQ(narrow[v], NearestEightBit(uint32_t(v))) << v;
+  for (const int lift : {-1, 0, 1, 2, 64, 255}) {
+    std::vector<uint8_t> rendered(samples);
+    for (size_t v = 0; v < samples; ++v)
+      rendered[v] = uint8_t(std::clamp(int(narrow[v]) + lift, 0, 255));
+    std::vector<uint8_t> left(2 * samples), right(2 * samples);
+    std::copy(words.begin(), words.begin() + ptrdiff_t(samples), left.begin());
+    std::copy(rendered.begin(), rendered.end(), left.begin() + ptrdiff_t(samples));
+    std::copy(rendered.begin(), rendered.end(), right.begin());
+    WidenSpanAfter(words.data(), left.data(), samples, 0, samples, true);
+    WidenRow(words.data(), right.data(), samples);
+    for (size_t v = 0; v < samples; ++v) {
+      const uint16_t want = SixteenBitResult(uint16_t(v), rendered[v]);
+      ASSERT_EQ(left[2 * v] | left[2 * v + 1] << 8, want) << v << " lifted " << lift;
+      ASSERT_EQ(right[2 * v] | right[2 * v + 1] << 8, want) << v << " lifted " << lift;
+    }
+  }
+}
+
 // At 16 bits the 8-bit values of the tiles that stamps change lie over the words of pixels
 // half a row further on, which are widened or put back: lights at the row's ends, in its
 // middle and in several runs of tiles a row, on odd and even widths, each thread count, run

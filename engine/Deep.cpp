@@ -135,9 +135,12 @@ void WidenSpanAfter(const uint8_t* words, uint8_t* row, size_t offset, size_t fr
   size_t i = from;
 #if defined(CORVANEL_SSE2)
   // A block's words end at most where its own 8-bit values do (i + 16 <= end <= offset).
-  // Words wholly before the 8-bit values are the input's still, when the row has them.
-  for (; i + 16 <= end; i += 16)
-    WidenBlock(words + 2 * i, eight + i, row + 2 * i, !kept || 2 * i + 32 > offset);
+  // Words wholly before the 8-bit values are the input's still, when the row has them: read
+  // from there, they are in the cache when the block is written.
+  for (; i + 16 <= end; i += 16) {
+    const bool inRow = kept && 2 * i + 32 <= offset;
+    WidenBlock((inRow ? row : words) + 2 * i, eight + i, row + 2 * i, !inRow);
+  }
 #endif
   for (; i < end; ++i) StoreWord(row + 2 * i, SixteenBitResult(LoadWord(words + 2 * i), eight[i]));
 }

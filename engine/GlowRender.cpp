@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -164,9 +165,10 @@ class StampGroups {
     pending_ = 0;
   }
 
+  static constexpr int32_t kRows = 8;  // the rows of centres a group takes
+
  private:
   static constexpr int32_t kPending = 16;
-  static constexpr int32_t kRows = 8;
   static constexpr int32_t kLeft = 4;
 
   struct Group {
@@ -307,8 +309,11 @@ int32_t RenderGather(RenderContext& context, const CentreMap& centres, const Cen
 // pixel receives the same blends in the same order as from the stamps one by one. The centre
 // rows come in chunks, each drawn once polled: unit (chunk, band) of each band in the order
 // of the chunks, never two of one band at once.
+// With `finished` on one member, each output row is handed to it as soon as no stamp is left
+// to be drawn on it, while the stamps' bytes are still in the cache, and every row is by the end.
 int32_t RenderStamps(RenderContext& context, const CentreMap& centres, RowLoop& loop, bool poll,
-                     int32_t members, bool together) {
+                     int32_t members, bool together,
+                     const std::function<void(int32_t)>& finished = nullptr) {
   const Frame& f = context.frame;
   const int32_t rows = f.endRow;
   const int32_t half = GlowStampHalf(context);
@@ -335,6 +340,8 @@ int32_t RenderStamps(RenderContext& context, const CentreMap& centres, RowLoop& 
         std::min<int64_t>(chunks, (int64_t(bandFirst(k + 1)) + half + chunk - 1) / chunk));
   };
   for (int32_t k = 0; k < bands; ++k) next[k].store(firstChunk(k));
+  const bool lagged = finished && bands == 1 && chunk == 1;
+  int32_t done = 0;  // the rows handed to `finished`
   const int32_t end = RunPolledUnits(
       context.team, members, together, loop, poll, rows, chunks * bands,
       [&](int32_t u) { return std::min(rows, (u / bands + 1) * chunk); },
@@ -350,10 +357,17 @@ int32_t RenderStamps(RenderContext& context, const CentreMap& centres, RowLoop& 
               StampGlowRows(context, x, y, a, b);
           });
         next[k].store(j + 1);
+        // Centre rows after j reach rows from j + 1 - half on, and members waiting in groups
+        // lie on the last rows a group takes.
+        if (lagged && j < end)
+          for (const int32_t last = j + 1 - StampGroups::kRows - std::max(half, 0); done < last;)
+            finished(done++);
       });
   // Members still waiting for the centres after them, drawn one by one: after an abort, and
   // where a group's last centre lay past what its band takes.
   for (StampGroups& g : groups) g.Flush(context, end);
+  if (finished)
+    while (done < rows) finished(done++);
   return end;
 }
 
@@ -498,52 +512,51 @@ void PrepareDeepRows(RenderContext& context, const DeepRows& deep, const CentreT
                });
 }
 
-// The 16-bit result of the rows PrepareDeepRows narrowed, from the left of each row so that
-// every 8-bit value is read before words are written over it (the words of pixel x lie
+// The 16-bit result of row y's tiles, once every stamp is drawn on it, from the left of the row
+// so that every 8-bit value is read before words are written over it (the words of pixel x lie
 // before the 8-bit values of every pixel from x on): the tiles drawn in widened, then the
 // words of the other pixels that the 8-bit values overwrote copied from the input again.
+void WidenDeepRow(const DeepRows& deep, int32_t planeCount, int32_t width, const ColumnTiles& tiles,
+                  int32_t y) {
+  if (!tiles.bits) return;
+  const size_t planes = size_t(planeCount);
+  const uint8_t* in = deep.input + size_t(y) * deep.inStride;
+  uint8_t* out = deep.output + size_t(y) * deep.outStride;
+  int32_t runs[64][2];
+  int32_t n = 0;
+  ForEachTileRun(tiles, width, false, [&](int32_t x0, int32_t x1) {
+    WidenSpanAfter(in, out, deep.samples, planes * size_t(x0), planes * size_t(x1), true);
+    runs[n][0] = x0;
+    runs[n++][1] = x1;
+  });
+  // The 8-bit values of pixels x0 to x1 - 1 lay over the words of pixels (width + x0) / 2 to
+  // (width + x1 + 1) / 2 - 1; those outside every run get theirs back.
+  auto restore = [&](int32_t a, int32_t b) {
+    if (a < b)
+      std::memcpy(out + 2 * planes * size_t(a), in + 2 * planes * size_t(a),
+                  2 * planes * size_t(b - a));
+  };
+  for (int32_t i = 0; i < n; ++i) {
+    int32_t from = int32_t((int64_t(width) + runs[i][0]) / 2);
+    const int32_t to = int32_t(std::min<int64_t>(width, (int64_t(width) + runs[i][1] + 1) / 2));
+    for (int32_t j = 0; j < n && from < to; ++j) {
+      if (runs[j][1] <= from) continue;
+      if (runs[j][0] >= to) break;
+      restore(from, runs[j][0]);
+      from = std::max(from, runs[j][1]);
+    }
+    restore(from, to);
+  }
+}
+
 void WidenDeepRows(RenderContext& context, const DeepRows& deep, const CentreTables& tables,
                    Team* team, const EngineTuning& tuning, int64_t work) {
   const Frame& f = context.frame;
-  const size_t planes = size_t(f.planes);
-  const int32_t width = f.width;
   const int32_t members = MembersFor(team, tuning, work);
   ShareRowRuns(team, members, tuning.shareAll, f.endRow, RunRowsFor(f.endRow, members),
                [&](int32_t first, int32_t end, int32_t) {
-                 for (int32_t y = first; y < end; ++y) {
-                   const ColumnTiles tiles = tables.Tiles(y);
-                   if (!tiles.bits) continue;
-                   const uint8_t* in = deep.input + size_t(y) * deep.inStride;
-                   uint8_t* out = deep.output + size_t(y) * deep.outStride;
-                   int32_t runs[64][2];
-                   int32_t n = 0;
-                   ForEachTileRun(tiles, width, false, [&](int32_t x0, int32_t x1) {
-                     WidenSpanAfter(in, out, deep.samples, planes * size_t(x0), planes * size_t(x1),
-                                    true);
-                     runs[n][0] = x0;
-                     runs[n++][1] = x1;
-                   });
-                   // The 8-bit values of pixels x0 to x1 - 1 lay over the words of pixels
-                   // (width + x0) / 2 to (width + x1 + 1) / 2 - 1; those outside every run get
-                   // theirs back.
-                   auto restore = [&](int32_t a, int32_t b) {
-                     if (a < b)
-                       std::memcpy(out + 2 * planes * size_t(a), in + 2 * planes * size_t(a),
-                                   2 * planes * size_t(b - a));
-                   };
-                   for (int32_t i = 0; i < n; ++i) {
-                     int32_t from = int32_t((int64_t(width) + runs[i][0]) / 2);
-                     const int32_t to =
-                         int32_t(std::min<int64_t>(width, (int64_t(width) + runs[i][1] + 1) / 2));
-                     for (int32_t j = 0; j < n && from < to; ++j) {
-                       if (runs[j][1] <= from) continue;
-                       if (runs[j][0] >= to) break;
-                       restore(from, runs[j][0]);
-                       from = std::max(from, runs[j][1]);
-                     }
-                     restore(from, to);
-                   }
-                 }
+                 for (int32_t y = first; y < end; ++y)
+                   WidenDeepRow(deep, f.planes, f.width, tables.Tiles(y), y);
                });
 }
 
@@ -706,11 +719,17 @@ bool RenderGlow(RenderContext& context, const GlowJob& job, const EngineTuning& 
   if (path == GlowPath::Automatic) path = stamps < gather ? GlowPath::Stamps : GlowPath::Gather;
   const int64_t work = path == GlowPath::Stamps ? stamps : gather;
   const int32_t members = MembersFor(team, tuning, work);
+  // On one thread each 16-bit row is widened as soon as its stamps are drawn.
+  const bool widenAsDrawn = deep && path == GlowPath::Stamps && members <= 1;
   if (path == GlowPath::Stamps)
-    RenderStamps(context, centres, loop, poll, members, tuning.shareAll);
+    RenderStamps(context, centres, loop, poll, members, tuning.shareAll,
+                 widenAsDrawn ? std::function<void(int32_t)>([&](int32_t y) {
+                   WidenDeepRow(*deep, f.planes, f.width, tables.Tiles(y), y);
+                 })
+                              : nullptr);
   else
     RenderGather(context, centres, tables, e, loop, poll, members, tuning.shareAll);
 
-  if (deep) WidenDeepRows(context, *deep, tables, team, tuning, pixels);
+  if (deep && !widenAsDrawn) WidenDeepRows(context, *deep, tables, team, tuning, pixels);
   return true;
 }

@@ -504,7 +504,7 @@ TEST(SixteenBits, TheFusedNarrowingAndTheWideningFromTheLeftMatchTheRules) {
       ASSERT_EQ(copy[2 * i] | copy[2 * i + 1] << 8, value[i]) << row.samples << " " << i;
     }
     // A row whose second half holds the rendered 8-bit values, and (as the centre pass left
-    // it) the words in its first half, which are written again only where they change.
+    // it) the words in its first half.
     std::vector<uint8_t> rendered(row.samples);
     for (size_t i = 0; i < row.samples; ++i) {
       const int k = kind(rng);
@@ -513,16 +513,14 @@ TEST(SixteenBits, TheFusedNarrowingAndTheWideningFromTheLeftMatchTheRules) {
                             : k == 1 ? n
                                      : std::min(255, n + lift(rng)));
     }
-    for (const bool kept : {false, true}) {
-      std::vector<uint8_t> out(2 * row.samples + 1, 0xEE);
-      std::copy(words.begin(), words.begin() + ptrdiff_t(row.samples), out.begin());
-      std::copy(rendered.begin(), rendered.end(), out.begin() + ptrdiff_t(row.samples));
-      WidenSpanAfter(words.data(), out.data(), row.samples, row.first, row.end, kept);
-      EXPECT_EQ(out.back(), 0xEE);
-      for (size_t i = row.first; i < row.end; ++i)
-        ASSERT_EQ(out[2 * i] | out[2 * i + 1] << 8, SixteenBitResult(value[i], rendered[i]))
-            << row.samples << " " << i << " " << kept;
-    }
+    std::vector<uint8_t> out(2 * row.samples + 1, 0xEE);
+    std::copy(words.begin(), words.begin() + ptrdiff_t(row.samples), out.begin());
+    std::copy(rendered.begin(), rendered.end(), out.begin() + ptrdiff_t(row.samples));
+    WidenSpanAfter(words.data(), out.data(), row.samples, row.first, row.end);
+    EXPECT_EQ(out.back(), 0xEE);
+    for (size_t i = row.first; i < row.end; ++i)
+      ASSERT_EQ(out[2 * i] | out[2 * i + 1] << 8, SixteenBitResult(value[i], rendered[i]))
+          << row.samples << " " << i;
   }
 }
 
@@ -542,7 +540,7 @@ TEST(SixteenBits, EveryWordNarrowsAndWidensByTheRules) {
     std::copy(words.begin(), words.begin() + ptrdiff_t(samples), left.begin());
     std::copy(rendered.begin(), rendered.end(), left.begin() + ptrdiff_t(samples));
     std::copy(rendered.begin(), rendered.end(), right.begin());
-    WidenSpanAfter(words.data(), left.data(), samples, 0, samples, true);
+    WidenSpanAfter(words.data(), left.data(), samples, 0, samples);
     WidenRow(words.data(), right.data(), samples);
     for (size_t v = 0; v < samples; ++v) {
       const uint16_t want = SixteenBitResult(uint16_t(v), rendered[v]);

@@ -18,10 +18,8 @@ void WidenSpan(const uint8_t* words, uint8_t* row, size_t first, size_t end);
 
 // The same for samples first to end - 1 with their 8-bit values `offset` bytes into the row
 // (at least `end`), from the left: the words of each sample written over 8-bit values before
-// it, all of which were read before. With `kept` the row's bytes before `offset` hold the
-// words already, and are written only where the result differs.
-void WidenSpanAfter(const uint8_t* words, uint8_t* row, size_t offset, size_t first, size_t end,
-                    bool kept = false);
+// it, all of which were read before.
+void WidenSpanAfter(const uint8_t* words, uint8_t* row, size_t offset, size_t first, size_t end);
 
 // NarrowToEightBits of a row that is also copied as it is read, its words to `copy`.
 void NarrowAndCopy(const uint8_t* words, uint8_t* narrow, uint8_t* copy, size_t samples);

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -164,9 +165,10 @@ class StampGroups {
     pending_ = 0;
   }
 
+  static constexpr int32_t kRows = 8;  // the rows of centres a group takes
+
  private:
   static constexpr int32_t kPending = 16;
-  static constexpr int32_t kRows = 8;
   static constexpr int32_t kLeft = 4;
 
   struct Group {
@@ -229,14 +231,13 @@ class StampGroups {
 
   const CentreMap& centres_;
   const int32_t width_, endRow_;
-  const int64_t reach_;  // columns and rows apart within which two stamps can meet
+  const int64_t reach_;               // columns and rows apart within which two stamps can meet
   const int32_t firstRow_, bandEnd_;  // the rows drawn
   Group groups_[kPending];
   int32_t pending_ = 0;
   bool crowded_ = false;
   int32_t quietRow_ = -1;
 };
-
 
 // The stamps without a centre map: centre rows in order, each row's stamps once it has been
 // polled, the centres found in the input as the loop goes. The loop of the rules with faster
@@ -256,10 +257,10 @@ void RenderStampsUnmapped(RenderContext& context, const ColourWindow& window, in
 // What the centre pass leaves for the drawing: the map, and for each row the centres of the
 // rows before it and the column tiles that stamps can change.
 struct CentreTables {
-  uint32_t* before;   // rows + 1 entries: centres in the rows before row y
-  uint8_t* skipAfter; // the skip state after row y
-  uint64_t* tiles;    // row y's tiles with centres; after Spread, the tiles stamps change
-  int32_t tileShift;  // tiles of 1 << tileShift pixels
+  uint32_t* before;    // rows + 1 entries: centres in the rows before row y
+  uint8_t* skipAfter;  // the skip state after row y
+  uint64_t* tiles;     // row y's tiles with centres; after Spread, the tiles stamps change
+  int32_t tileShift;   // tiles of 1 << tileShift pixels
 
   int64_t Count(int32_t endRow) const { return before[endRow]; }
   // Whether centres of rows first to end - 1 exist.
@@ -308,12 +309,16 @@ int32_t RenderGather(RenderContext& context, const CentreMap& centres, const Cen
 // pixel receives the same blends in the same order as from the stamps one by one. The centre
 // rows come in chunks, each drawn once polled: unit (chunk, band) of each band in the order
 // of the chunks, never two of one band at once.
+// With `finished` on one member, each output row is handed to it as soon as no stamp is left
+// to be drawn on it, while the stamps' bytes are still in the cache, and every row is by the end.
 int32_t RenderStamps(RenderContext& context, const CentreMap& centres, RowLoop& loop, bool poll,
-                     int32_t members, bool together) {
+                     int32_t members, bool together,
+                     const std::function<void(int32_t)>& finished = nullptr) {
   const Frame& f = context.frame;
   const int32_t rows = f.endRow;
   const int32_t half = GlowStampHalf(context);
-  const int32_t bands = members > 1 ? std::clamp(std::min(rows, members * 4), 1, kMaxThreads * 4) : 1;
+  const int32_t bands =
+      members > 1 ? std::clamp(std::min(rows, members * 4), 1, kMaxThreads * 4) : 1;
   const int32_t chunk = members > 1 ? std::clamp(rows / (members * 16), 1, 8) : 1;
   const int32_t chunks = (rows + chunk - 1) / chunk;
   auto bandFirst = [&](int32_t k) { return int32_t(int64_t(rows) * k / bands); };
@@ -331,9 +336,12 @@ int32_t RenderStamps(RenderContext& context, const CentreMap& centres, RowLoop& 
   static_assert(kMaxThreads * 4 >= 1);
   auto firstChunk = [&](int32_t k) { return std::max(0, bandFirst(k) - half) / chunk; };
   auto endChunk = [&](int32_t k) {
-    return int32_t(std::min<int64_t>(chunks, (int64_t(bandFirst(k + 1)) + half + chunk - 1) / chunk));
+    return int32_t(
+        std::min<int64_t>(chunks, (int64_t(bandFirst(k + 1)) + half + chunk - 1) / chunk));
   };
   for (int32_t k = 0; k < bands; ++k) next[k].store(firstChunk(k));
+  const bool lagged = finished && bands == 1 && chunk == 1;
+  int32_t done = 0;  // the rows handed to `finished`
   const int32_t end = RunPolledUnits(
       context.team, members, together, loop, poll, rows, chunks * bands,
       [&](int32_t u) { return std::min(rows, (u / bands + 1) * chunk); },
@@ -349,10 +357,17 @@ int32_t RenderStamps(RenderContext& context, const CentreMap& centres, RowLoop& 
               StampGlowRows(context, x, y, a, b);
           });
         next[k].store(j + 1);
+        // Centre rows after j reach rows from j + 1 - half on, and members waiting in groups
+        // lie on the last rows a group takes.
+        if (lagged && j < end)
+          for (const int32_t last = j + 1 - StampGroups::kRows - std::max(half, 0); done < last;)
+            finished(done++);
       });
   // Members still waiting for the centres after them, drawn one by one: after an abort, and
   // where a group's last centre lay past what its band takes.
   for (StampGroups& g : groups) g.Flush(context, end);
+  if (finished)
+    while (done < rows) finished(done++);
   return end;
 }
 
@@ -428,20 +443,22 @@ int32_t MapRow(const Frame& f, const WindowBlock& block, const ColourWindow& win
   return n;
 }
 
-// Each row's tiles with centres, widened to the tiles that their stamps change: `half`
-// columns and rows around each centre.
+// Row y's tiles with centres, `centres`, widened to the tiles that their stamps change:
+// `half` columns and rows around each centre, added to the rows' tiles in `spread`.
+void SpreadRow(const CentreTables& t, int32_t rows, int32_t half, int32_t y, uint64_t centres,
+               uint64_t* spread) {
+  if (half < 0 || !centres) return;
+  const int32_t tiles = (half + (1 << t.tileShift) - 1) >> t.tileShift;
+  uint64_t wide = centres;
+  for (int32_t i = 1; i <= tiles && i < 64; ++i) wide |= (centres << i) | (centres >> i);
+  const int32_t last = int32_t(std::min<int64_t>(rows - 1, int64_t(y) + half));
+  for (int32_t r = std::max(0, y - half); r <= last; ++r) spread[r] |= wide;
+}
+
+// Every row's tiles spread so.
 void SpreadTiles(CentreTables& t, int32_t rows, int32_t half, uint64_t* spread) {
-  const int32_t tiles = half < 0 ? 0 : (half + (1 << t.tileShift) - 1) >> t.tileShift;
   for (int32_t y = 0; y < rows; ++y) spread[y] = 0;
-  if (half < 0) return;
-  for (int32_t y = 0; y < rows; ++y) {
-    uint64_t m = t.tiles[y];
-    if (!m) continue;
-    uint64_t wide = m;
-    for (int32_t i = 1; i <= tiles && i < 64; ++i) wide |= (m << i) | (m >> i);
-    const int32_t last = int32_t(std::min<int64_t>(rows - 1, int64_t(y) + half));
-    for (int32_t r = std::max(0, y - half); r <= last; ++r) spread[r] |= wide;
-  }
+  for (int32_t y = 0; y < rows; ++y) SpreadRow(t, rows, half, y, t.tiles[y], spread);
 }
 
 // Calls run(x0, x1) for each run of set tiles of `tiles`, from the left or, with
@@ -470,71 +487,72 @@ void ForEachTileRun(const ColumnTiles& tiles, int32_t width, bool rightToLeft, c
 // row, its tiles get their 8-bit values in the second half of the row's bytes (the frame's
 // row), as the 8-bit render draws them; that overwrites the words of the pixels about half a
 // row to the right of them, which the widening puts back.
+void PrepareDeepRow(const Frame& f, const DeepRows& deep, const ColumnTiles& tiles, int32_t y) {
+  const size_t planes = size_t(f.planes);
+  const uint8_t* in = deep.input + size_t(y) * deep.inStride;
+  uint8_t* out = f.output + size_t(y) * size_t(f.outRowBytes);
+  ForEachTileRun(tiles, f.width, false, [&](int32_t x0, int32_t x1) {
+    NarrowToEightBits(in + 2 * planes * size_t(x0), out + planes * size_t(x0),
+                      planes * size_t(x1 - x0));
+  });
+}
+
 void PrepareDeepRows(RenderContext& context, const DeepRows& deep, const CentreTables& tables,
                      Team* team, const EngineTuning& tuning, int64_t work) {
   const Frame& f = context.frame;
-  const size_t planes = size_t(f.planes);
   const int32_t members = MembersFor(team, tuning, work);
   ShareRowRuns(team, members, tuning.shareAll, f.endRow, RunRowsFor(f.endRow, members),
                [&](int32_t first, int32_t end, int32_t) {
-                 for (int32_t y = first; y < end; ++y) {
-                   const uint8_t* in = deep.input + size_t(y) * deep.inStride;
-                   uint8_t* out = f.output + size_t(y) * size_t(f.outRowBytes);
-                   ForEachTileRun(tables.Tiles(y), f.width, false, [&](int32_t x0, int32_t x1) {
-                     NarrowToEightBits(in + 2 * planes * size_t(x0), out + planes * size_t(x0),
-                                       planes * size_t(x1 - x0));
-                   });
-                 }
+                 for (int32_t y = first; y < end; ++y) PrepareDeepRow(f, deep, tables.Tiles(y), y);
                });
 }
 
-// The 16-bit result of the rows PrepareDeepRows narrowed, from the left of each row so that
-// every 8-bit value is read before words are written over it (the words of pixel x lie
+// The 16-bit result of row y's tiles, once every stamp is drawn on it, from the left of the row
+// so that every 8-bit value is read before words are written over it (the words of pixel x lie
 // before the 8-bit values of every pixel from x on): the tiles drawn in widened, then the
 // words of the other pixels that the 8-bit values overwrote copied from the input again.
+void WidenDeepRow(const DeepRows& deep, int32_t planeCount, int32_t width, const ColumnTiles& tiles,
+                  int32_t y) {
+  if (!tiles.bits) return;
+  const size_t planes = size_t(planeCount);
+  const uint8_t* in = deep.input + size_t(y) * deep.inStride;
+  uint8_t* out = deep.output + size_t(y) * deep.outStride;
+  int32_t runs[64][2];
+  int32_t n = 0;
+  ForEachTileRun(tiles, width, false, [&](int32_t x0, int32_t x1) {
+    WidenSpanAfter(in, out, deep.samples, planes * size_t(x0), planes * size_t(x1));
+    runs[n][0] = x0;
+    runs[n++][1] = x1;
+  });
+  // The 8-bit values of pixels x0 to x1 - 1 lay over the words of pixels (width + x0) / 2 to
+  // (width + x1 + 1) / 2 - 1; those outside every run get theirs back.
+  auto restore = [&](int32_t a, int32_t b) {
+    if (a < b)
+      std::memcpy(out + 2 * planes * size_t(a), in + 2 * planes * size_t(a),
+                  2 * planes * size_t(b - a));
+  };
+  for (int32_t i = 0; i < n; ++i) {
+    int32_t from = int32_t((int64_t(width) + runs[i][0]) / 2);
+    const int32_t to = int32_t(std::min<int64_t>(width, (int64_t(width) + runs[i][1] + 1) / 2));
+    for (int32_t j = 0; j < n && from < to; ++j) {
+      if (runs[j][1] <= from) continue;
+      if (runs[j][0] >= to) break;
+      restore(from, runs[j][0]);
+      from = std::max(from, runs[j][1]);
+    }
+    restore(from, to);
+  }
+}
+
 void WidenDeepRows(RenderContext& context, const DeepRows& deep, const CentreTables& tables,
                    Team* team, const EngineTuning& tuning, int64_t work) {
   const Frame& f = context.frame;
-  const size_t planes = size_t(f.planes);
-  const int32_t width = f.width;
   const int32_t members = MembersFor(team, tuning, work);
-  ShareRowRuns(
-      team, members, tuning.shareAll, f.endRow, RunRowsFor(f.endRow, members),
-      [&](int32_t first, int32_t end, int32_t) {
-        for (int32_t y = first; y < end; ++y) {
-          const ColumnTiles tiles = tables.Tiles(y);
-          if (!tiles.bits) continue;
-          const uint8_t* in = deep.input + size_t(y) * deep.inStride;
-          uint8_t* out = deep.output + size_t(y) * deep.outStride;
-          int32_t runs[64][2];
-          int32_t n = 0;
-          ForEachTileRun(tiles, width, false, [&](int32_t x0, int32_t x1) {
-            WidenSpanAfter(in, out, deep.samples, planes * size_t(x0), planes * size_t(x1));
-            runs[n][0] = x0;
-            runs[n++][1] = x1;
-          });
-          // The 8-bit values of pixels x0 to x1 - 1 lay over the words of pixels
-          // (width + x0) / 2 to (width + x1 + 1) / 2 - 1; those outside every run get theirs
-          // back.
-          auto restore = [&](int32_t a, int32_t b) {
-            if (a < b)
-              std::memcpy(out + 2 * planes * size_t(a), in + 2 * planes * size_t(a),
-                          2 * planes * size_t(b - a));
-          };
-          for (int32_t i = 0; i < n; ++i) {
-            int32_t from = int32_t((int64_t(width) + runs[i][0]) / 2);
-            const int32_t to =
-                int32_t(std::min<int64_t>(width, (int64_t(width) + runs[i][1] + 1) / 2));
-            for (int32_t j = 0; j < n && from < to; ++j) {
-              if (runs[j][1] <= from) continue;
-              if (runs[j][0] >= to) break;
-              restore(from, runs[j][0]);
-              from = std::max(from, runs[j][1]);
-            }
-            restore(from, to);
-          }
-        }
-      });
+  ShareRowRuns(team, members, tuning.shareAll, f.endRow, RunRowsFor(f.endRow, members),
+               [&](int32_t first, int32_t end, int32_t) {
+                 for (int32_t y = first; y < end; ++y)
+                   WidenDeepRow(deep, f.planes, f.width, tables.Tiles(y), y);
+               });
 }
 
 }  // namespace
@@ -571,7 +589,8 @@ bool RenderGlow(RenderContext& context, const GlowJob& job, const EngineTuning& 
     bool skip = false, any = false;
     for (int32_t y = f.firstRow; y < f.endRow; ++y) {
       if (job.copy) CopyRow(f, y);
-      if (!any) ForEachCentreIn(f, block, job.window, InputRow(f, y), skip, [&](int32_t) { any = true; });
+      if (!any)
+        ForEachCentreIn(f, block, job.window, InputRow(f, y), skip, [&](int32_t) { any = true; });
     }
     if (!any) {
       for (int32_t y = f.firstRow; y < f.endRow; ++y)
@@ -615,7 +634,8 @@ bool RenderGlow(RenderContext& context, const GlowJob& job, const EngineTuning& 
     if (y % run == 0) passSkip = false;  // how the pass entered the row
     const bool passAfter = tables.skipAfter[y];
     if (skip != passSkip) {
-      std::memset(bits + size_t(y) * size_t(wordsPerRow), 0, size_t(wordsPerRow) * sizeof(uint64_t));
+      std::memset(bits + size_t(y) * size_t(wordsPerRow), 0,
+                  size_t(wordsPerRow) * sizeof(uint64_t));
       bool again = skip;
       counts[y] = MapRow(f, block, job.window, pass.Row(y, 0), y, again, bits, wordsPerRow,
                          tables.tileShift, tables.tiles);
@@ -648,10 +668,8 @@ bool RenderGlow(RenderContext& context, const GlowJob& job, const EngineTuning& 
   }
   BuildGlowKernel(context, double(job.radius), job.colour);
   PrepareGlowStamp(context, e, f.planes);
-  const int32_t half = GlowStampHalf(context);
-  SpreadTiles(tables, rows, half, spread);
+  SpreadTiles(tables, rows, GlowStampHalf(context), spread);
   tables.tiles = spread;
-
   if (deep) PrepareDeepRows(context, *deep, tables, team, tuning, pixels);
 
   const int64_t stamps = count * GlowStampArea(context) * kStampPixelWork;
@@ -660,11 +678,17 @@ bool RenderGlow(RenderContext& context, const GlowJob& job, const EngineTuning& 
   if (path == GlowPath::Automatic) path = stamps < gather ? GlowPath::Stamps : GlowPath::Gather;
   const int64_t work = path == GlowPath::Stamps ? stamps : gather;
   const int32_t members = MembersFor(team, tuning, work);
+  // On one thread each 16-bit row is widened as soon as its stamps are drawn.
+  const bool widenAsDrawn = deep && path == GlowPath::Stamps && members <= 1;
   if (path == GlowPath::Stamps)
-    RenderStamps(context, centres, loop, poll, members, tuning.shareAll);
+    RenderStamps(context, centres, loop, poll, members, tuning.shareAll,
+                 widenAsDrawn ? std::function<void(int32_t)>([&](int32_t y) {
+                   WidenDeepRow(*deep, f.planes, f.width, tables.Tiles(y), y);
+                 })
+                              : nullptr);
   else
     RenderGather(context, centres, tables, e, loop, poll, members, tuning.shareAll);
 
-  if (deep) WidenDeepRows(context, *deep, tables, team, tuning, pixels);
+  if (deep && !widenAsDrawn) WidenDeepRows(context, *deep, tables, team, tuning, pixels);
   return true;
 }

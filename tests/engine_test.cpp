@@ -479,7 +479,16 @@ TEST(Sparkle, AfterStepsGivesTheAdditionsOneByOne) {
 // The fused narrowing and copy, and the widening with the 8-bit values further into the row,
 // against the sample-by-sample rules, for lengths around the 16-sample blocks and every kind
 // of word (above full intensity too) and rendered value (below, at and above the nearest).
+void FusedAndFromTheLeftByTheRules();
 TEST(SixteenBits, TheFusedNarrowingAndTheWideningFromTheLeftMatchTheRules) {
+  for (const bool wide : {true, false}) {
+    SetWideLanes(wide);
+    FusedAndFromTheLeftByTheRules();
+  }
+  SetWideLanes(true);
+}
+
+void FusedAndFromTheLeftByTheRules() {
   struct Row {
     size_t samples, first, end;
   };
@@ -524,9 +533,7 @@ TEST(SixteenBits, TheFusedNarrowingAndTheWideningFromTheLeftMatchTheRules) {
   }
 }
 
-// Every word, each with rendered values below, at and above its nearest and at the top, through
-// the narrowing and both widenings.
-TEST(SixteenBits, EveryWordNarrowsAndWidensByTheRules) {
+void EveryWordByTheRules() {
   const size_t samples = 65536;
   std::vector<uint8_t> words(2 * samples), narrow(samples);
   for (size_t v = 0; v < samples; ++v) std::memcpy(&words[2 * v], &v, 2);
@@ -548,6 +555,16 @@ TEST(SixteenBits, EveryWordNarrowsAndWidensByTheRules) {
       ASSERT_EQ(right[2 * v] | right[2 * v + 1] << 8, want) << v << " lifted " << lift;
     }
   }
+}
+
+// Every word, each with rendered values below, at and above its nearest and at the top, through
+// the narrowing and both widenings, 32 samples at a time where the processor can and 16.
+TEST(SixteenBits, EveryWordNarrowsAndWidensByTheRules) {
+  for (const bool wide : {true, false}) {
+    SetWideLanes(wide);
+    EveryWordByTheRules();
+  }
+  SetWideLanes(true);
 }
 
 // At 16 bits the 8-bit values of the tiles that stamps change lie over the words of pixels

@@ -23,3 +23,7 @@ void WidenSpanAfter(const uint8_t* words, uint8_t* row, size_t offset, size_t fi
 
 // NarrowToEightBits of a row that is also copied as it is read, its words to `copy`.
 void NarrowAndCopy(const uint8_t* words, uint8_t* narrow, uint8_t* copy, size_t samples);
+
+// Whether the rows are converted with AVX2 where the processor has it (the default) or with
+// SSE2 only, for tests to run both; returns whether this processor has it.
+bool SetWideLanes(bool wide);

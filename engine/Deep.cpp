@@ -37,13 +37,6 @@ __m128i NearestEight(__m128i v) {
   return _mm_srli_epi16(_mm_add_epi16(scaled, _mm_set1_epi16(128)), 8);
 }
 
-// The nearest 8-bit values of sixteen words.
-__m128i NearestSixteen(const uint8_t* words) {
-  const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(words));
-  const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(words + 16));
-  return _mm_packus_epi16(NearestEight(low), NearestEight(high));
-}
-
 // SixteenOfEightBit of the 8-bit values in the high bytes of eight 16-bit lanes whose low
 // bytes are 1: round(v * 32768 / 255) is the high half of (256 v + 1) * 32896 for every v.
 __m128i SixteenOfHighBytes(__m128i lanes) {
@@ -178,39 +171,44 @@ bool SetWideLanes(bool wide) {
 #endif
 }
 
-void NarrowToEightBits(const uint8_t* words, uint8_t* narrow, size_t samples) {
-  // Forwards: each block of words is read before its values are stored below it.
-  size_t i = 0;
-#if defined(CORVANEL_AVX2)
-  if (Wide()) NarrowWide<false>(words, narrow, nullptr, i, samples);
-#endif
-#if defined(CORVANEL_SSE2)
-  for (; i + 16 <= samples; i += 16)
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(narrow + i), NearestSixteen(words + 2 * i));
-#endif
-  for (; i < samples; ++i) narrow[i] = NearestEightBit(LoadWord(words + 2 * i));
-}
+namespace {
 
-void NarrowAndCopy(const uint8_t* words, uint8_t* narrow, uint8_t* copy, size_t samples) {
+// The nearest 8-bit values of the words, with kCopy the words copied as they are read.
+// Forwards: each block of words is read before its values are stored below it, so `narrow`
+// may be `words`.
+template <bool kCopy>
+void Narrow(const uint8_t* words, uint8_t* narrow, [[maybe_unused]] uint8_t* copy, size_t samples) {
   size_t i = 0;
 #if defined(CORVANEL_AVX2)
-  if (Wide()) NarrowWide<true>(words, narrow, copy, i, samples);
+  if (Wide()) NarrowWide<kCopy>(words, narrow, copy, i, samples);
 #endif
 #if defined(CORVANEL_SSE2)
   for (; i + 16 <= samples; i += 16) {
     const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(words + 2 * i));
     const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(words + 2 * i + 16));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(copy + 2 * i), low);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(copy + 2 * i + 16), high);
+    if constexpr (kCopy) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(copy + 2 * i), low);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(copy + 2 * i + 16), high);
+    }
     _mm_storeu_si128(reinterpret_cast<__m128i*>(narrow + i),
                      _mm_packus_epi16(NearestEight(low), NearestEight(high)));
   }
 #endif
   for (; i < samples; ++i) {
     const uint16_t v = LoadWord(words + 2 * i);
-    StoreWord(copy + 2 * i, v);
+    if constexpr (kCopy) StoreWord(copy + 2 * i, v);
     narrow[i] = NearestEightBit(v);
   }
+}
+
+}  // namespace
+
+void NarrowToEightBits(const uint8_t* words, uint8_t* narrow, size_t samples) {
+  Narrow<false>(words, narrow, nullptr, samples);
+}
+
+void NarrowAndCopy(const uint8_t* words, uint8_t* narrow, uint8_t* copy, size_t samples) {
+  Narrow<true>(words, narrow, copy, samples);
 }
 
 void WidenSpanAfter(const uint8_t* words, uint8_t* row, size_t offset, size_t from, size_t end) {

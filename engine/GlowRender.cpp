@@ -443,22 +443,20 @@ int32_t MapRow(const Frame& f, const WindowBlock& block, const ColourWindow& win
   return n;
 }
 
-// Row y's tiles with centres, `centres`, widened to the tiles that their stamps change:
-// `half` columns and rows around each centre, added to the rows' tiles in `spread`.
-void SpreadRow(const CentreTables& t, int32_t rows, int32_t half, int32_t y, uint64_t centres,
-               uint64_t* spread) {
-  if (half < 0 || !centres) return;
-  const int32_t tiles = (half + (1 << t.tileShift) - 1) >> t.tileShift;
-  uint64_t wide = centres;
-  for (int32_t i = 1; i <= tiles && i < 64; ++i) wide |= (centres << i) | (centres >> i);
-  const int32_t last = int32_t(std::min<int64_t>(rows - 1, int64_t(y) + half));
-  for (int32_t r = std::max(0, y - half); r <= last; ++r) spread[r] |= wide;
-}
-
-// Every row's tiles spread so.
+// Each row's tiles with centres, widened to the tiles that their stamps change: `half`
+// columns and rows around each centre.
 void SpreadTiles(CentreTables& t, int32_t rows, int32_t half, uint64_t* spread) {
+  const int32_t tiles = half < 0 ? 0 : (half + (1 << t.tileShift) - 1) >> t.tileShift;
   for (int32_t y = 0; y < rows; ++y) spread[y] = 0;
-  for (int32_t y = 0; y < rows; ++y) SpreadRow(t, rows, half, y, t.tiles[y], spread);
+  if (half < 0) return;
+  for (int32_t y = 0; y < rows; ++y) {
+    uint64_t m = t.tiles[y];
+    if (!m) continue;
+    uint64_t wide = m;
+    for (int32_t i = 1; i <= tiles && i < 64; ++i) wide |= (m << i) | (m >> i);
+    const int32_t last = int32_t(std::min<int64_t>(rows - 1, int64_t(y) + half));
+    for (int32_t r = std::max(0, y - half); r <= last; ++r) spread[r] |= wide;
+  }
 }
 
 // Calls run(x0, x1) for each run of set tiles of `tiles`, from the left or, with
@@ -487,23 +485,21 @@ void ForEachTileRun(const ColumnTiles& tiles, int32_t width, bool rightToLeft, c
 // row, its tiles get their 8-bit values in the second half of the row's bytes (the frame's
 // row), as the 8-bit render draws them; that overwrites the words of the pixels about half a
 // row to the right of them, which the widening puts back.
-void PrepareDeepRow(const Frame& f, const DeepRows& deep, const ColumnTiles& tiles, int32_t y) {
-  const size_t planes = size_t(f.planes);
-  const uint8_t* in = deep.input + size_t(y) * deep.inStride;
-  uint8_t* out = f.output + size_t(y) * size_t(f.outRowBytes);
-  ForEachTileRun(tiles, f.width, false, [&](int32_t x0, int32_t x1) {
-    NarrowToEightBits(in + 2 * planes * size_t(x0), out + planes * size_t(x0),
-                      planes * size_t(x1 - x0));
-  });
-}
-
 void PrepareDeepRows(RenderContext& context, const DeepRows& deep, const CentreTables& tables,
                      Team* team, const EngineTuning& tuning, int64_t work) {
   const Frame& f = context.frame;
+  const size_t planes = size_t(f.planes);
   const int32_t members = MembersFor(team, tuning, work);
   ShareRowRuns(team, members, tuning.shareAll, f.endRow, RunRowsFor(f.endRow, members),
                [&](int32_t first, int32_t end, int32_t) {
-                 for (int32_t y = first; y < end; ++y) PrepareDeepRow(f, deep, tables.Tiles(y), y);
+                 for (int32_t y = first; y < end; ++y) {
+                   const uint8_t* in = deep.input + size_t(y) * deep.inStride;
+                   uint8_t* out = f.output + size_t(y) * size_t(f.outRowBytes);
+                   ForEachTileRun(tables.Tiles(y), f.width, false, [&](int32_t x0, int32_t x1) {
+                     NarrowToEightBits(in + 2 * planes * size_t(x0), out + planes * size_t(x0),
+                                       planes * size_t(x1 - x0));
+                   });
+                 }
                });
 }
 

@@ -476,95 +476,98 @@ TEST(Sparkle, AfterStepsGivesTheAdditionsOneByOne) {
   }
 }
 
+// Runs `check` with the 16-bit conversions at each lane width: 32 samples at a time where the
+// processor can, and 16.
+template <typename Check>
+void AtEachLaneWidth(const Check& check) {
+  for (const bool wide : {true, false}) {
+    SetWideLanes(wide);
+    check();
+  }
+  SetWideLanes(true);
+}
+
+// A row whose second half holds the rendered 8-bit values and (as the centre pass left it)
+// the words in its first half, with one byte more that nothing may write.
+std::vector<uint8_t> RenderedRow(const std::vector<uint8_t>& words,
+                                 const std::vector<uint8_t>& rendered) {
+  const size_t samples = rendered.size();
+  std::vector<uint8_t> row(2 * samples + 1, 0xEE);
+  std::copy(words.begin(), words.begin() + ptrdiff_t(samples), row.begin());
+  std::copy(rendered.begin(), rendered.end(), row.begin() + ptrdiff_t(samples));
+  return row;
+}
+
 // The fused narrowing and copy, and the widening with the 8-bit values further into the row,
 // against the sample-by-sample rules, for lengths around the 16-sample blocks and every kind
 // of word (above full intensity too) and rendered value (below, at and above the nearest).
-void FusedAndFromTheLeftByTheRules();
 TEST(SixteenBits, TheFusedNarrowingAndTheWideningFromTheLeftMatchTheRules) {
-  for (const bool wide : {true, false}) {
-    SetWideLanes(wide);
-    FusedAndFromTheLeftByTheRules();
-  }
-  SetWideLanes(true);
-}
-
-void FusedAndFromTheLeftByTheRules() {
-  struct Row {
-    size_t samples, first, end;
-  };
-  const Row rows[] = {{0, 0, 0},      {1, 0, 1},     {15, 0, 15},  {16, 0, 16},
-                      {17, 0, 17},    {48, 0, 48},   {100, 3, 97}, {100, 0, 33},
-                      {100, 64, 100}, {257, 5, 250}, {33, 32, 33}};
-  std::mt19937 rng(26);
-  std::uniform_int_distribution<int> word(0, 65535), near(0, 32768), kind(0, 3), lift(0, 9);
-  for (const Row& row : rows) {
-    std::vector<uint8_t> words(2 * row.samples + 1), copy(2 * row.samples + 1, 0xEE),
-        narrow(row.samples + 1, 0xEE);
-    std::vector<uint16_t> value(row.samples);
-    for (size_t i = 0; i < row.samples; ++i) {
-      value[i] = uint16_t(kind(rng) == 0 ? word(rng) : near(rng));
-      std::memcpy(&words[2 * i], &value[i], 2);
+  AtEachLaneWidth([] {
+    struct Row {
+      size_t samples, first, end;
+    };
+    const Row rows[] = {{0, 0, 0},      {1, 0, 1},     {15, 0, 15},  {16, 0, 16},
+                        {17, 0, 17},    {48, 0, 48},   {100, 3, 97}, {100, 0, 33},
+                        {100, 64, 100}, {257, 5, 250}, {33, 32, 33}};
+    std::mt19937 rng(26);
+    std::uniform_int_distribution<int> word(0, 65535), near(0, 32768), kind(0, 3), lift(0, 9);
+    for (const Row& row : rows) {
+      std::vector<uint8_t> words(2 * row.samples + 1), copy(2 * row.samples + 1, 0xEE),
+          narrow(row.samples + 1, 0xEE);
+      std::vector<uint16_t> value(row.samples);
+      for (size_t i = 0; i < row.samples; ++i) {
+        value[i] = uint16_t(kind(rng) == 0 ? word(rng) : near(rng));
+        std::memcpy(&words[2 * i], &value[i], 2);
+      }
+      NarrowAndCopy(words.data(), narrow.data(), copy.data(), row.samples);
+      EXPECT_EQ(copy.back(), 0xEE);
+      EXPECT_EQ(narrow.back(), 0xEE);
+      for (size_t i = 0; i < row.samples; ++i) {
+        ASSERT_EQ(narrow[i], NearestEightBit(value[i])) << row.samples << " " << i;
+        ASSERT_EQ(copy[2 * i] | copy[2 * i + 1] << 8, value[i]) << row.samples << " " << i;
+      }
+      std::vector<uint8_t> rendered(row.samples);
+      for (size_t i = 0; i < row.samples; ++i) {
+        const int k = kind(rng);
+        const int n = NearestEightBit(value[i]);
+        rendered[i] = uint8_t(k == 0   ? std::max(0, n - 1)
+                              : k == 1 ? n
+                                       : std::min(255, n + lift(rng)));
+      }
+      std::vector<uint8_t> out = RenderedRow(words, rendered);
+      WidenSpanAfter(words.data(), out.data(), row.samples, row.first, row.end);
+      EXPECT_EQ(out.back(), 0xEE);
+      for (size_t i = row.first; i < row.end; ++i)
+        ASSERT_EQ(out[2 * i] | out[2 * i + 1] << 8, SixteenBitResult(value[i], rendered[i]))
+            << row.samples << " " << i;
     }
-    NarrowAndCopy(words.data(), narrow.data(), copy.data(), row.samples);
-    EXPECT_EQ(copy.back(), 0xEE);
-    EXPECT_EQ(narrow.back(), 0xEE);
-    for (size_t i = 0; i < row.samples; ++i) {
-      ASSERT_EQ(narrow[i], NearestEightBit(value[i])) << row.samples << " " << i;
-      ASSERT_EQ(copy[2 * i] | copy[2 * i + 1] << 8, value[i]) << row.samples << " " << i;
-    }
-    // A row whose second half holds the rendered 8-bit values, and (as the centre pass left
-    // it) the words in its first half.
-    std::vector<uint8_t> rendered(row.samples);
-    for (size_t i = 0; i < row.samples; ++i) {
-      const int k = kind(rng);
-      const int n = NearestEightBit(value[i]);
-      rendered[i] = uint8_t(k == 0   ? std::max(0, n - 1)
-                            : k == 1 ? n
-                                     : std::min(255, n + lift(rng)));
-    }
-    std::vector<uint8_t> out(2 * row.samples + 1, 0xEE);
-    std::copy(words.begin(), words.begin() + ptrdiff_t(row.samples), out.begin());
-    std::copy(rendered.begin(), rendered.end(), out.begin() + ptrdiff_t(row.samples));
-    WidenSpanAfter(words.data(), out.data(), row.samples, row.first, row.end);
-    EXPECT_EQ(out.back(), 0xEE);
-    for (size_t i = row.first; i < row.end; ++i)
-      ASSERT_EQ(out[2 * i] | out[2 * i + 1] << 8, SixteenBitResult(value[i], rendered[i]))
-          << row.samples << " " << i;
-  }
-}
-
-void EveryWordByTheRules() {
-  const size_t samples = 65536;
-  std::vector<uint8_t> words(2 * samples), narrow(samples);
-  for (size_t v = 0; v < samples; ++v) std::memcpy(&words[2 * v], &v, 2);
-  NarrowToEightBits(words.data(), narrow.data(), samples);
-  for (size_t v = 0; v < samples; ++v) ASSERT_EQ(narrow[v], NearestEightBit(uint32_t(v))) << v;
-  for (const int lift : {-1, 0, 1, 2, 64, 255}) {
-    std::vector<uint8_t> rendered(samples);
-    for (size_t v = 0; v < samples; ++v)
-      rendered[v] = uint8_t(std::clamp(int(narrow[v]) + lift, 0, 255));
-    std::vector<uint8_t> left(2 * samples), right(2 * samples);
-    std::copy(words.begin(), words.begin() + ptrdiff_t(samples), left.begin());
-    std::copy(rendered.begin(), rendered.end(), left.begin() + ptrdiff_t(samples));
-    std::copy(rendered.begin(), rendered.end(), right.begin());
-    WidenSpanAfter(words.data(), left.data(), samples, 0, samples);
-    WidenRow(words.data(), right.data(), samples);
-    for (size_t v = 0; v < samples; ++v) {
-      const uint16_t want = SixteenBitResult(uint16_t(v), rendered[v]);
-      ASSERT_EQ(left[2 * v] | left[2 * v + 1] << 8, want) << v << " lifted " << lift;
-      ASSERT_EQ(right[2 * v] | right[2 * v + 1] << 8, want) << v << " lifted " << lift;
-    }
-  }
+  });
 }
 
 // Every word, each with rendered values below, at and above its nearest and at the top, through
-// the narrowing and both widenings, 32 samples at a time where the processor can and 16.
+// the narrowing and both widenings.
 TEST(SixteenBits, EveryWordNarrowsAndWidensByTheRules) {
-  for (const bool wide : {true, false}) {
-    SetWideLanes(wide);
-    EveryWordByTheRules();
-  }
-  SetWideLanes(true);
+  AtEachLaneWidth([] {
+    const size_t samples = 65536;
+    std::vector<uint8_t> words(2 * samples), narrow(samples);
+    for (size_t v = 0; v < samples; ++v) std::memcpy(&words[2 * v], &v, 2);
+    NarrowToEightBits(words.data(), narrow.data(), samples);
+    for (size_t v = 0; v < samples; ++v) ASSERT_EQ(narrow[v], NearestEightBit(uint32_t(v))) << v;
+    for (const int lift : {-1, 0, 1, 2, 64, 255}) {
+      std::vector<uint8_t> rendered(samples);
+      for (size_t v = 0; v < samples; ++v)
+        rendered[v] = uint8_t(std::clamp(int(narrow[v]) + lift, 0, 255));
+      std::vector<uint8_t> left = RenderedRow(words, rendered), right(2 * samples);
+      std::copy(rendered.begin(), rendered.end(), right.begin());
+      WidenSpanAfter(words.data(), left.data(), samples, 0, samples);
+      WidenRow(words.data(), right.data(), samples);
+      for (size_t v = 0; v < samples; ++v) {
+        const uint16_t want = SixteenBitResult(uint16_t(v), rendered[v]);
+        ASSERT_EQ(left[2 * v] | left[2 * v + 1] << 8, want) << v << " lifted " << lift;
+        ASSERT_EQ(right[2 * v] | right[2 * v + 1] << 8, want) << v << " lifted " << lift;
+      }
+    }
+  });
 }
 
 // At 16 bits the 8-bit values of the tiles that stamps change lie over the words of pixels

@@ -100,11 +100,12 @@ CORVANEL_WIDE __m256i NearestWide(__m256i v) {
 }
 
 // Samples from i on, 32 at a time while they last: their nearest values, and with kCopy their
-// words copied. Packing works within each half of the register, so the quarters are put back
-// in order.
+// words copied; returns the first sample left. Packing works within each half of the register,
+// so the quarters are put back in order. (The index is a value, not a reference, so that it
+// stays in a register: the stores might otherwise alias it.)
 template <bool kCopy>
-CORVANEL_WIDE void NarrowWide(const uint8_t* words, uint8_t* narrow, uint8_t* copy, size_t& i,
-                              size_t samples) {
+CORVANEL_WIDE size_t NarrowWide(const uint8_t* words, uint8_t* narrow, uint8_t* copy, size_t i,
+                                size_t samples) {
   for (; i + 32 <= samples; i += 32) {
     const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(words + 2 * i));
     const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(words + 2 * i + 32));
@@ -116,6 +117,7 @@ CORVANEL_WIDE void NarrowWide(const uint8_t* words, uint8_t* narrow, uint8_t* co
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(narrow + i),
                         _mm256_permute4x64_epi64(packed, 0xD8));
   }
+  return i;
 }
 
 // SixteenOfHighBytes of 8-bit values in lanes of their own.
@@ -137,14 +139,17 @@ CORVANEL_WIDE void WidenBlockWide(const uint8_t* words, const uint8_t* eight, ui
                       _mm256_max_epu16(w, _mm256_min_epu16(moved, full)));
 }
 
-// WidenSpanAfter's and WidenSpan's blocks, in the same order.
-CORVANEL_WIDE void WidenAfterWide(const uint8_t* words, const uint8_t* eight, uint8_t* row,
-                                  size_t& i, size_t end) {
+// WidenSpanAfter's and WidenSpan's blocks, in the same order; each returns the sample it
+// stopped at.
+CORVANEL_WIDE size_t WidenAfterWide(const uint8_t* words, const uint8_t* eight, uint8_t* row,
+                                    size_t i, size_t end) {
   for (; i + 16 <= end; i += 16) WidenBlockWide(words + 2 * i, eight + i, row + 2 * i);
+  return i;
 }
-CORVANEL_WIDE void WidenBeforeWide(const uint8_t* words, uint8_t* row, size_t from, size_t& i) {
+CORVANEL_WIDE size_t WidenBeforeWide(const uint8_t* words, uint8_t* row, size_t from, size_t i) {
   for (; i >= from + 16; i -= 16)
     WidenBlockWide(words + 2 * (i - 16), row + i - 16, row + 2 * (i - 16));
+  return i;
 }
 
 bool WideLanesHere() {
@@ -180,7 +185,7 @@ template <bool kCopy>
 void Narrow(const uint8_t* words, uint8_t* narrow, [[maybe_unused]] uint8_t* copy, size_t samples) {
   size_t i = 0;
 #if defined(CORVANEL_AVX2)
-  if (Wide()) NarrowWide<kCopy>(words, narrow, copy, i, samples);
+  if (Wide()) i = NarrowWide<kCopy>(words, narrow, copy, i, samples);
 #endif
 #if defined(CORVANEL_SSE2)
   for (; i + 16 <= samples; i += 16) {
@@ -217,7 +222,7 @@ void WidenSpanAfter(const uint8_t* words, uint8_t* row, size_t offset, size_t fr
 #if defined(CORVANEL_SSE2)
   // A block's words end at most where its own 8-bit values do (i + 16 <= end <= offset).
 #if defined(CORVANEL_AVX2)
-  if (Wide()) WidenAfterWide(words, eight, row, i, end);
+  if (Wide()) i = WidenAfterWide(words, eight, row, i, end);
 #endif
   for (; i + 16 <= end; i += 16) WidenBlock(words + 2 * i, eight + i, row + 2 * i);
 #endif
@@ -233,7 +238,7 @@ void WidenSpan(const uint8_t* words, uint8_t* row, size_t from, size_t end) {
 #if defined(CORVANEL_SSE2)
   // A block's 8-bit values lie in the bytes written over when it is near the start.
 #if defined(CORVANEL_AVX2)
-  if (Wide()) WidenBeforeWide(words, row, from, i);
+  if (Wide()) i = WidenBeforeWide(words, row, from, i);
 #endif
   for (; i >= from + 16; i -= 16)
     WidenBlock(words + 2 * (i - 16), row + i - 16, row + 2 * (i - 16));

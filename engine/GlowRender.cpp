@@ -310,10 +310,13 @@ int32_t RenderGather(RenderContext& context, const CentreMap& centres, const Cen
 // rows come in chunks, each drawn once polled: unit (chunk, band) of each band in the order
 // of the chunks, never two of one band at once.
 // With `finished` on one member, each output row is handed to it as soon as no stamp is left
-// to be drawn on it, while the stamps' bytes are still in the cache, and every row is by the end.
+// to be drawn on it, while the stamps' bytes are still in the cache, and every row is by the end;
+// and each row is handed to `reached`, in order, just before the first stamp that reaches it
+// is drawn, so that what it prepares is still in the cache too.
 int32_t RenderStamps(RenderContext& context, const CentreMap& centres, RowLoop& loop, bool poll,
                      int32_t members, bool together,
-                     const std::function<void(int32_t)>& finished = nullptr) {
+                     const std::function<void(int32_t)>& finished = nullptr,
+                     const std::function<void(int32_t)>& reached = nullptr) {
   const Frame& f = context.frame;
   const int32_t rows = f.endRow;
   const int32_t half = GlowStampHalf(context);
@@ -341,7 +344,14 @@ int32_t RenderStamps(RenderContext& context, const CentreMap& centres, RowLoop& 
   };
   for (int32_t k = 0; k < bands; ++k) next[k].store(firstChunk(k));
   const bool lagged = finished && bands == 1 && chunk == 1;
-  int32_t done = 0;  // the rows handed to `finished`
+  int32_t done = 0;       // the rows handed to `finished`
+  int32_t reachedTo = 0;  // the rows handed to `reached`
+  auto reach = [&](int64_t to) {
+    if (reached)
+      for (const int32_t n = int32_t(std::min<int64_t>(rows, to)); reachedTo < n;)
+        reached(reachedTo++);
+  };
+  if (!lagged) reach(rows);
   const int32_t end = RunPolledUnits(
       context.team, members, together, loop, poll, rows, chunks * bands,
       [&](int32_t u) { return std::min(rows, (u / bands + 1) * chunk); },
@@ -351,6 +361,7 @@ int32_t RenderStamps(RenderContext& context, const CentreMap& centres, RowLoop& 
         while (next[k].load() != j) std::this_thread::yield();  // the band's chunk before
         const int32_t a = bandFirst(k), b = bandFirst(k + 1);
         const int32_t last = std::min({rows, (j + 1) * chunk, end});
+        if (lagged) reach(int64_t(last) + half);
         for (int32_t y = std::max(j * chunk, a - half); y < last && y < b + half; ++y)
           centres.ForEach(y, 0, f.width - 1, [&](int32_t x) {
             if (groups.empty() || !groups[size_t(k)].Take(context, x, y))
@@ -365,6 +376,7 @@ int32_t RenderStamps(RenderContext& context, const CentreMap& centres, RowLoop& 
       });
   // Members still waiting for the centres after them, drawn one by one: after an abort, and
   // where a group's last centre lay past what its band takes.
+  reach(rows);
   for (StampGroups& g : groups) g.Flush(context, end);
   if (finished)
     while (done < rows) finished(done++);
@@ -444,16 +456,27 @@ int32_t MapRow(const Frame& f, const WindowBlock& block, const ColourWindow& win
 }
 
 // Each row's tiles with centres, widened to the tiles that their stamps change: `half`
-// columns and rows around each centre.
-void SpreadTiles(CentreTables& t, int32_t rows, int32_t half, uint64_t* spread) {
-  const int32_t tiles = half < 0 ? 0 : (half + (1 << t.tileShift) - 1) >> t.tileShift;
+// columns around the first and the last centre of each run of tiles, and `half` rows around.
+void SpreadTiles(CentreTables& t, const CentreMap& centres, int32_t width, int32_t rows,
+                 int32_t half, uint64_t* spread) {
   for (int32_t y = 0; y < rows; ++y) spread[y] = 0;
   if (half < 0) return;
+  const int32_t shift = t.tileShift;
   for (int32_t y = 0; y < rows; ++y) {
-    uint64_t m = t.tiles[y];
-    if (!m) continue;
-    uint64_t wide = m;
-    for (int32_t i = 1; i <= tiles && i < 64; ++i) wide |= (m << i) | (m >> i);
+    uint64_t wide = 0;
+    for (uint64_t m = t.tiles[y]; m;) {
+      const int32_t first = LowestBit(m);
+      const uint64_t above = m >> first;
+      const int32_t end = ~above ? first + LowestBit(~above) : 64;  // past the run
+      const int32_t lo = first << shift;
+      const int32_t hi = int32_t(std::min<int64_t>(width, int64_t(end) << shift)) - 1;
+      const int64_t left = std::max<int64_t>(0, int64_t(centres.First(y, lo, hi)) - half);
+      const int64_t right = std::min<int64_t>(width - 1, int64_t(centres.Last(y, lo, hi)) + half);
+      const int32_t a = int32_t(left >> shift), b = int32_t(right >> shift);
+      wide |= (b >= 63 ? ~uint64_t(0) : (uint64_t(2) << b) - 1) & (~uint64_t(0) << a);
+      m = end >= 64 ? 0 : m & (~uint64_t(0) << end);
+    }
+    if (!wide) continue;
     const int32_t last = int32_t(std::min<int64_t>(rows - 1, int64_t(y) + half));
     for (int32_t r = std::max(0, y - half); r <= last; ++r) spread[r] |= wide;
   }
@@ -485,21 +508,36 @@ void ForEachTileRun(const ColumnTiles& tiles, int32_t width, bool rightToLeft, c
 // row, its tiles get their 8-bit values in the second half of the row's bytes (the frame's
 // row), as the 8-bit render draws them; that overwrites the words of the pixels about half a
 // row to the right of them, which the widening puts back.
+
+// Calls convert(words, first, end) for samples first to end - 1 of row y, the words those
+// samples read: the output's own copy in the first half of the row, which no 8-bit value lies
+// over (so that the widening finds in the cache the lines the narrowing read), the input's in
+// the second.
+template <typename Convert>
+void WithWords(const DeepRows& deep, int32_t y, size_t first, size_t end, const Convert& convert) {
+  const size_t split = std::clamp(deep.samples / 2, first, end);
+  if (first < split) convert(deep.output + size_t(y) * deep.outStride, first, split);
+  if (split < end) convert(deep.input + size_t(y) * deep.inStride, split, end);
+}
+
+void PrepareDeepRow(const Frame& f, const DeepRows& deep, const ColumnTiles& tiles, int32_t y) {
+  const size_t planes = size_t(f.planes);
+  uint8_t* out = f.output + size_t(y) * size_t(f.outRowBytes);
+  ForEachTileRun(tiles, f.width, false, [&](int32_t x0, int32_t x1) {
+    WithWords(deep, y, planes * size_t(x0), planes * size_t(x1),
+              [&](const uint8_t* words, size_t first, size_t end) {
+                NarrowToEightBits(words + 2 * first, out + first, end - first);
+              });
+  });
+}
+
 void PrepareDeepRows(RenderContext& context, const DeepRows& deep, const CentreTables& tables,
                      Team* team, const EngineTuning& tuning, int64_t work) {
   const Frame& f = context.frame;
-  const size_t planes = size_t(f.planes);
   const int32_t members = MembersFor(team, tuning, work);
   ShareRowRuns(team, members, tuning.shareAll, f.endRow, RunRowsFor(f.endRow, members),
                [&](int32_t first, int32_t end, int32_t) {
-                 for (int32_t y = first; y < end; ++y) {
-                   const uint8_t* in = deep.input + size_t(y) * deep.inStride;
-                   uint8_t* out = f.output + size_t(y) * size_t(f.outRowBytes);
-                   ForEachTileRun(tables.Tiles(y), f.width, false, [&](int32_t x0, int32_t x1) {
-                     NarrowToEightBits(in + 2 * planes * size_t(x0), out + planes * size_t(x0),
-                                       planes * size_t(x1 - x0));
-                   });
-                 }
+                 for (int32_t y = first; y < end; ++y) PrepareDeepRow(f, deep, tables.Tiles(y), y);
                });
 }
 
@@ -516,7 +554,10 @@ void WidenDeepRow(const DeepRows& deep, int32_t planeCount, int32_t width, const
   int32_t runs[64][2];
   int32_t n = 0;
   ForEachTileRun(tiles, width, false, [&](int32_t x0, int32_t x1) {
-    WidenSpanAfter(in, out, deep.samples, planes * size_t(x0), planes * size_t(x1));
+    WithWords(deep, y, planes * size_t(x0), planes * size_t(x1),
+              [&](const uint8_t* words, size_t first, size_t end) {
+                WidenSpanAfter(words, out, deep.samples, first, end);
+              });
     runs[n][0] = x0;
     runs[n++][1] = x1;
   });
@@ -664,9 +705,8 @@ bool RenderGlow(RenderContext& context, const GlowJob& job, const EngineTuning& 
   }
   BuildGlowKernel(context, double(job.radius), job.colour);
   PrepareGlowStamp(context, e, f.planes);
-  SpreadTiles(tables, rows, GlowStampHalf(context), spread);
+  SpreadTiles(tables, centres, f.width, rows, GlowStampHalf(context), spread);
   tables.tiles = spread;
-  if (deep) PrepareDeepRows(context, *deep, tables, team, tuning, pixels);
 
   const int64_t stamps = count * GlowStampArea(context) * kStampPixelWork;
   const int64_t gather = pixels * (2 * int64_t(e) + 1) * kGatherStepWork;
@@ -676,12 +716,14 @@ bool RenderGlow(RenderContext& context, const GlowJob& job, const EngineTuning& 
   const int32_t members = MembersFor(team, tuning, work);
   // On one thread each 16-bit row is widened as soon as its stamps are drawn.
   const bool widenAsDrawn = deep && path == GlowPath::Stamps && members <= 1;
-  if (path == GlowPath::Stamps)
-    RenderStamps(context, centres, loop, poll, members, tuning.shareAll,
-                 widenAsDrawn ? std::function<void(int32_t)>([&](int32_t y) {
-                   WidenDeepRow(*deep, f.planes, f.width, tables.Tiles(y), y);
-                 })
-                              : nullptr);
+  if (deep && !widenAsDrawn) PrepareDeepRows(context, *deep, tables, team, tuning, pixels);
+  if (widenAsDrawn)
+    RenderStamps(
+        context, centres, loop, poll, members, tuning.shareAll,
+        [&](int32_t y) { WidenDeepRow(*deep, f.planes, f.width, tables.Tiles(y), y); },
+        [&](int32_t y) { PrepareDeepRow(f, *deep, tables.Tiles(y), y); });
+  else if (path == GlowPath::Stamps)
+    RenderStamps(context, centres, loop, poll, members, tuning.shareAll);
   else
     RenderGather(context, centres, tables, e, loop, poll, members, tuning.shareAll);
 

@@ -585,6 +585,14 @@ TEST(SixteenBits, LightsAcrossTheRowOnEveryThreadCount) {
       {257, 30, 3, 5, {40, 100, 130, 200, 250}},
       {640, 24, 3, 30, {20, 330, 600}},
       {97, 20, 3, 40, {48}},
+      // Lights at nearly every column of a tile of 32, so that some stamp reaches just into,
+      // or just short of, the next tile on either side.
+      {2048, 24, 3, 12,
+       [] {
+         std::vector<int> columns;
+         for (int i = 0; i < 31; ++i) columns.push_back(20 + 65 * i);
+         return columns;
+       }()},
   };
   const int32_t threadCounts[] = {1, 2, 3, 7, 16};
   const RenderThreadScope kept(ThreadContext());

@@ -20,6 +20,16 @@ inline int32_t LowestBit(uint64_t word) {
   }
 }
 
+// The index of the highest set bit of a word that is not 0, in the same way.
+inline int32_t HighestBit(uint64_t word) {
+  if constexpr (sizeof(void*) >= 8) {
+    return 63 - __builtin_clzll(word);
+  } else {
+    const uint32_t high = uint32_t(word >> 32);
+    return high ? 63 - __builtin_clz(high) : 31 - __builtin_clz(uint32_t(word));
+  }
+}
+
 // Which of the frame's pixels are stamp centres: one bit per pixel, rows of whole words.
 // Centres depend only on the input, so they can all be found before anything is drawn.
 struct CentreMap {
@@ -41,6 +51,26 @@ struct CentreMap {
         word &= word - 1;
       }
     }
+  }
+
+  // The first and the last centre of the row with lo <= x <= hi, where there is one.
+  int32_t First(int32_t row, int32_t lo, int32_t hi) const {
+    const uint64_t* words = bits + size_t(row) * size_t(wordsPerRow);
+    for (int32_t i = lo >> 6; i <= hi >> 6; ++i) {
+      uint64_t word = words[i];
+      if (i == lo >> 6) word &= ~uint64_t(0) << (lo & 63);
+      if (word) return i * 64 + LowestBit(word);
+    }
+    return hi;
+  }
+  int32_t Last(int32_t row, int32_t lo, int32_t hi) const {
+    const uint64_t* words = bits + size_t(row) * size_t(wordsPerRow);
+    for (int32_t i = hi >> 6; i >= lo >> 6; --i) {
+      uint64_t word = words[i];
+      if (i == hi >> 6) word &= ~uint64_t(0) >> (63 - (hi & 63));
+      if (word) return i * 64 + HighestBit(word);
+    }
+    return lo;
   }
 };
 

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -455,31 +456,41 @@ int32_t MapRow(const Frame& f, const WindowBlock& block, const ColourWindow& win
   return n;
 }
 
-// Each row's tiles with centres, widened to the tiles that their stamps change: `half`
-// columns around the first and the last centre of each run of tiles, and `half` rows around.
+// The tiles that the stamps of row y's centres change: `half` columns around the first and the
+// last centre of each run of the row's tiles with centres (the stamps reach `half` rows around).
+uint64_t SpreadRow(const CentreTables& t, const CentreMap& centres, int32_t width, int32_t half,
+                   int32_t y) {
+  const int32_t shift = t.tileShift;
+  uint64_t wide = 0;
+  for (uint64_t m = t.tiles[y]; m;) {
+    const int32_t first = LowestBit(m);
+    const uint64_t above = m >> first;
+    const int32_t end = ~above ? first + LowestBit(~above) : 64;  // past the run
+    const int32_t lo = first << shift;
+    const int32_t hi = int32_t(std::min<int64_t>(width, int64_t(end) << shift)) - 1;
+    const int64_t left = std::max<int64_t>(0, int64_t(centres.First(y, lo, hi)) - half);
+    const int64_t right = std::min<int64_t>(width - 1, int64_t(centres.Last(y, lo, hi)) + half);
+    const int32_t a = int32_t(left >> shift), b = int32_t(right >> shift);
+    wide |= (b >= 63 ? ~uint64_t(0) : (uint64_t(2) << b) - 1) & (~uint64_t(0) << a);
+    m = end >= 64 ? 0 : m & (~uint64_t(0) << end);
+  }
+  return wide;
+}
+
+// Adds the tiles of row y's stamps to the rows they reach.
+void SpreadRowTiles(const CentreTables& t, const CentreMap& centres, int32_t width, int32_t rows,
+                    int32_t half, int32_t y, uint64_t* spread) {
+  if (half < 0 || !t.tiles[y]) return;
+  const uint64_t wide = SpreadRow(t, centres, width, half, y);
+  const int32_t last = int32_t(std::min<int64_t>(rows - 1, int64_t(y) + half));
+  for (int32_t r = std::max(0, y - half); r <= last; ++r) spread[r] |= wide;
+}
+
+// Each row's tiles with centres, widened to the tiles that their stamps change.
 void SpreadTiles(CentreTables& t, const CentreMap& centres, int32_t width, int32_t rows,
                  int32_t half, uint64_t* spread) {
   for (int32_t y = 0; y < rows; ++y) spread[y] = 0;
-  if (half < 0) return;
-  const int32_t shift = t.tileShift;
-  for (int32_t y = 0; y < rows; ++y) {
-    uint64_t wide = 0;
-    for (uint64_t m = t.tiles[y]; m;) {
-      const int32_t first = LowestBit(m);
-      const uint64_t above = m >> first;
-      const int32_t end = ~above ? first + LowestBit(~above) : 64;  // past the run
-      const int32_t lo = first << shift;
-      const int32_t hi = int32_t(std::min<int64_t>(width, int64_t(end) << shift)) - 1;
-      const int64_t left = std::max<int64_t>(0, int64_t(centres.First(y, lo, hi)) - half);
-      const int64_t right = std::min<int64_t>(width - 1, int64_t(centres.Last(y, lo, hi)) + half);
-      const int32_t a = int32_t(left >> shift), b = int32_t(right >> shift);
-      wide |= (b >= 63 ? ~uint64_t(0) : (uint64_t(2) << b) - 1) & (~uint64_t(0) << a);
-      m = end >= 64 ? 0 : m & (~uint64_t(0) << end);
-    }
-    if (!wide) continue;
-    const int32_t last = int32_t(std::min<int64_t>(rows - 1, int64_t(y) + half));
-    for (int32_t r = std::max(0, y - half); r <= last; ++r) spread[r] |= wide;
-  }
+  for (int32_t y = 0; y < rows; ++y) SpreadRowTiles(t, centres, width, rows, half, y, spread);
 }
 
 // Calls run(x0, x1) for each run of set tiles of `tiles`, from the left or, with
@@ -592,6 +603,100 @@ void WidenDeepRows(RenderContext& context, const DeepRows& deep, const CentreTab
                });
 }
 
+// Whether a 16-bit render on one thread is likely to stamp rather than gather, from the centres
+// of every 32nd row, with room to spare: the choice must be made before the centre pass. Where
+// none of those rows has a centre, the render is left to the plain centre pass, which costs no
+// more when there are none and little more when there are a few.
+bool LikelyStamped(RenderContext& context, const GlowJob& job, const EngineTuning& tuning,
+                   const PassRows& pass, const WindowBlock& block, Team* team) {
+  const Frame& f = context.frame;
+  if (tuning.glow == GlowPath::Gather) return false;
+  const int64_t square = (2 * int64_t(job.e) + 1) * (2 * int64_t(job.e) + 1);
+  int64_t sampled = 0, found = 0;
+  if (tuning.glow == GlowPath::Automatic)
+    for (int32_t y = 15; y < f.endRow; y += 32, ++sampled) {
+      bool skip = false;
+      ForEachCentreIn(f, block, job.window, pass.Row(y, 0), skip, [&](int32_t) { ++found; });
+    }
+  const int64_t estimate = sampled ? found * f.endRow / sampled : 0;
+  const int64_t stamps = estimate * square * kStampPixelWork;
+  const int64_t gather = int64_t(f.width) * f.endRow * (2 * int64_t(job.e) + 1) * kGatherStepWork;
+  if (tuning.glow == GlowPath::Automatic && (found == 0 || 4 * stamps >= gather)) return false;
+  return MembersFor(team, tuning, stamps) <= 1;
+}
+
+constexpr int32_t kStreamedRows = 16;
+
+// A 16-bit render stamped on one thread as the centre pass goes: each row copied and narrowed
+// and its centres found, its tiles narrowed once no centre still to be found can reach it, the
+// stamps of a centre row drawn once every row they reach is narrowed, and each row widened once
+// no stamp is left to reach it. The words of the tiles are then narrowed while the copy has
+// them in the cache, instead of after the whole image has been through it. The host is polled
+// before each centre row's stamps, as the stamps after a whole centre pass poll it.
+void RenderDeepStreamed(RenderContext& context, const GlowJob& job, const DeepRows& deep,
+                        const PassRows& pass, const WindowBlock& block, CentreTables& tables,
+                        const CentreMap& centres, uint64_t* bits, int32_t wordsPerRow,
+                        uint64_t* spread, RowLoop& loop, bool poll) {
+  const Frame& f = context.frame;
+  const int32_t rows = f.endRow;
+  const int32_t lag = std::max(job.e, 0);  // no stamp reaches farther
+  for (int32_t y = 0; y < rows; ++y) spread[y] = 0;
+  tables.before[0] = 0;
+  std::optional<StampGroups> groups;
+  int32_t half = -1;
+  bool skip = false, aborted = false;
+  int32_t prepared = 0, drawn = 0, widened = 0, end = rows;
+  // Centre row c's stamps, once rows up to `ready` are narrowed and centres found up to `found`.
+  auto draw = [&](int32_t ready, int32_t found) {
+    const int32_t upTo =
+        std::min<int64_t>({int64_t(ready) - lag, int64_t(found) + 1 - StampGroups::kRows, rows});
+    for (; drawn < upTo; ++drawn) {
+      if (!aborted && poll && !loop.Poll()) {
+        aborted = true;
+        end = drawn;
+      }
+      if (aborted || !groups) continue;
+      const int32_t c = drawn;
+      centres.ForEach(c, 0, f.width - 1, [&](int32_t x) {
+        if (!groups->Take(context, x, c)) StampGlowRows(context, x, c, 0, rows);
+      });
+    }
+  };
+  auto widen = [&](int32_t upTo) {
+    for (; widened < upTo; ++widened)
+      WidenDeepRow(deep, f.planes, f.width, ColumnTiles{spread[widened], 1 << tables.tileShift},
+                   widened);
+  };
+  auto prepare = [&](int32_t upTo) {
+    for (; prepared < upTo; ++prepared)
+      PrepareDeepRow(f, deep, ColumnTiles{spread[prepared], 1 << tables.tileShift}, prepared);
+  };
+  for (int32_t y = 0; y < rows; ++y) {
+    const int32_t n = MapRow(f, block, job.window, pass.CopiedRow(y, 0), y, skip, bits, wordsPerRow,
+                             tables.tileShift, tables.tiles);
+    tables.before[y + 1] = tables.before[y] + uint32_t(n);
+    if (n && !groups) {
+      BuildGlowKernel(context, double(job.radius), job.colour);
+      PrepareGlowStamp(context, job.e, f.planes);
+      half = GlowStampHalf(context);
+      groups.emplace(centres, f, half, 0, rows);
+    }
+    SpreadRowTiles(tables, centres, f.width, rows, half, y, spread);
+    // The copies of a few rows one after another, which the processor streams faster than a
+    // row at a time between the stamps.
+    if ((y + 1) % kStreamedRows != 0 && y + 1 < rows) continue;
+    prepare(std::max(0, y + 1 - lag));
+    draw(prepared, y);
+    // Centre rows from `drawn` on reach rows from drawn - half on; members waiting in groups
+    // lie on the last rows a group takes.
+    if (!aborted) widen(std::max(0, drawn - StampGroups::kRows - std::max(half, 0)));
+  }
+  prepare(rows);
+  draw(rows + lag, rows + StampGroups::kRows);
+  if (groups) groups->Flush(context, end);
+  widen(rows);
+}
+
 }  // namespace
 
 bool RenderGlow(RenderContext& context, const GlowJob& job, const EngineTuning& tuning,
@@ -648,11 +753,31 @@ bool RenderGlow(RenderContext& context, const GlowJob& job, const EngineTuning& 
   tables.tileShift = TileShift(f.width);
   const CentreMap centres{bits, wordsPerRow};
 
+  // The map is left zero for the next render: only its rows with centres were written (the
+  // counts of centres before each row are all filled in before it returns).
+  struct ClearMap {
+    const CentreTables& tables;
+    uint64_t* bits;
+    int32_t wordsPerRow, rows;
+    ~ClearMap() {
+      for (int32_t y = 0; y < rows; ++y)
+        if (tables.before[y + 1] != tables.before[y])
+          std::memset(bits + size_t(y) * size_t(wordsPerRow), 0,
+                      size_t(wordsPerRow) * sizeof(uint64_t));
+    }
+  } clearMap{tables, bits, wordsPerRow, rows};
+
+  const WindowBlock block(job.window, f.planes);
+  const PassRows pass(context, job, deep, narrow);
+  if (deep && passMembers <= 1 && LikelyStamped(context, job, tuning, pass, block, team)) {
+    RenderDeepStreamed(context, job, *deep, pass, block, tables, centres, bits, wordsPerRow, spread,
+                       loop, poll);
+    return true;
+  }
+
   // One pass over the input copies it and finds the centres, in runs of rows shared among
   // the members. The skip state runs on across rows: each run starts as if the row before
   // ended without a centre, and the rows that would have started otherwise are found again.
-  const WindowBlock block(job.window, f.planes);
-  const PassRows pass(context, job, deep, narrow);
   const int32_t run = RunRowsFor(rows, passMembers);
   int32_t* counts = reinterpret_cast<int32_t*>(spread);  // until the tiles are spread
   ShareRowRuns(team, passMembers, tuning.shareAll, rows, run,
@@ -683,19 +808,6 @@ bool RenderGlow(RenderContext& context, const GlowJob& job, const EngineTuning& 
     tables.before[y + 1] = tables.before[y] + uint32_t(counts[y]);
   }
   const int64_t count = tables.Count(rows);
-
-  // The map is left zero for the next render: only its rows with centres were written.
-  struct ClearMap {
-    const CentreTables& tables;
-    uint64_t* bits;
-    int32_t wordsPerRow, rows;
-    ~ClearMap() {
-      for (int32_t y = 0; y < rows; ++y)
-        if (tables.before[y + 1] != tables.before[y])
-          std::memset(bits + size_t(y) * size_t(wordsPerRow), 0,
-                      size_t(wordsPerRow) * sizeof(uint64_t));
-    }
-  } clearMap{tables, bits, wordsPerRow, rows};
 
   // Without a centre nothing is drawn: the kernel is not needed, only the polls are due.
   if (count == 0) {

@@ -622,7 +622,7 @@ TEST(SixteenBits, LightsAcrossTheRowOnEveryThreadCount) {
       if (abortAt < 0) {
         EXPECT_NE(plain.samples, deep.samples) << row.width;
       }
-      for (const GlowPath path : {GlowPath::Stamps, GlowPath::Gather})
+      for (const GlowPath path : {GlowPath::Automatic, GlowPath::Stamps, GlowPath::Gather})
         for (const int32_t threads : threadCounts) {
           ScriptedHost host;
           host.abortAtCall = abortAt;

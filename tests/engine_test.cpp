@@ -8,6 +8,7 @@
 #include "engine/internal/Context.h"
 #include "engine/internal/Deep.h"
 #include "engine/internal/Effects.h"
+#include "engine/internal/GlowPaths.h"
 #include "tests/EngineTestSupport.h"
 
 namespace {
@@ -574,6 +575,31 @@ TEST(SixteenBits, EveryWordNarrowsAndWidensByTheRules) {
 // half a row further on, which are widened or put back: lights at the row's ends, in its
 // middle and in several runs of tiles a row, on odd and even widths, each thread count, run
 // through and aborted, give the plain rules' words and host calls.
+// The first and the last centre of a range of a map row, which bound the tiles the stamps
+// change: ranges within a word and across words, ends in either half of a word (which i686
+// takes apart), against a plain look at every bit.
+TEST(CentreMap, FirstAndLastCentreOfARange) {
+  std::mt19937 rng(26);
+  for (int trial = 0; trial < 2000; ++trial) {
+    uint64_t words[3] = {};
+    for (uint64_t& w : words)
+      for (int k = 0; k < 3; ++k) w |= uint64_t(1) << (rng() % 64);
+    if (trial % 3 == 0) words[1] = 0;  // a word without centres inside the range
+    const CentreMap map{words, 3};
+    const int32_t lo = int32_t(rng() % 192), hi = lo + int32_t(rng() % uint32_t(192 - lo));
+    int32_t first = -1, last = -1;
+    for (int32_t x = lo; x <= hi; ++x)
+      if ((words[x >> 6] >> (x & 63)) & 1) {
+        if (first < 0) first = x;
+        last = x;
+      }
+    if (first < 0) continue;  // asked only where a centre lies
+    EXPECT_EQ(map.First(0, lo, hi), first) << lo << " " << hi;
+    EXPECT_EQ(map.Last(0, lo, hi), last) << lo << " " << hi;
+  }
+  for (int bit = 0; bit < 64; ++bit) EXPECT_EQ(HighestBit(uint64_t(1) << bit | 1), bit);
+}
+
 TEST(SixteenBits, LightsAcrossTheRowOnEveryThreadCount) {
   struct Row {
     int width, height, planes, radius;

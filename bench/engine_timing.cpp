@@ -23,17 +23,11 @@ double Milliseconds(F f) {
       .count();
 }
 
-double Best(int runs, const std::function<void()>& f) {
-  double best = 1e300;
-  for (int n = 0; n < runs; ++n) best = std::min(best, Milliseconds(f));
-  return best;
-}
-
-// Best of five runs, or of as many as fill `budget` milliseconds (at most 200): five renders
-// of a millisecond or two are too few to find one the machine left alone.
-double BestWithin(double budget, const std::function<void()>& f) {
+// Best of `runs` renders, or of as many as fill `budget` milliseconds (at most 200): five
+// renders of a millisecond or two are too few to find one the machine left alone.
+double Best(int runs, const std::function<void()>& f, double budget = 0) {
   double best = 1e300, spent = 0;
-  for (int n = 0; n < 200 && (n < 5 || spent < budget); ++n) {
+  for (int n = 0; n < runs || (n < 200 && spent < budget); ++n) {
     const double ms = Milliseconds(f);
     best = std::min(best, ms);
     spent += ms;
@@ -123,9 +117,11 @@ int main(int argc, char** argv) {
     // rounds of both, so that a drift of the machine's speed touches both depths.
     double eight = 1e300, sixteen = 1e300;
     for (int round = 0; round < 3; ++round) {
-      eight = std::min(eight, BestWithin(100, [&] { bench::RenderShipped(c, out8); }));
+      eight = std::min(eight, Best(
+                                  5, [&] { bench::RenderShipped(c, out8); }, 100));
       sixteen =
-          std::min(sixteen, BestWithin(100, [&] { bench::RenderShippedSixteen(c, wide, out16); }));
+          std::min(sixteen, Best(
+                                5, [&] { bench::RenderShippedSixteen(c, wide, out16); }, 100));
     }
     const bool same = out16 == bench::RenderPlainSixteen(c, wide);
     std::printf("| %s | %.2f ms | %.2f ms | %.2fx | %s |\n", c.name.c_str(), eight, sixteen,

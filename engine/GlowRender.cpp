@@ -168,6 +168,13 @@ class StampGroups {
 
   static constexpr int32_t kRows = 8;  // the rows of centres a group takes
 
+  // The output rows that no stamp is left to reach once the centre rows before `drawn` are
+  // drawn: the centre rows after reach rows from drawn - half on, and members waiting in
+  // groups lie on the last rows a group takes.
+  static int32_t FinishedRows(int32_t drawn, int32_t half) {
+    return std::max(0, drawn - kRows - std::max(half, 0));
+  }
+
  private:
   static constexpr int32_t kPending = 16;
   static constexpr int32_t kLeft = 4;
@@ -369,10 +376,8 @@ int32_t RenderStamps(RenderContext& context, const CentreMap& centres, RowLoop& 
               StampGlowRows(context, x, y, a, b);
           });
         next[k].store(j + 1);
-        // Centre rows after j reach rows from j + 1 - half on, and members waiting in groups
-        // lie on the last rows a group takes.
         if (lagged && j < end)
-          for (const int32_t last = j + 1 - StampGroups::kRows - std::max(half, 0); done < last;)
+          for (const int32_t last = StampGroups::FinishedRows(j + 1, half); done < last;)
             finished(done++);
       });
   // Members still waiting for the centres after them, drawn one by one: after an abort, and
@@ -456,24 +461,32 @@ int32_t MapRow(const Frame& f, const WindowBlock& block, const ColourWindow& win
   return n;
 }
 
+// Calls run(x0, x1) for each run of set tiles of `tiles`, from the left, within the row's
+// `width` pixels.
+template <typename Run>
+void ForEachTileRun(const ColumnTiles& tiles, int32_t width, const Run& run) {
+  for (uint64_t m = tiles.bits; m;) {
+    const int32_t first = LowestBit(m);
+    const uint64_t above = first < 63 ? m >> first : 1;
+    const int32_t length = ~above ? LowestBit(~above) : 64 - first;
+    const int32_t x0 = first * tiles.width;
+    if (x0 >= width) break;
+    run(x0, int32_t(std::min<int64_t>(width, int64_t(first + length) * tiles.width)));
+    m = first + length >= 64 ? 0 : m & (~uint64_t(0) << (first + length));
+  }
+}
+
 // The tiles that the stamps of row y's centres change: `half` columns around the first and the
 // last centre of each run of the row's tiles with centres (the stamps reach `half` rows around).
 uint64_t SpreadRow(const CentreTables& t, const CentreMap& centres, int32_t width, int32_t half,
                    int32_t y) {
-  const int32_t shift = t.tileShift;
   uint64_t wide = 0;
-  for (uint64_t m = t.tiles[y]; m;) {
-    const int32_t first = LowestBit(m);
-    const uint64_t above = m >> first;
-    const int32_t end = ~above ? first + LowestBit(~above) : 64;  // past the run
-    const int32_t lo = first << shift;
-    const int32_t hi = int32_t(std::min<int64_t>(width, int64_t(end) << shift)) - 1;
-    const int64_t left = std::max<int64_t>(0, int64_t(centres.First(y, lo, hi)) - half);
-    const int64_t right = std::min<int64_t>(width - 1, int64_t(centres.Last(y, lo, hi)) + half);
-    const int32_t a = int32_t(left >> shift), b = int32_t(right >> shift);
+  ForEachTileRun(t.Tiles(y), width, [&](int32_t x0, int32_t x1) {
+    const int64_t left = std::max<int64_t>(0, int64_t(centres.First(y, x0, x1 - 1)) - half);
+    const int64_t right = std::min<int64_t>(width - 1, int64_t(centres.Last(y, x0, x1 - 1)) + half);
+    const int32_t a = int32_t(left >> t.tileShift), b = int32_t(right >> t.tileShift);
     wide |= (b >= 63 ? ~uint64_t(0) : (uint64_t(2) << b) - 1) & (~uint64_t(0) << a);
-    m = end >= 64 ? 0 : m & (~uint64_t(0) << end);
-  }
+  });
   return wide;
 }
 
@@ -491,28 +504,6 @@ void SpreadTiles(CentreTables& t, const CentreMap& centres, int32_t width, int32
                  int32_t half, uint64_t* spread) {
   for (int32_t y = 0; y < rows; ++y) spread[y] = 0;
   for (int32_t y = 0; y < rows; ++y) SpreadRowTiles(t, centres, width, rows, half, y, spread);
-}
-
-// Calls run(x0, x1) for each run of set tiles of `tiles`, from the left or, with
-// `rightToLeft`, from the right, within the row's `width` pixels.
-template <typename Run>
-void ForEachTileRun(const ColumnTiles& tiles, int32_t width, bool rightToLeft, const Run& run) {
-  int32_t runs[64][2];
-  int32_t n = 0;
-  for (uint64_t m = tiles.bits; m;) {
-    const int32_t first = LowestBit(m);
-    const uint64_t above = first < 63 ? m >> first : 1;
-    const int32_t length = ~above ? LowestBit(~above) : 64 - first;
-    const int32_t x0 = first * tiles.width;
-    if (x0 >= width) break;
-    runs[n][0] = x0;
-    runs[n++][1] = int32_t(std::min<int64_t>(width, int64_t(first + length) * tiles.width));
-    m = first + length >= 64 ? 0 : m & (~uint64_t(0) << (first + length));
-  }
-  for (int32_t i = 0; i < n; ++i) {
-    const int32_t* r = runs[rightToLeft ? n - 1 - i : i];
-    run(r[0], r[1]);
-  }
 }
 
 // At 16 bits the centre pass left the input's words in the output. Where stamps can change a
@@ -534,7 +525,7 @@ void WithWords(const DeepRows& deep, int32_t y, size_t first, size_t end, const 
 void PrepareDeepRow(const Frame& f, const DeepRows& deep, const ColumnTiles& tiles, int32_t y) {
   const size_t planes = size_t(f.planes);
   uint8_t* out = f.output + size_t(y) * size_t(f.outRowBytes);
-  ForEachTileRun(tiles, f.width, false, [&](int32_t x0, int32_t x1) {
+  ForEachTileRun(tiles, f.width, [&](int32_t x0, int32_t x1) {
     WithWords(deep, y, planes * size_t(x0), planes * size_t(x1),
               [&](const uint8_t* words, size_t first, size_t end) {
                 NarrowToEightBits(words + 2 * first, out + first, end - first);
@@ -564,7 +555,7 @@ void WidenDeepRow(const DeepRows& deep, int32_t planeCount, int32_t width, const
   uint8_t* out = deep.output + size_t(y) * deep.outStride;
   int32_t runs[64][2];
   int32_t n = 0;
-  ForEachTileRun(tiles, width, false, [&](int32_t x0, int32_t x1) {
+  ForEachTileRun(tiles, width, [&](int32_t x0, int32_t x1) {
     WithWords(deep, y, planes * size_t(x0), planes * size_t(x1),
               [&](const uint8_t* words, size_t first, size_t end) {
                 WidenSpanAfter(words, out, deep.samples, first, end);
@@ -662,14 +653,13 @@ void RenderDeepStreamed(RenderContext& context, const GlowJob& job, const DeepRo
       });
     }
   };
+  auto spreadOf = [&](int32_t y) { return ColumnTiles{spread[y], 1 << tables.tileShift}; };
   auto widen = [&](int32_t upTo) {
     for (; widened < upTo; ++widened)
-      WidenDeepRow(deep, f.planes, f.width, ColumnTiles{spread[widened], 1 << tables.tileShift},
-                   widened);
+      WidenDeepRow(deep, f.planes, f.width, spreadOf(widened), widened);
   };
   auto prepare = [&](int32_t upTo) {
-    for (; prepared < upTo; ++prepared)
-      PrepareDeepRow(f, deep, ColumnTiles{spread[prepared], 1 << tables.tileShift}, prepared);
+    for (; prepared < upTo; ++prepared) PrepareDeepRow(f, deep, spreadOf(prepared), prepared);
   };
   for (int32_t y = 0; y < rows; ++y) {
     const int32_t n = MapRow(f, block, job.window, pass.CopiedRow(y, 0), y, skip, bits, wordsPerRow,
@@ -687,9 +677,7 @@ void RenderDeepStreamed(RenderContext& context, const GlowJob& job, const DeepRo
     if ((y + 1) % kStreamedRows != 0 && y + 1 < rows) continue;
     prepare(std::max(0, y + 1 - lag));
     draw(prepared, y);
-    // Centre rows from `drawn` on reach rows from drawn - half on; members waiting in groups
-    // lie on the last rows a group takes.
-    if (!aborted) widen(std::max(0, drawn - StampGroups::kRows - std::max(half, 0)));
+    if (!aborted) widen(StampGroups::FinishedRows(drawn, half));
   }
   prepare(rows);
   draw(rows + lag, rows + StampGroups::kRows);

@@ -571,10 +571,6 @@ TEST(SixteenBits, EveryWordNarrowsAndWidensByTheRules) {
   });
 }
 
-// At 16 bits the 8-bit values of the tiles that stamps change lie over the words of pixels
-// half a row further on, which are widened or put back: lights at the row's ends, in its
-// middle and in several runs of tiles a row, on odd and even widths, each thread count, run
-// through and aborted, give the plain rules' words and host calls.
 // The first and the last centre of a range of a map row, which bound the tiles the stamps
 // change: ranges within a word and across words, ends in either half of a word (which i686
 // takes apart), against a plain look at every bit.
@@ -600,6 +596,10 @@ TEST(CentreMap, FirstAndLastCentreOfARange) {
   for (int bit = 0; bit < 64; ++bit) EXPECT_EQ(HighestBit(uint64_t(1) << bit | 1), bit);
 }
 
+// At 16 bits the 8-bit values of the tiles that stamps change lie over the words of pixels
+// half a row further on, which are widened or put back: lights at the row's ends, in its
+// middle and in several runs of tiles a row, on odd and even widths, each thread count, run
+// through and aborted, give the plain rules' words and host calls.
 TEST(SixteenBits, LightsAcrossTheRowOnEveryThreadCount) {
   struct Row {
     int width, height, planes, radius;
